@@ -1,0 +1,41 @@
+#pragma once
+
+#include "NFile.h"
+
+// A file over a POSIX descriptor, -1 when closed.
+//
+// The opening forms:
+// - Reading: read-only, a shared lock (fails while another opening holds the
+//   file for writing), sequential-access advice.
+// - Writing: write-only, created if missing; the exclusive lock is taken before
+//   the file is truncated, so an opening that finds the file locked fails and
+//   leaves it untouched. Data reaches the disk on Flush.
+// - CreateNew: as Writing, but the file must not exist yet: never truncates an
+//   existing file and never follows a symlink (LastError() is EEXIST then).
+// A failed open leaves the object closed, with the cause in LastError().
+class NFilePSDK final : public NFile {
+public:
+    enum class Form { Reading, Writing, CreateNew };
+
+    NFilePSDK(const std::string& path, Form form);
+    ~NFilePSDK() override;
+
+    bool IsOpen() const override { return fd_ >= 0; }
+    void Close() override;
+    std::uint32_t Read(void* buffer, std::uint32_t count) override;
+    std::uint32_t Write(const void* buffer, std::uint32_t count) override;
+    bool Seek(std::int64_t offset, int origin) override;
+    void SetBufferSize(std::uint32_t) override {}
+    std::int64_t GetSize() override;
+    bool Flush() override;
+
+    // errno of the failed open, or of the last failed Read, Write, Seek or Flush.
+    int LastError() const { return error_; }
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+    bool writing_ = false;
+    std::int64_t flushedUpTo_ = 0;
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "SplitEntry.h"
+
+namespace tessera {
+
+// Pairs of hex digits, nothing else, even length; empty for any other text.
+[[nodiscard]] std::vector<std::uint8_t> ParseHexPattern(std::string_view text);
+
+// Calls onMatch(p) for every p with p + pattern.size() <= data.size() and
+// data[p, p + size) == pattern, in increasing order, overlapping occurrences
+// included. Stops as soon as onMatch returns false. An empty pattern matches
+// nothing.
+void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern,
+             const std::function<bool(std::size_t)>& onMatch);
+
+// The file is read in windows of kSearchWindow bytes at strides of
+// kSearchStride bytes, so patterns of up to 4,097 bytes are found anywhere.
+inline constexpr std::size_t kSearchWindow = 16'781'312;
+inline constexpr std::size_t kSearchStride = 16'777'216;
+
+struct SearchOutcome {
+    enum class Status { Done, OpenFailed, NoMemory, ReadFailed, TooMany };
+    Status status = Status::Done;
+    // Distinct occurrence offsets, ascending; meaningful only for Done.
+    std::vector<std::int64_t> offsets;
+};
+
+// Searches the first size bytes of the file at path for every occurrence of
+// pattern. Stops with TooMany once more than maxOffsets distinct offsets were
+// found, with ReadFailed when reads stop short of size (the file shrank, a
+// read error). window and stride are parameters for tests.
+[[nodiscard]] SearchOutcome SearchFile(const std::string& path, std::int64_t size,
+                                       std::span<const std::uint8_t> pattern, std::size_t maxOffsets,
+                                       std::size_t window = kSearchWindow, std::size_t stride = kSearchStride);
+
+// The search tools end to end: size < 0, an empty pattern or a search that did
+// not end with Done give nothing; otherwise the boundary entries of the
+// offsets, refused (empty) when there are more than room.
+[[nodiscard]] std::vector<SplitEntry> PlanSearch(const std::string& path, std::int64_t size,
+                                                 std::span<const std::uint8_t> pattern, std::size_t room);
+
+}  // namespace tessera

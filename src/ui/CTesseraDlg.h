@@ -1,0 +1,2 @@
+// placeholder until the dialog is written
+#pragma once
