@@ -1,1 +1,108 @@
-// placeholder until this unit is written
+#include "FileQuery.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessera {
+
+namespace {
+
+std::string MessageFor(FileError::Cause cause, const std::string& path)
+{
+    const char* text = "An unknown error occurred while accessing %1.";
+    switch (cause) {
+    case FileError::Cause::Generic: break;
+    case FileError::Cause::FileNotFound: text = "%1 was not found."; break;
+    case FileError::Cause::BadPath: text = "%1 contains an incorrect path."; break;
+    case FileError::Cause::TooManyOpenFiles: text = "Could not open %1 because there are too many open files."; break;
+    case FileError::Cause::AccessDenied: text = "Access to %1 was denied."; break;
+    case FileError::Cause::SharingViolation: text = "A sharing violation occurred while accessing %1."; break;
+    case FileError::Cause::HardIO: text = "A hardware I/O error was reported while accessing %1."; break;
+    case FileError::Cause::DiskFull: text = "Disk full while accessing %1."; break;
+    }
+    std::string message = text;
+    message.replace(message.find("%1"), 2, path);
+    return message;
+}
+
+}  // namespace
+
+FileError::FileError(Cause cause, std::string path, int osError)
+    : std::runtime_error(MessageFor(cause, path)), cause_(cause), path_(std::move(path)), osError_(osError)
+{
+}
+
+FileError::Cause FileError::CauseOf(int osError)
+{
+    switch (osError) {
+    case ENOENT: return Cause::FileNotFound;
+    case ENAMETOOLONG:
+    case ENOTDIR:
+    case ELOOP:
+    case EINVAL: return Cause::BadPath;
+    case EMFILE:
+    case ENFILE: return Cause::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS: return Cause::AccessDenied;
+    case EWOULDBLOCK:
+    case ETXTBSY:
+    case EBUSY: return Cause::SharingViolation;
+    case EIO: return Cause::HardIO;
+    case ENOSPC:
+    case EDQUOT: return Cause::DiskFull;
+    default: return Cause::Generic;
+    }
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::int64_t FileSize(const std::string& path)
+{
+    if (!IsRegularFile(path))
+        return -1;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        int err = errno;
+        throw FileError(FileError::CauseOf(err), path, err);
+    }
+    // A file that another opening holds for writing is in use.
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_SH | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    struct stat st;
+    if (rc != 0 || ::fstat(fd, &st) != 0) {
+        int err = errno;
+        ::close(fd);
+        throw FileError(FileError::CauseOf(err), path, err);
+    }
+    ::close(fd);
+    return st.st_size;
+}
+
+bool NameIsFree(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa, sb;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace tessera

@@ -38,4 +38,6 @@ private:
     int error_ = 0;
     bool writing_ = false;
     std::int64_t flushedUpTo_ = 0;
+    // Lowest offset written since the last Flush.
+    std::int64_t dirtyFrom_ = INT64_MAX;
 };

@@ -1,1 +1,164 @@
-// placeholder until this unit is written
+#include "NFileStdio.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint32_t kFallbackBufferSize = 4096;
+constexpr std::int64_t kMaxStride = 2147483647;  // 2^31 - 1
+
+struct ParsedMode {
+    int flags = O_CLOEXEC;
+    bool truncate = false;
+    bool readOnly = false;
+    bool sequential = false;
+    std::string stdioMode;  // what fdopen is given
+};
+
+bool ParseMode(const std::string& mode, ParsedMode& out)
+{
+    if (mode.empty())
+        return false;
+    bool plus = mode.find('+') != std::string::npos;
+    out.sequential = mode.find('S') != std::string::npos;
+    switch (mode[0]) {
+    case 'r':
+        out.flags |= plus ? O_RDWR : O_RDONLY;
+        out.readOnly = !plus;
+        break;
+    case 'w':
+        out.flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT;
+        out.truncate = true;
+        break;
+    case 'a':
+        out.flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+        break;
+    default:
+        return false;
+    }
+    if (mode.find('x') != std::string::npos)
+        out.flags |= O_EXCL;
+    out.stdioMode = std::string(1, mode[0]);
+    if (plus)
+        out.stdioMode += '+';
+    out.stdioMode += 'b';
+    return true;
+}
+
+}  // namespace
+
+NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
+    : path_(path)
+{
+    ParsedMode m;
+    if (!ParseMode(mode, m))
+        return;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), m.flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return;
+    // Readers share the file, writers hold it alone; a writer empties the
+    // file only once its lock is taken.
+    int rc;
+    do {
+        rc = ::flock(fd, (m.readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0 && m.truncate)
+        rc = ::ftruncate(fd, 0);
+    if (rc != 0) {
+        ::close(fd);
+        return;
+    }
+    if (m.sequential)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    struct stat st;
+    bufferSize_ = kFallbackBufferSize;
+    if (::fstat(fd, &st) == 0 && st.st_blksize > 0)
+        bufferSize_ = static_cast<std::uint32_t>(st.st_blksize);
+
+    stream_ = ::fdopen(fd, m.stdioMode.c_str());
+    if (!stream_) {
+        ::close(fd);
+        return;
+    }
+    std::setvbuf(stream_, nullptr, _IOFBF, bufferSize_);
+}
+
+NFileStdio::~NFileStdio()
+{
+    Close();
+}
+
+void NFileStdio::Close()
+{
+    if (!stream_)
+        return;
+    std::fclose(stream_);
+    stream_ = nullptr;
+}
+
+std::uint32_t NFileStdio::Read(void* buffer, std::uint32_t count)
+{
+    if (!stream_)
+        return 0;
+    return static_cast<std::uint32_t>(std::fread(buffer, 1, count, stream_));
+}
+
+std::uint32_t NFileStdio::Write(const void* buffer, std::uint32_t count)
+{
+    if (!stream_)
+        return 0;
+    return static_cast<std::uint32_t>(std::fwrite(buffer, 1, count, stream_));
+}
+
+bool NFileStdio::Seek(std::int64_t offset, int origin)
+{
+    if (!stream_)
+        return false;
+    // Unsigned, so that the distance of INT64_MIN is representable.
+    std::uint64_t distance = offset < 0 ? 0 - static_cast<std::uint64_t>(offset) : static_cast<std::uint64_t>(offset);
+    int direction = offset < 0 ? -1 : 1;
+    int result = 0;
+    switch (origin) {
+    case 0: result = ::fseeko(stream_, 0, SEEK_SET); break;
+    case 1: break;
+    case 2: result = ::fseeko(stream_, 0, SEEK_END); break;
+    default: return false;
+    }
+    while (distance > 0) {
+        std::int64_t step = distance < static_cast<std::uint64_t>(kMaxStride)
+                                ? static_cast<std::int64_t>(distance)
+                                : kMaxStride;
+        result = ::fseeko(stream_, static_cast<off_t>(direction * step), SEEK_CUR);
+        distance -= static_cast<std::uint64_t>(step);
+    }
+    return result == 0;
+}
+
+void NFileStdio::SetBufferSize(std::uint32_t size)
+{
+    if (!stream_)
+        return;
+    if (std::setvbuf(stream_, nullptr, _IOFBF, size) == 0)
+        bufferSize_ = size;
+}
+
+std::int64_t NFileStdio::GetSize()
+{
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0)
+        return -1;
+    return st.st_size;
+}
+
+bool NFileStdio::Flush()
+{
+    return stream_ && std::fflush(stream_) == 0;
+}

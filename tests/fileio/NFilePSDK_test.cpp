@@ -1,0 +1,202 @@
+#include "fileio/NFilePSDK.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "support/TempDir.h"
+
+using Form = NFilePSDK::Form;
+using tessera::test::ReadFile;
+using tessera::test::TempDir;
+using tessera::test::WriteFile;
+
+namespace {
+
+constexpr std::int64_t kBeyond4G = 5'000'000'000;
+
+TEST(NFilePSDK, ReadsWholeFileThenZeroAtEnd)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.bin");
+    WriteFile(path, "0123456789");
+    NFilePSDK f(path, Form::Reading);
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.GetSize(), 10);
+    char buf[32] = {};
+    EXPECT_EQ(f.Read(buf, sizeof buf), 10u);
+    EXPECT_EQ(std::string(buf, 10), "0123456789");
+    EXPECT_EQ(f.Read(buf, sizeof buf), 0u);
+    EXPECT_TRUE(f.Seek(3, 0));
+    EXPECT_EQ(f.Read(buf, 2), 2u);
+    EXPECT_EQ(std::string(buf, 2), "34");
+    EXPECT_TRUE(f.Seek(-2, 2));
+    EXPECT_EQ(f.Read(buf, 5), 2u);
+    EXPECT_EQ(std::string(buf, 2), "89");
+    EXPECT_FALSE(f.Seek(0, 7));
+}
+
+TEST(NFilePSDK, FailedOpensLeaveObjectClosed)
+{
+    TempDir dir;
+    struct Case {
+        std::string path;
+        Form form;
+    } cases[] = {
+        {dir.file("missing"), Form::Reading},
+        {dir.file("no/such/folder/x"), Form::Writing},
+        {dir.file("no/such/folder/x"), Form::CreateNew},
+        {dir.path().string(), Form::Writing},  // a directory
+        {"", Form::Reading},
+    };
+    for (const auto& c : cases) {
+        NFilePSDK f(c.path, c.form);
+        EXPECT_FALSE(f.IsOpen()) << c.path;
+        EXPECT_EQ(f.Descriptor(), -1) << c.path;
+        EXPECT_NE(f.LastError(), 0) << c.path;
+        char b;
+        EXPECT_EQ(f.Read(&b, 1), 0u);
+        EXPECT_EQ(f.Write(&b, 1), 0u);
+        EXPECT_FALSE(f.Flush());
+        f.Close();  // harmless on a closed object
+    }
+}
+
+TEST(NFilePSDK, WritingFormCreatesOrTruncatesAndFlushes)
+{
+    TempDir dir;
+    const std::string path = dir.file("out.bin");
+    WriteFile(path, std::string(1000, 'x'));
+    {
+        NFilePSDK f(path, Form::Writing);
+        ASSERT_TRUE(f.IsOpen());
+        EXPECT_EQ(f.GetSize(), 0);  // truncated at once
+        EXPECT_EQ(f.Write("abc", 3), 3u);
+        EXPECT_TRUE(f.Flush());
+        EXPECT_EQ(f.Write("de", 2), 2u);
+        EXPECT_TRUE(f.Flush());
+        EXPECT_EQ(f.GetSize(), 5);
+    }
+    EXPECT_EQ(ReadFile(path), "abcde");
+
+    const std::string fresh = dir.file("fresh.bin");
+    NFilePSDK g(fresh, Form::Writing);
+    ASSERT_TRUE(g.IsOpen());
+    struct stat st;
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST(NFilePSDK, WriteToFullDeviceReportsShortCount)
+{
+    NFilePSDK f("/dev/full", Form::Writing);
+    if (!f.IsOpen())
+        GTEST_SKIP() << "/dev/full cannot be opened here";
+    std::vector<char> block(65536, 'z');
+    EXPECT_LT(f.Write(block.data(), block.size()), block.size());
+    EXPECT_EQ(f.LastError(), ENOSPC);
+}
+
+TEST(NFilePSDK, LockedFileIsNeitherOpenedForWritingNorTruncated)
+{
+    TempDir dir;
+    const std::string path = dir.file("held.bin");
+    WriteFile(path, "keep me");
+    {
+        NFilePSDK reader(path, Form::Reading);
+        ASSERT_TRUE(reader.IsOpen());
+        NFilePSDK writer(path, Form::Writing);
+        EXPECT_FALSE(writer.IsOpen());
+        EXPECT_EQ(writer.LastError(), EWOULDBLOCK);
+        NFilePSDK secondReader(path, Form::Reading);  // readers share
+        EXPECT_TRUE(secondReader.IsOpen());
+    }
+    EXPECT_EQ(ReadFile(path), "keep me");
+    {
+        NFilePSDK writer(path, Form::Writing);
+        ASSERT_TRUE(writer.IsOpen());
+        NFilePSDK secondWriter(path, Form::Writing);
+        EXPECT_FALSE(secondWriter.IsOpen());
+        NFilePSDK reader(path, Form::Reading);
+        EXPECT_FALSE(reader.IsOpen());
+        EXPECT_EQ(writer.Write("new", 3), 3u);
+    }
+    EXPECT_EQ(ReadFile(path), "new");
+}
+
+TEST(NFilePSDK, CreateNewNeverOverwritesNorFollowsSymlinks)
+{
+    TempDir dir;
+    const std::string existing = dir.file("a.000");
+    WriteFile(existing, "old");
+    NFilePSDK f(existing, Form::CreateNew);
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(f.LastError(), EEXIST);
+    EXPECT_EQ(ReadFile(existing), "old");
+
+    const std::string target = dir.file("target");
+    const std::string link = dir.file("a.001");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);  // dangling
+    NFilePSDK g(link, Form::CreateNew);
+    EXPECT_FALSE(g.IsOpen());
+    EXPECT_EQ(g.LastError(), EEXIST);
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    NFilePSDK h(dir.file("a.002"), Form::CreateNew);
+    ASSERT_TRUE(h.IsOpen());
+    EXPECT_EQ(h.Write("x", 1), 1u);
+    // An exclusive creation also holds the file exclusively.
+    NFilePSDK other(dir.file("a.002"), Form::Writing);
+    EXPECT_FALSE(other.IsOpen());
+}
+
+TEST(NFilePSDK, SparseFileBeyond4GiB)
+{
+    TempDir dir;
+    const std::string path = dir.file("sparse.bin");
+    {
+        NFilePSDK w(path, Form::Writing);
+        ASSERT_TRUE(w.IsOpen());
+        ASSERT_TRUE(w.Seek(kBeyond4G, 0));
+        ASSERT_EQ(w.Write("END", 3), 3u);
+        ASSERT_TRUE(w.Flush());
+        EXPECT_EQ(w.GetSize(), kBeyond4G + 3);
+    }
+    NFilePSDK r(path, Form::Reading);
+    ASSERT_TRUE(r.IsOpen());
+    EXPECT_EQ(r.GetSize(), kBeyond4G + 3);
+    ASSERT_TRUE(r.Seek(kBeyond4G - 1, 0));
+    char buf[8] = {};
+    EXPECT_EQ(r.Read(buf, sizeof buf), 4u);
+    EXPECT_EQ(std::string(buf, 4), std::string("\0END", 4));
+    ASSERT_TRUE(r.Seek(-3, 2));
+    EXPECT_EQ(r.Read(buf, 3), 3u);
+    EXPECT_EQ(std::string(buf, 3), "END");
+}
+
+TEST(NFilePSDK, ReadLoopsOverPipePieces)
+{
+    // A pipe delivers what was written so far; Read gathers up to the count
+    // and stops only at end of file.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], "abc", 3), 3);
+    ASSERT_EQ(::write(fds[1], "def", 3), 3);
+    ::close(fds[1]);
+    const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+    NFilePSDK f(path, Form::Reading);
+    ::close(fds[0]);
+    if (!f.IsOpen())
+        GTEST_SKIP() << "no /proc here";
+    char buf[16];
+    EXPECT_EQ(f.Read(buf, sizeof buf), 6u);
+    EXPECT_EQ(std::string(buf, 6), "abcdef");
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#include "fileio/NFileStdio.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fileio/NFilePSDK.h"
+#include "support/TempDir.h"
+
+using tessera::test::PatternBytes;
+using tessera::test::ReadFile;
+using tessera::test::TempDir;
+using tessera::test::WriteFile;
+using tessera::test::WritePatternFile;
+
+namespace {
+
+TEST(NFileStdio, ReadsSeeksAndStopsAtEnd)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.bin");
+    WritePatternFile(path, 10000);
+    NFileStdio f(path, "rbS");
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.GetSize(), 10000);
+    std::string buf(20000, '\0');
+    EXPECT_EQ(f.Read(buf.data(), 20000), 10000u);
+    EXPECT_EQ(buf.substr(0, 10000), PatternBytes(0, 10000));
+    EXPECT_EQ(f.Read(buf.data(), 1), 0u);  // end of file
+
+    EXPECT_TRUE(f.Seek(0, 0));  // back to the start
+    EXPECT_EQ(f.Read(buf.data(), 5), 5u);
+    EXPECT_EQ(buf.substr(0, 5), PatternBytes(0, 5));
+    EXPECT_TRUE(f.Seek(0, 1));  // stays put
+    EXPECT_EQ(f.Read(buf.data(), 5), 5u);
+    EXPECT_EQ(buf.substr(0, 5), PatternBytes(5, 5));
+    EXPECT_TRUE(f.Seek(-10, 2));
+    EXPECT_EQ(f.Read(buf.data(), 100), 10u);
+    EXPECT_EQ(buf.substr(0, 10), PatternBytes(9990, 10));
+    EXPECT_TRUE(f.Seek(-20, 1));
+    EXPECT_EQ(f.Read(buf.data(), 3), 3u);
+    EXPECT_EQ(buf.substr(0, 3), PatternBytes(9980, 3));
+    EXPECT_FALSE(f.Seek(0, 3));
+}
+
+TEST(NFileStdio, BufferIsOneBlockOfTheFileSystem)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.bin");
+    WriteFile(path, "x");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    NFileStdio f(path, "rbS");
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.BufferSize(), static_cast<std::uint32_t>(st.st_blksize));
+
+    // A relative path takes the block of the volume it resolves to.
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    NFileStdio rel("a.bin", "rbS");
+    ASSERT_EQ(::chdir(cwd), 0);
+    ASSERT_TRUE(rel.IsOpen());
+    EXPECT_EQ(rel.BufferSize(), static_cast<std::uint32_t>(st.st_blksize));
+    EXPECT_EQ(rel.GetSize(), -1);  // the second opening resolves from the new folder
+}
+
+TEST(NFileStdio, FailedOpenLeavesObjectClosed)
+{
+    TempDir dir;
+    NFileStdio missing(dir.file("missing"), "rbS");
+    EXPECT_FALSE(missing.IsOpen());
+    NFileStdio badMode(dir.file("missing"), "");
+    EXPECT_FALSE(badMode.IsOpen());
+    EXPECT_EQ(missing.GetSize(), -1);
+    char b;
+    EXPECT_EQ(missing.Read(&b, 1), 0u);
+    EXPECT_FALSE(missing.Seek(0, 0));
+}
+
+TEST(NFileStdio, SeekBeyond4GiBLandsOnExactByte)
+{
+    TempDir dir;
+    const std::string path = dir.file("sparse.bin");
+    constexpr std::int64_t kTarget = 5'000'000'000;
+    {
+        NFilePSDK w(path, NFilePSDK::Form::Writing);
+        ASSERT_TRUE(w.IsOpen());
+        ASSERT_EQ(w.Write("S", 1), 1u);
+        ASSERT_TRUE(w.Seek(kTarget - 1, 0));
+        ASSERT_EQ(w.Write("ABC", 3), 3u);
+    }
+    NFileStdio f(path, "rbS");
+    ASSERT_TRUE(f.IsOpen());
+    EXPECT_EQ(f.GetSize(), kTarget + 2);
+    ASSERT_TRUE(f.Seek(kTarget, 0));
+    char buf[4] = {};
+    EXPECT_EQ(f.Read(buf, 4), 2u);
+    EXPECT_EQ(std::string(buf, 2), "BC");
+    // Backwards past 2^31 in one call, from the end.
+    ASSERT_TRUE(f.Seek(-(kTarget + 2), 2));
+    EXPECT_EQ(f.Read(buf, 1), 1u);
+    EXPECT_EQ(buf[0], 'S');
+    ASSERT_TRUE(f.Seek(kTarget - 2, 1));
+    EXPECT_EQ(f.Read(buf, 1), 1u);
+    EXPECT_EQ(buf[0], 'A');
+}
+
+TEST(NFileStdio, LocksFollowTheMode)
+{
+    TempDir dir;
+    const std::string path = dir.file("held.bin");
+    WriteFile(path, "keep");
+    {
+        NFilePSDK writer(path, NFilePSDK::Form::Writing);
+        ASSERT_TRUE(writer.IsOpen());
+        NFileStdio reader(path, "rbS");
+        EXPECT_FALSE(reader.IsOpen());
+    }
+    WriteFile(path, "keep");
+    {
+        NFileStdio reader(path, "rbS");
+        ASSERT_TRUE(reader.IsOpen());
+        NFileStdio writer(path, "wb");
+        EXPECT_FALSE(writer.IsOpen());
+        NFilePSDK other(path, NFilePSDK::Form::Reading);
+        EXPECT_TRUE(other.IsOpen());
+    }
+    EXPECT_EQ(ReadFile(path), "keep");  // the refused writer did not truncate
+    {
+        NFileStdio writer(path, "wb");
+        ASSERT_TRUE(writer.IsOpen());
+        EXPECT_EQ(writer.Write("hello", 5), 5u);
+        EXPECT_EQ(writer.GetSize(), 0);  // still in the stream's buffer
+        EXPECT_TRUE(writer.Flush());
+        EXPECT_EQ(writer.GetSize(), 5);
+    }
+    EXPECT_EQ(ReadFile(path), "hello");
+}
+
+}  // namespace
