@@ -1,0 +1,94 @@
+# Installation and the Debian package.
+#
+#   cmake --install <build> [--prefix /usr/local] [--strip]
+#   cd <build> && cpack -G DEB
+#
+# Installs the program, its desktop entry, its icon in the hicolor theme and
+# its AppStream metainfo, all named after one application id. Nothing is
+# installed when the program itself is not built.
+
+if(NOT TESSERA_BUILD_UI OR NOT TARGET tessera)
+  return()
+endif()
+
+include(GNUInstallDirs)
+
+set(TESSERA_APP_ID org.tesseraproject.Tessera)
+set(TESSERA_PACKAGE_MAINTAINER "Tessera developers <tessera@tesseraproject.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(_res ${PROJECT_SOURCE_DIR}/res)
+
+# The program links only system libraries; no run path is needed once installed.
+set_target_properties(tessera PROPERTIES INSTALL_RPATH "")
+install(TARGETS tessera RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${_res}/${TESSERA_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${_res}/${TESSERA_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+foreach(size 16 32 48)
+  install(FILES ${_res}/icons/tessera-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME ${TESSERA_APP_ID}.png)
+endforeach()
+install(FILES ${_res}/icons/tessera.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME ${TESSERA_APP_ID}.svg)
+
+# --- Debian package -----------------------------------------------------------
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tessera)
+set(CPACK_PACKAGE_VENDOR "Tessera developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "${TESSERA_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "cut a file into byte-range pieces and join files back together")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Tessera is a desktop tool with one dialog window. It splits a file into"
+  "part files by a plan of byte ranges: an extract, a range, pieces of a"
+  "fixed size, equal pieces, a list of cut offsets, or cuts in front of every"
+  "occurrence of a byte sequence or a text string. It also joins a list of"
+  "files into one destination file, back to back. Copying runs in the"
+  "background with a progress bar and can be aborted.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TESSERA_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The Qt libraries come from dpkg-shlibdeps; the platform plugins are loaded at
+# run time and the Japanese font is only asked for by name, so neither shows up
+# among the linked libraries.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+
+# The program creates an empty log.txt beside its executable at every start
+# when it may; a root session can write to the installed program folder. The
+# package takes that file with it when it goes.
+set(TESSERA_DEB_LOG "${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/log.txt")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/deb/postrm @ONLY CONTENT [=[
+#!/bin/sh
+set -e
+case "$1" in
+  remove|purge)
+    log="@TESSERA_DEB_LOG@"
+    # Only the program's own file: regular, empty and owned by no package.
+    if [ -f "$log" ] && [ ! -L "$log" ] && [ ! -s "$log" ] \
+       && ! dpkg-query -S "$log" >/dev/null 2>&1; then
+      rm -f "$log"
+    fi
+    ;;
+esac
+exit 0
+]=])
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/out/" "/Testing/")
+
+include(CPack)
