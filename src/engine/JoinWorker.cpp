@@ -1,1 +1,85 @@
-// placeholder until this unit is written
+#include <algorithm>
+
+#include "Job.h"
+#include "Transfer.h"
+#include "fileio/FileQuery.h"
+#include "fileio/NFilePSDK.h"
+
+namespace tessera {
+
+namespace {
+
+// The size of a join input, -1 when it names no regular file or cannot be
+// opened.
+std::int64_t InputSize(const std::string& path)
+{
+    try {
+        return FileSize(path);
+    } catch (const FileError&) {
+        return -1;
+    }
+}
+
+}  // namespace
+
+int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
+{
+    detail::Job job(port, abort);
+    job.ClearAbort();
+    job.SwitchControls(false);
+
+    const int count = port.ListCount(kListJoin);
+    const std::string destinationPath = port.FieldText(kEditJoinDestination);
+
+    // Emptying the destination would destroy an input that is the same file,
+    // so such a list is refused while the destination is still intact.
+    for (int i = 0; i < count; ++i) {
+        if (SameFile(destinationPath, port.ListLine(kListJoin, i)))
+            return job.Fail(kStatusDestinationListed + destinationPath, {});
+    }
+
+    NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
+    if (!destination.IsOpen())
+        return job.Fail(kStatusAborted, {});
+
+    std::int64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::string path = port.ListLine(kListJoin, i);
+        const std::int64_t size = InputSize(path);
+        if (size < 0)
+            return job.Fail(kStatusOpenFailed + path, {&destination});
+        total += size;
+    }
+    if (!job.AllocateBuffer(total))
+        return job.Fail(kStatusNoMemory, {&destination});
+
+    for (int i = 0; i < count; ++i) {
+        if (job.AbortRequested())
+            break;
+        const std::string path = port.ListLine(kListJoin, i);
+        NFilePSDK input(path, NFilePSDK::Form::Reading);
+        const std::int64_t size = input.IsOpen() ? InputSize(path) : -1;
+        if (size < 0)
+            return job.Fail(kStatusOpenFailed + path, {&input, &destination});
+
+        std::int64_t copied = 0;
+        while (copied < size) {
+            if (job.AbortRequested())
+                break;
+            // Every read asks for a whole buffer; what the input held when it
+            // was sized must arrive, and nothing beyond it is written.
+            const auto need = static_cast<std::uint32_t>(std::min<std::int64_t>(size - copied, kTransferBufferSize));
+            switch (job.RunCycle(input, destination, path, kTransferBufferSize, need)) {
+            case detail::Job::Cycle::Copied: break;
+            case detail::Job::Cycle::ReadFailed:
+                return job.Fail(kStatusReadFailed + path, {&input, &destination});
+            case detail::Job::Cycle::WriteFailed:
+                return job.Fail(kStatusWriteFailed + destinationPath, {&input, &destination});
+            }
+            copied += need;
+        }
+    }
+    return job.Finish({&destination});
+}
+
+}  // namespace tessera

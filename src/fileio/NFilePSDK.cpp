@@ -175,7 +175,8 @@ bool NFilePSDK::Flush()
     do {
         rc = ::fdatasync(fd_);
     } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
+    // EINVAL and EROFS: a device or pipe with nothing to synchronise.
+    if (rc != 0 && errno != EINVAL && errno != EROFS) {
         error_ = errno;
         return false;
     }

@@ -1,0 +1,189 @@
+#include "engine/Job.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine/FakeDialogPort.h"
+#include "fileio/NFilePSDK.h"
+#include "support/TempDir.h"
+
+using tessera::RunJoinJob;
+using tessera::test::FakeDialogPort;
+using tessera::test::PatternBytes;
+using tessera::test::ReadFile;
+using tessera::test::Reading;
+using tessera::test::TempDir;
+using tessera::test::WriteFile;
+using tessera::test::WritePatternFile;
+using tessera::test::Writing;
+
+namespace {
+
+constexpr std::int64_t kBlock = 16 * 1024 * 1024;
+
+class JoinJob : public ::testing::Test {
+protected:
+    void Plan(std::string destination, std::vector<std::string> inputs)
+    {
+        port.fields[kEditJoinDestination] = std::move(destination);
+        port.lists[kListJoin] = std::move(inputs);
+    }
+    int Run() { return RunJoinJob(port, abort); }
+    void ExpectEndedIdle()
+    {
+        EXPECT_EQ(port.Switches(), (std::vector<bool>{false, true}));
+    }
+
+    TempDir dir;
+    std::string a = dir.file("a"), b = dir.file("b"), c = dir.file("c");
+    std::string out = dir.file("out");
+    FakeDialogPort port;
+    std::atomic<bool> abort{false};
+};
+
+TEST_F(JoinJob, InputsBackToBackInListOrder)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(b, "");
+    WriteFile(c, "abcde");
+    WriteFile(out, std::string(100, '#'));  // an older, larger destination
+    Plan(out, {a, b, c, a});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(out), "0123456789abcde0123456789");
+    const std::vector<std::string> expected = {Reading(a), Writing(a), Reading(c), Writing(c),
+                                               Reading(a), Writing(a), "終了"};
+    EXPECT_EQ(port.Statuses(), expected);  // the empty input shows nothing
+    EXPECT_EQ(port.Progress().back(), tessera::kProgressRange);
+    ExpectEndedIdle();
+}
+
+TEST_F(JoinJob, EmptyListEmptiesTheDestination)
+{
+    WriteFile(out, "old");
+    Plan(out, {});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(out), "");
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"終了"});
+    ExpectEndedIdle();
+}
+
+TEST_F(JoinJob, SixteenMiBPlusOneInTwoBlocks)
+{
+    WritePatternFile(a, kBlock + 1);
+    Plan(out, {a});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(out), PatternBytes(0, kBlock + 1));
+    EXPECT_EQ(port.Count(Reading(a)), 2);
+}
+
+TEST_F(JoinJob, DestinationThatCannotBeCreatedIsAborted)
+{
+    WriteFile(a, "data");
+    WriteFile(out, "held");
+    NFilePSDK holder(out, NFilePSDK::Form::Reading);  // another opening
+    ASSERT_TRUE(holder.IsOpen());
+    for (const std::string& destination : {std::string(), dir.file("no/folder/out"), out}) {
+        FakeDialogPort p;
+        p.fields[kEditJoinDestination] = destination;
+        p.lists[kListJoin] = {a};
+        EXPECT_EQ(RunJoinJob(p, abort), -1) << destination;
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"}) << destination;
+        EXPECT_TRUE(p.Progress().empty()) << destination;
+        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << destination;
+    }
+    EXPECT_EQ(ReadFile(out), "held");
+}
+
+TEST_F(JoinJob, DestinationInItsOwnListIsRefusedUntouched)
+{
+    ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+    WriteFile(a, "data");
+    WriteFile(out, "precious");
+    const std::string link = dir.file("link");
+    ASSERT_EQ(::symlink(out.c_str(), link.c_str()), 0);
+    for (const std::string& spelling : {dir.file("./out"), dir.file("sub/../out"), link}) {
+        FakeDialogPort p;
+        p.fields[kEditJoinDestination] = out;
+        p.lists[kListJoin] = {a, spelling};
+        EXPECT_EQ(RunJoinJob(p, abort), -1) << spelling;
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"結合先ファイルが結合リストに含まれています : " + out})
+            << spelling;
+        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
+    }
+    EXPECT_EQ(ReadFile(out), "precious");
+}
+
+TEST_F(JoinJob, FullDeviceIsAWriteFailure)
+{
+    WriteFile(a, "0123456789");
+    Plan("/dev/full", {a});
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの書込に失敗 : /dev/full");
+    EXPECT_EQ(port.Count("終了"), 0);
+    ExpectEndedIdle();
+}
+
+TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(b, "x");
+    ASSERT_EQ(::mkdir(c.c_str(), 0755), 0);
+    NFilePSDK writer(b, NFilePSDK::Form::Writing);  // held for writing elsewhere
+    ASSERT_TRUE(writer.IsOpen());
+    for (const std::string& input : {dir.file("deleted"), b, c}) {
+        FakeDialogPort p;
+        p.fields[kEditJoinDestination] = out;
+        p.lists[kListJoin] = {a, input};
+        EXPECT_EQ(RunJoinJob(p, abort), -1) << input;
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"ファイルのオープンに失敗 : " + input}) << input;
+        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
+    }
+}
+
+TEST_F(JoinJob, InputDeletedDuringTheJobIsNamed)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(b, "abcde");
+    Plan(out, {a, b});
+    port.onStatus = [&](const std::string& text) {
+        if (text == Writing(a))
+            ::unlink(b.c_str());
+    };
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルのオープンに失敗 : " + b);
+    EXPECT_EQ(ReadFile(out), "0123456789");
+    ExpectEndedIdle();
+}
+
+TEST_F(JoinJob, InputTruncatedDuringTheJobIsAReadFailure)
+{
+    WritePatternFile(a, kBlock + 10);
+    Plan(out, {a});
+    port.onStatus = [&](const std::string& text) {
+        if (text == Writing(a)) {
+            ASSERT_EQ(::truncate(a.c_str(), 5), 0);
+        }
+    };
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + a);
+    EXPECT_EQ(port.Count("終了"), 0);
+    EXPECT_EQ(ReadFile(out), PatternBytes(0, kBlock));
+    ExpectEndedIdle();
+}
+
+TEST_F(JoinJob, InputGrownDuringItsCopyIsCopiedAsSized)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(b, "abc");
+    Plan(out, {a, b});
+    port.onStatus = [&](const std::string& text) {
+        if (text == Reading(b))
+            WriteFile(b, "abcdefgh");  // after b was opened and sized
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(out), "0123456789abc");
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+#include "engine/Job.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "engine/FakeDialogPort.h"
+#include "fileio/NFilePSDK.h"
+#include "support/TempDir.h"
+
+using tessera::ProbeOutputName;
+using tessera::RunSplitJob;
+using tessera::test::FakeDialogPort;
+using tessera::test::PatternBytes;
+using tessera::test::ReadFile;
+using tessera::test::Reading;
+using tessera::test::TempDir;
+using tessera::test::WriteFile;
+using tessera::test::WritePatternFile;
+using tessera::test::Writing;
+
+namespace {
+
+constexpr std::int64_t kBlock = 16 * 1024 * 1024;
+
+class SplitJob : public ::testing::Test {
+protected:
+    // A source of `size` pattern bytes and a plan of `lines`.
+    void Plan(std::int64_t size, std::vector<std::string> lines)
+    {
+        WritePatternFile(source, size);
+        port.fields[kEditSource] = source;
+        port.lists[kListSplit] = std::move(lines);
+    }
+    std::string Part(int n) const
+    {
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, ".%03d", n);
+        return source + suffix;
+    }
+    bool Exists(const std::string& path) const
+    {
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+    int Run() { return RunSplitJob(port, abort); }
+
+    void ExpectEndedIdle()
+    {
+        const auto switches = port.Switches();
+        ASSERT_EQ(switches.size(), 2u);
+        EXPECT_FALSE(switches[0]);
+        EXPECT_TRUE(switches[1]);
+    }
+
+    TempDir dir;
+    std::string source = dir.file("a.bin");
+    FakeDialogPort port;
+    std::atomic<bool> abort{false};
+};
+
+TEST_F(SplitJob, EntriesInAnyOrderBecomeByteExactParts)
+{
+    Plan(1000, {"100 200", "0 100", "50 150", "7 7", "0 1000"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(Part(0)), PatternBytes(100, 100));
+    EXPECT_EQ(ReadFile(Part(1)), PatternBytes(0, 100));
+    EXPECT_EQ(ReadFile(Part(2)), PatternBytes(50, 100));  // overlaps both
+    EXPECT_TRUE(Exists(Part(3)));
+    EXPECT_EQ(ReadFile(Part(3)), "");  // an empty entry still takes a number
+    EXPECT_EQ(ReadFile(Part(4)), PatternBytes(0, 1000));
+    EXPECT_FALSE(Exists(Part(5)));
+
+    // Each block names its part file while reading and while writing; the
+    // empty entry shows nothing.
+    const std::vector<std::string> expected = {
+        Reading(Part(0)), Writing(Part(0)), Reading(Part(1)), Writing(Part(1)), Reading(Part(2)),
+        Writing(Part(2)), Reading(Part(4)), Writing(Part(4)), "終了"};
+    EXPECT_EQ(port.Statuses(), expected);
+    EXPECT_EQ(port.Progress().back(), tessera::kProgressRange);
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, BlocksOfAtMost16MiBAndFloatProgress)
+{
+    Plan(kBlock + 1, {"0 16777216", "1 16777217"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(Part(0)), PatternBytes(0, kBlock));
+    EXPECT_EQ(ReadFile(Part(1)), PatternBytes(1, kBlock));
+    EXPECT_EQ(port.Count(Reading(Part(0))), 1);
+    EXPECT_EQ(port.Count(Reading(Part(1))), 1);  // exactly 16 MiB is one block
+    // Total 2^25 bytes: the bar moves by a quarter per half block.
+    EXPECT_EQ(port.Progress(), (std::vector<int>{0, 16384, 32768, 49152, 65536}));
+}
+
+TEST_F(SplitJob, SixteenMiBPlusOneTakesTwoBlocks)
+{
+    Plan(kBlock + 1, {"0 16777217"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(Part(0)), PatternBytes(0, kBlock + 1));
+    EXPECT_EQ(port.Count(Reading(Part(0))), 2);
+    // 2 * (2^24 + 1) rounds to 2^25 in single precision: the bar is full
+    // from the second block on.
+    EXPECT_EQ(port.Progress(), (std::vector<int>{0, 32768, 65536, 65536, 65536}));
+}
+
+TEST_F(SplitJob, ProbeFillsGapsAndNeverOverwrites)
+{
+    Plan(30, {"0 10", "10 10", "20 20"});
+    WriteFile(Part(0), "old0");
+    WriteFile(Part(2), "old2");
+    EXPECT_EQ(ProbeOutputName(source), Part(1));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(Part(0)), "old0");
+    EXPECT_EQ(ReadFile(Part(1)), PatternBytes(0, 10));
+    EXPECT_EQ(ReadFile(Part(2)), "old2");
+    EXPECT_EQ(ReadFile(Part(3)), "");
+    EXPECT_EQ(ReadFile(Part(4)), "");
+    EXPECT_FALSE(Exists(Part(5)));
+}
+
+TEST_F(SplitJob, SamePlanTwiceTakesNewNumbers)
+{
+    Plan(30, {"0 10", "10 10", "20 20"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), 0);
+    for (int n : {0, 3})
+        EXPECT_EQ(ReadFile(Part(n)), PatternBytes(0, 10)) << n;
+    for (int n : {1, 2, 4, 5}) {
+        EXPECT_TRUE(Exists(Part(n))) << n;
+        EXPECT_EQ(ReadFile(Part(n)), "") << n;
+    }
+    EXPECT_FALSE(Exists(Part(6)));
+    EXPECT_EQ(port.Count("終了"), 2);
+}
+
+TEST_F(SplitJob, LinksAndFoldersAtPartNamesAreTaken)
+{
+    Plan(30, {"0 10"});
+    const std::string target = dir.file("elsewhere");
+    ASSERT_EQ(::symlink(target.c_str(), Part(0).c_str()), 0);  // dangling
+    ASSERT_EQ(::mkdir(Part(1).c_str(), 0755), 0);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_FALSE(Exists(target));
+    EXPECT_EQ(ReadFile(Part(2)), PatternBytes(0, 10));
+}
+
+TEST_F(SplitJob, AllThousandNamesTaken)
+{
+    Plan(30, {"0 10", "10 20"});
+    for (int n = 0; n < 1000; ++n)
+        WriteFile(Part(n), "x");
+    EXPECT_EQ(ProbeOutputName(source), "");
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : "});
+    EXPECT_TRUE(port.Progress().empty());  // the bar stays where it was
+    for (int n = 0; n < 1000; ++n)
+        ASSERT_EQ(ReadFile(Part(n)), "x") << n;
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, NoRegularSourceChangesNothing)
+{
+    const std::string folder = dir.file("folder");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    for (const std::string& path : {std::string(), dir.file("missing"), folder}) {
+        FakeDialogPort quiet;
+        quiet.fields[kEditSource] = path;
+        quiet.lists[kListSplit] = {"0 0"};
+        abort = true;
+        EXPECT_EQ(RunSplitJob(quiet, abort), -1) << path;
+        EXPECT_FALSE(abort) << path;  // cleared all the same
+        EXPECT_TRUE(quiet.Statuses().empty()) << path;
+        EXPECT_TRUE(quiet.Progress().empty()) << path;
+        EXPECT_TRUE(quiet.States().empty()) << path;
+    }
+    EXPECT_FALSE(Exists(folder + ".000"));
+}
+
+TEST_F(SplitJob, BadEntryRefusesThePlanBeforeAnyPart)
+{
+    for (const char* bad : {"200 100", "abc", "5", "-5 10"}) {
+        FakeDialogPort p;
+        p.fields[kEditSource] = source;
+        p.lists[kListSplit] = {"0 10", bad};
+        WritePatternFile(source, 300);
+        EXPECT_EQ(RunSplitJob(p, abort), -1) << bad;
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"}) << bad;
+        EXPECT_FALSE(Exists(Part(0))) << bad;
+        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << bad;
+    }
+}
+
+TEST_F(SplitJob, SourceHeldForWritingIsAborted)
+{
+    Plan(30, {"0 10"});
+    NFilePSDK writer(source, NFilePSDK::Form::Writing);
+    ASSERT_TRUE(writer.IsOpen());
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"中止"});
+    EXPECT_FALSE(Exists(Part(0)));
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, EntryPastTheEndOfTheSourceIsAReadFailure)
+{
+    Plan(10, {"0 5", "5 20", "0 1"});
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
+    EXPECT_EQ(port.Count("終了"), 0);
+    EXPECT_EQ(ReadFile(Part(0)), PatternBytes(0, 5));
+    EXPECT_EQ(ReadFile(Part(1)), "");  // nothing of the short block is written
+    EXPECT_FALSE(Exists(Part(2)));
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, SourceTruncatedDuringTheJobIsAReadFailure)
+{
+    Plan(kBlock + 100, {"0 16777316"});
+    port.onStatus = [&](const std::string& text) {
+        if (text == Writing(Part(0))) {
+            ASSERT_EQ(::truncate(source.c_str(), 50), 0);
+        }
+    };
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
+    EXPECT_EQ(ReadFile(Part(0)).size(), static_cast<std::size_t>(kBlock));
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, AbortBetweenBlocksKeepsWholeBlocks)
+{
+    Plan(3 * kBlock, {"0 50331648", "0 10"});
+    std::thread worker([&] { Run(); });
+    // Wait for the first block's write, then press Abort from this thread.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (port.Count(Writing(Part(0))) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const auto switches = port.Switches();
+    ASSERT_FALSE(switches.empty());
+    EXPECT_FALSE(switches.back());  // running while the copy goes on
+    abort = true;
+    worker.join();
+
+    const std::string part = ReadFile(Part(0));
+    EXPECT_GT(part.size(), 0u);
+    EXPECT_LT(part.size(), static_cast<std::size_t>(3 * kBlock));
+    EXPECT_EQ(part.size() % kBlock, 0u);
+    EXPECT_EQ(part, PatternBytes(0, part.size()));
+    EXPECT_FALSE(Exists(Part(1)));  // no further entries
+    EXPECT_EQ(port.LastStatus(), "終了");
+    EXPECT_EQ(port.Progress().back(), tessera::kProgressRange);
+    ExpectEndedIdle();
+}
+
+}  // namespace
