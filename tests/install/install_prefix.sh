@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and checks what a desktop
+# needs from it: the program, a valid desktop entry and AppStream metainfo that
+# name each other, and the icon at 16, 32, 48 pixels and as a scalable image.
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+
+require desktop-file-validate desktop-file-utils
+require appstreamcli appstream
+
+prefix=$work/prefix
+install_into "$prefix"
+
+[ -x "$prefix/bin/tessera" ] || fail "bin/tessera missing or not executable"
+
+shopt -s nullglob
+entries=("$prefix"/share/applications/*.desktop)
+[ ${#entries[@]} -eq 1 ] || fail "expected one desktop entry, found ${#entries[@]}"
+entry=${entries[0]}
+id=$(basename "$entry" .desktop)
+case "$id" in
+  *.*.*) ;;
+  *) fail "desktop entry name '$id' is not a reverse-DNS application id" ;;
+esac
+
+desktop-file-validate "$entry" || fail "desktop-file-validate rejects $entry"
+
+key() { sed -n "s/^$1=//p" "$entry" | head -n 1; }
+[ "$(key Type)" = Application ] || fail "Type is '$(key Type)'"
+[ "$(key Name)" = Tessera ] || fail "Name is '$(key Name)'"
+[ -n "$(key Comment)" ] || fail "no Comment"
+[ "$(key Icon)" = "$id" ] || fail "Icon '$(key Icon)' is not the application id '$id'"
+exec_cmd=$(key Exec)
+[ "${exec_cmd%% *}" = tessera ] || fail "Exec '$exec_cmd' does not start the installed tessera"
+case ";$(key Categories)" in
+  *";Utility;"*) ;;
+  *) fail "Categories '$(key Categories)' lack Utility" ;;
+esac
+
+metainfo=$prefix/share/metainfo/$id.metainfo.xml
+[ -f "$metainfo" ] || fail "no metainfo named after the id: $metainfo"
+appstreamcli validate --no-net "$metainfo" || fail "appstreamcli rejects $metainfo"
+grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id differs from '$id'"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" \
+  || fail "metainfo does not launch $id.desktop"
+grep -q "<binary>tessera</binary>" "$metainfo" || fail "metainfo does not provide the tessera binary"
+
+for size in 16 32 48; do
+  icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png
+  [ -f "$icon" ] || fail "missing $icon"
+  actual=$(png_size "$icon")
+  [ "$actual" = "${size}x${size}" ] || fail "$icon is $actual pixels"
+done
+svg=$prefix/share/icons/hicolor/scalable/apps/$id.svg
+[ -f "$svg" ] || fail "missing $svg"
+grep -q "<svg" "$svg" || fail "$svg is no SVG image"
+
+# Nothing else lands in the prefix: no libraries, headers or test files.
+expected=$(printf '%s\n' \
+  bin/tessera \
+  "share/applications/$id.desktop" \
+  "share/metainfo/$id.metainfo.xml" \
+  "share/icons/hicolor/16x16/apps/$id.png" \
+  "share/icons/hicolor/32x32/apps/$id.png" \
+  "share/icons/hicolor/48x48/apps/$id.png" \
+  "share/icons/hicolor/scalable/apps/$id.svg" | sort)
+actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
+[ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") || true)"
+
+echo "OK: $id installed and validated"
