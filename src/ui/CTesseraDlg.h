@@ -1,2 +1,133 @@
-// placeholder until the dialog is written
 #pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "engine/DialogPort.h"
+
+class QLabel;
+class QListView;
+class QProgressBar;
+class QPushButton;
+class QStringListModel;
+class CDialogPort;
+
+// The program's one window: the split half with its seven planning tools and
+// the split list, the join half with the join list, and the job controls.
+// Handlers run on the dialog's thread; a job runs on one worker thread that
+// reaches the controls only through CDialogPort.
+class CTesseraDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CTesseraDlg(QWidget* parent = nullptr);
+    ~CTesseraDlg() override;
+
+    // The field reader: the whole text of edit `edit` as UTF-8, untrimmed; the
+    // lines of the boundary field are separated by "\r\n".
+    [[nodiscard]] std::string FieldText(int edit) const;
+    void SetFieldText(int edit, const QString& text);
+
+    [[nodiscard]] QWidget* Edit(int edit) const { return edits[edit]; }
+    [[nodiscard]] QPushButton* Button(int button) const { return buttons[button]; }
+    [[nodiscard]] QListView* List(int list) const { return lists[list]; }
+    [[nodiscard]] QStringList ListLines(int list) const;
+    [[nodiscard]] QProgressBar* ProgressBar() const { return progress; }
+    [[nodiscard]] QLabel* StatusLine() const { return status; }
+    [[nodiscard]] const QIcon& Icon() const { return m_hIcon; }
+    // True from a Start press until the worker has returned.
+    [[nodiscard]] bool JobRunning() const { return jobRunning_; }
+
+    // Operations behind the worker's port; dialog thread only.
+    void SetStatus(const std::string& text);
+    void SetProgress(int position);
+    void ApplyControlStates(const ControlStates& states);
+    [[nodiscard]] int ListCount(int list) const;
+    [[nodiscard]] std::string ListLine(int list, int index) const;
+
+    // Appends lines at the end of a list, keeping its current line.
+    void AppendLines(int list, const QStringList& lines);
+    // Inserts a line at its place in text order.
+    void InsertInTextOrder(int list, const QString& line);
+
+    // Command handlers, reached through the message map (CTesseraDlg.cpp).
+    void OnBrowseSource();
+    void OnAddExtract();
+    void OnAddRange();
+    void OnAddFixedSize();
+    void OnAddEqualSplit();
+    void OnAddBoundaries();
+    void OnSearchAddBytes();
+    void OnSearchAddString();
+    void OnStartSplit();
+    void OnDeleteEntry();
+    void OnClearSplitList();
+    void OnBrowseDestination();
+    void OnStartJoin();
+    void OnDeleteJoinItem();
+    void OnClearJoinList();
+    void OnAbort();
+    void OnExit();
+
+    // Runs the handler that the message map gives for a command identifier;
+    // false when the map has none.
+    bool OnCommand(int id);
+
+    // Files dropped at point (dialog coordinates): into the source field or
+    // appended to the join list, regular files only.
+    void OnDropFiles(const QStringList& paths, QPoint point);
+
+    // Cuts the source in front of every occurrence of pattern.
+    void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
+
+    // Escape and the close box end here: they run the Exit handler.
+    void reject() override;
+    // Refused (with a beep) while a job runs, whatever path asks.
+    void done(int result) override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildFromTemplate();
+    void DoDataExchange();
+    void OnInitDialog();
+    void ConnectMessageMap();
+
+    // The size of the file in the source field; -1 when there is none, and -1
+    // after a message box when it exists but cannot be opened.
+    [[nodiscard]] std::int64_t SourceSize();
+    [[nodiscard]] std::size_t SplitListRoom() const;
+
+    using JobProcedure = int (*)(DialogPort&, std::atomic<bool>&);
+    void StartJob(JobProcedure job);
+    void OnJobFinished(bool threw);
+
+    QIcon m_hIcon;
+    std::array<QWidget*, kEditCount> edits{};
+    std::array<QPushButton*, kButtonCount> buttons{};
+    std::array<QListView*, kListCount> lists{};
+    QProgressBar* progress = nullptr;
+    QLabel* status = nullptr;
+
+    std::array<QStringListModel*, kListCount> models_{};
+    std::atomic<bool> abort_{false};
+    std::thread worker_;
+    std::unique_ptr<CDialogPort> port_;
+    bool jobRunning_ = false;
+};
+
+// The one dialog, set while it initialises; cleared when it goes away.
+CTesseraDlg* DialogPointer();
