@@ -1,1 +1,74 @@
-// placeholder until this unit is written
+#include "RangeBuilders.h"
+
+namespace tessera {
+
+namespace {
+
+// a * b, or limit when the product passes it (or overflows).
+std::int64_t MulCapped(std::int64_t a, std::int64_t b, std::int64_t limit)
+{
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product) || product > limit)
+        return limit;
+    return product;
+}
+
+}  // namespace
+
+std::optional<SplitEntry> PlanExtract(std::int64_t size, std::int64_t offset, std::int64_t length)
+{
+    if (size < 0 || offset < 0 || length < 0 || offset > size)
+        return std::nullopt;
+    std::int64_t end = 0;
+    if (__builtin_add_overflow(offset, length, &end) || end > size)
+        return std::nullopt;
+    return SplitEntry{offset, end};
+}
+
+std::optional<SplitEntry> PlanRange(std::int64_t size, std::int64_t start, std::int64_t end)
+{
+    if (size < 0 || start < 0 || end < 0 || start > size || end > size || start > end)
+        return std::nullopt;
+    return SplitEntry{start, end};
+}
+
+std::vector<SplitEntry> PlanFixedSize(std::int64_t size, std::int64_t piece, std::size_t room)
+{
+    if (size <= 0 || piece <= 0)
+        return {};
+    const std::int64_t count = size / piece + (size % piece != 0 ? 1 : 0);
+    if (static_cast<std::uint64_t>(count) > room)
+        return {};
+    std::vector<SplitEntry> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t k = 0; k < count; ++k) {
+        // k * piece < size, and (k + 1) * piece is capped at size before it
+        // could overflow.
+        entries.push_back({k * piece, MulCapped(k + 1, piece, size)});
+    }
+    return entries;
+}
+
+std::int32_t NarrowPieceCount(std::int64_t fieldNumber)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(fieldNumber)));
+}
+
+std::vector<SplitEntry> PlanEqualSplit(std::int64_t size, std::int32_t count, std::size_t room)
+{
+    if (size < 0 || count <= 0)
+        return {};
+    // Decided before anything is allocated: a count of 2^31 - 1 returns at once.
+    if (static_cast<std::uint64_t>(count) > room)
+        return {};
+    const std::int64_t chunk = size / count + (size % count != 0 ? 1 : 0);
+    std::vector<SplitEntry> entries;
+    entries.reserve(static_cast<std::size_t>(count));
+    for (std::int64_t k = 0; k < count; ++k) {
+        // Pieces that would start beyond the file become (size, size).
+        entries.push_back({MulCapped(k, chunk, size), MulCapped(k + 1, chunk, size)});
+    }
+    return entries;
+}
+
+}  // namespace tessera

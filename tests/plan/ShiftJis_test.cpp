@@ -1,0 +1,83 @@
+#include "plan/ShiftJis.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tessera {
+namespace {
+
+std::string Hex(const std::optional<std::string>& bytes)
+{
+    if (!bytes)
+        return "none";
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (const char c : *bytes) {
+        if (!s.empty())
+            s += ' ';
+        s += digits[static_cast<unsigned char>(c) >> 4];
+        s += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return s;
+}
+
+TEST(EncodeShiftJis, Table)
+{
+    const struct {
+        const char* utf8;
+        const char* expected;
+    } cases[] = {
+        {"", ""},
+        {"ab", "61 62"},
+        {"表示", "95 5C 8E A6"},  // the trail byte of 表 is the backslash byte
+        {"\xef\xbd\x9e", "81 60"},      // ～ U+FF5E
+        {"\xe3\x80\x9c", "81 60"},      // 〜 U+301C, as Linux input methods type it
+        {"\xc2\xa5", "5C"},             // ¥
+        {"ｱ", "B1"},                    // half-width katakana
+        {"①", "87 40"},                 // a code page 932 extension
+        {"髙", "FB FC"},
+        {"日本語", "93 FA 96 7B 8C EA"},
+        // no code page 932 form, never "?"
+        {"\xf0\x9f\x98\x80", "none"},   // an emoji
+        {"a\xf0\x9f\x98\x80" "b", "none"},
+        {"\xc3\xa9", "none"},           // é
+        // not UTF-8
+        {"\xff", "none"},
+        {"\x95\x5c", "none"},           // already Shift_JIS
+        {"\xc0\xaf", "none"},           // an overlong slash
+        {"\xed\xa0\x80", "none"},       // a surrogate
+        {"\xe8\xa1", "none"},           // cut short
+        {"\xf4\x90\x80\x80", "none"},   // above U+10FFFF
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Hex(EncodeShiftJis(c.utf8)), c.expected) << c.utf8;
+}
+
+TEST(EncodeShiftJis, KeepsEmbeddedZeroBytes)
+{
+    EXPECT_EQ(Hex(EncodeShiftJis(std::string("a\0b", 3))), "61 00 62");
+}
+
+TEST(EncodeShiftJis, SafeFromSeveralThreads)
+{
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong, t] {
+            for (int i = 0; i < 2000; ++i) {
+                if (Hex(EncodeShiftJis("表示〜")) != "95 5C 8E A6 81 60")
+                    ++wrong[t];
+            }
+        });
+    }
+    for (std::thread& th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(wrong[t], 0) << t;
+}
+
+}  // namespace
+}  // namespace tessera
