@@ -41,6 +41,7 @@ constexpr std::size_t kHistogramBytes = 64 * 1024;
 // Candidates are verified in pieces of this size, so that the cost of
 // verification can be counted in bytes actually compared.
 constexpr std::size_t kVerifyPiece = 64;
+constexpr std::size_t kShortPattern = 16;
 // The filter gives way to the linear-time scan once verification has compared
 // more than this many bytes per byte scanned (plus a little slack, so that a
 // burst of candidates at the start does not decide alone).
@@ -75,6 +76,16 @@ public:
     bool Candidate(std::size_t pos)
     {
         const std::uint8_t* at = data_ + pos;
+        if (m_ <= kShortPattern) {
+            // Cheaper in place than a call: with repeating data nearly every
+            // position is a candidate.
+            cost_ += m_;
+            for (std::size_t k = 0; k < m_; ++k) {
+                if (at[k] != pattern_[k])
+                    return true;
+            }
+            return onMatch_(pos);
+        }
         for (std::size_t off = 0; off < m_; off += kVerifyPiece) {
             const std::size_t piece = std::min(kVerifyPiece, m_ - off);
             cost_ += piece;

@@ -81,9 +81,13 @@ std::int64_t ParseNumber(std::string_view text)
 std::string FormatEntry(std::int64_t start, std::int64_t end)
 {
     // Parsing the format string is most of the cost of a line, and a plan can
-    // hold a million of them: parse once per thread. The classic locale keeps
-    // digit grouping out whatever the process locale is.
-    thread_local boost::format format("%1% %2%", std::locale::classic());
+    // hold a million of them: parse once per thread. A format given a locale
+    // imbues it into a stream for every argument, which doubles the cost, so
+    // that one serves only when the process has a global locale of its own
+    // (one that might group digits).
+    thread_local boost::format plain("%1% %2%");
+    thread_local boost::format classic("%1% %2%", std::locale::classic());
+    boost::format& format = std::locale() == std::locale::classic() ? plain : classic;
     format.clear();  // drops arguments left bound by an earlier call that threw
     return (format % start % end).str();
 }
