@@ -48,6 +48,16 @@ constexpr std::size_t kShortPattern = 16;
 constexpr std::size_t kCostFactor = 8;
 constexpr std::size_t kCostSlack = 64 * 1024;
 
+// Offsets into the pattern of the two bytes the filter looks at (the same
+// one twice for a pattern of one byte).
+struct Filter {
+    std::size_t first = 0;
+    std::size_t second = 0;
+};
+
+// The two rarest bytes of the pattern by a histogram of the sample.
+Filter ChooseFilter(std::span<const std::uint8_t> sample, std::span<const std::uint8_t> pattern);
+
 // Finds the occurrences for one call of FindAll: a filter on two bytes of the
 // pattern at fixed distances (the rarest in the data), each hit verified in
 // full; where verification costs too much (repeating data and patterns), the
@@ -55,11 +65,12 @@ constexpr std::size_t kCostSlack = 64 * 1024;
 // input.
 class Scanner {
 public:
-    Scanner(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern, const Callback& onMatch)
+    // Requires 1 <= pattern size <= data size.
+    Scanner(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern, Filter filter,
+            const Callback& onMatch)
         : data_(data.data()), pattern_(pattern.data()), m_(pattern.size()), last_(data.size() - pattern.size()),
-          onMatch_(onMatch)
+          onMatch_(onMatch), first_(filter.first), second_(filter.second)
     {
-        ChooseFilter(data);
     }
 
     void Run();
@@ -108,7 +119,6 @@ public:
     Result ScanScalar(std::size_t from);
 
 private:
-    void ChooseFilter(std::span<const std::uint8_t> data);
     void RunLinear(std::size_t from);
 
     const std::uint8_t* data_;
@@ -116,27 +126,28 @@ private:
     std::size_t m_;
     std::size_t last_;  // the last position at which an occurrence fits
     const Callback& onMatch_;
-    std::size_t first_ = 0;   // offsets into the pattern of the two filter bytes
-    std::size_t second_ = 0;
+    std::size_t first_;   // offsets into the pattern of the two filter bytes
+    std::size_t second_;
     std::size_t cost_ = 0;    // bytes compared by verification so far
 };
 
-void Scanner::ChooseFilter(std::span<const std::uint8_t> data)
+Filter ChooseFilter(std::span<const std::uint8_t> sample, std::span<const std::uint8_t> pattern)
 {
     std::uint32_t histogram[256] = {};
-    const std::size_t sample = std::min(data.size(), kHistogramBytes);
-    for (std::size_t i = 0; i < sample; ++i)
-        ++histogram[data[i]];
+    sample = sample.first(std::min(sample.size(), kHistogramBytes));
+    for (const std::uint8_t b : sample)
+        ++histogram[b];
 
-    auto rarity = [&](std::size_t k) { return histogram[pattern_[k]]; };
+    const std::size_t m = pattern.size();
+    auto rarity = [&](std::size_t k) { return histogram[pattern[k]]; };
     std::size_t a = 0;
-    for (std::size_t k = 1; k < m_; ++k) {
+    for (std::size_t k = 1; k < m; ++k) {
         if (rarity(k) < rarity(a))
             a = k;
     }
     std::size_t b = a;
     auto distance = [&](std::size_t k) { return k > a ? k - a : a - k; };
-    for (std::size_t k = 0; k < m_; ++k) {
+    for (std::size_t k = 0; k < m; ++k) {
         if (k == a)
             continue;
         // Among equally rare bytes the one farthest away: in text, the ends of
@@ -144,8 +155,7 @@ void Scanner::ChooseFilter(std::span<const std::uint8_t> data)
         if (b == a || rarity(k) < rarity(b) || (rarity(k) == rarity(b) && distance(k) > distance(b)))
             b = k;
     }
-    first_ = std::min(a, b);
-    second_ = std::max(a, b);
+    return {std::min(a, b), std::max(a, b)};
 }
 
 Scanner::Result Scanner::ScanScalar(std::size_t from)
@@ -279,7 +289,7 @@ void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> p
 {
     if (pattern.empty() || pattern.size() > data.size())
         return;
-    Scanner(data, pattern, onMatch).Run();
+    Scanner(data, pattern, ChooseFilter(data, pattern), onMatch).Run();
 }
 
 SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,
@@ -297,7 +307,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
         outcome.status = Status::OpenFailed;
         return outcome;
     }
-    if (size <= 0)
+    if (size <= 0 || pattern.empty())
         return outcome;
 
     // Never more than the bytes that are to be read: a small file gets a small

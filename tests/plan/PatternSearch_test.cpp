@@ -224,6 +224,42 @@ TEST(SearchFile, DifferentialWithSmallWindows)
     }
 }
 
+// Windows of about a megabyte over low-entropy data, where candidates abound
+// and the search changes method inside a window: occurrences across window
+// borders must all be found.
+TEST(SearchFile, DifferentialWithLargeWindows)
+{
+    TempDir dir;
+    const std::string path = dir.file("data");
+    std::mt19937_64 random(5);
+    Bytes data(2 << 20);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>('a' + std::uniform_int_distribution<int>(0, 1)(random));
+    // A long pattern placed inside the first window and across its end.
+    Bytes longPattern(300, 'c');
+    longPattern[150] = 'a';
+    std::copy(longPattern.begin(), longPattern.end(), data.begin() + (256 << 10) - 100);
+    std::copy(longPattern.begin(), longPattern.end(), data.begin() + 1'000'000 - 150);
+    WriteBytes(path, data);
+
+    std::vector<Bytes> patterns = {longPattern, Bytes(40, 'a')};
+    for (int i = 0; i < 6; ++i) {
+        Bytes p(std::uniform_int_distribution<std::size_t>(1, 16)(random));
+        for (auto& b : p)
+            b = static_cast<std::uint8_t>('a' + std::uniform_int_distribution<int>(0, 1)(random));
+        patterns.push_back(p);
+    }
+    for (const Bytes& pattern : patterns) {
+        const SearchOutcome outcome =
+            SearchFile(path, static_cast<std::int64_t>(data.size()), pattern, SIZE_MAX, 1'000'000, 999'800);
+        ASSERT_EQ(outcome.status, SearchOutcome::Status::Done);
+        EXPECT_TRUE(outcome.offsets == ReferenceWindows(data, pattern, 1'000'000, 999'800)) << pattern.size();
+        if (pattern == longPattern) {
+            EXPECT_EQ(outcome.offsets, (std::vector<std::int64_t>{(256 << 10) - 100, 1'000'000 - 150}));
+        }
+    }
+}
+
 class SearchFixture : public ::testing::Test {
 protected:
     std::vector<SplitEntry> Plan(std::string_view contents, const Bytes& pattern, std::size_t room = kRoom)
