@@ -329,8 +329,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             // file has grown since.
             const auto want = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(window, static_cast<std::uint64_t>(size - pos)));
-            file.Seek(pos, 0);
-            if (file.Read(buffer.get(), want) != want) {
+            if (!file.Seek(pos, 0) || file.Read(buffer.get(), want) != want) {
                 outcome.status = Status::ReadFailed;
                 outcome.offsets.clear();
                 return outcome;

@@ -94,8 +94,14 @@ std::string FormatEntry(std::int64_t start, std::int64_t end)
 
 bool ReadEntry(std::string_view line, SplitEntry& entry)
 {
-    std::istringstream in{std::string(line)};
-    in.imbue(std::locale::classic());
+    // One stream per thread: a split reads every line of the plan.
+    thread_local std::istringstream in = [] {
+        std::istringstream stream;
+        stream.imbue(std::locale::classic());
+        return stream;
+    }();
+    in.clear();
+    in.str(std::string(line));
     std::int64_t start = 0;
     std::int64_t end = 0;
     if (!(in >> start >> end))
