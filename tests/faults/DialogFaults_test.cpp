@@ -1,0 +1,352 @@
+// Faults provoked for real, end to end through the dialog and its worker
+// thread: full disks, files changed under a running job, part names taken by a
+// link or a folder, a locked destination, attempts to close the window during
+// a job, and plans far beyond what the split list takes. Each job case checks
+// the status line, that the controls are idle again, and that no byte of a file
+// that existed before was lost.
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QListView>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "engine/Job.h"
+#include "fileio/NFilePSDK.h"
+#include "support/TempDir.h"
+#include "ui/DialogTestSupport.h"
+
+using namespace tessera::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kJobTimeoutMs = 30'000;
+constexpr std::int64_t kBlock = tessera::kTransferBufferSize;
+
+// A tmpfs of a few pages at `at`, mounted in a mount namespace of this
+// thread's own, which the worker threads it starts inherit: a disk that
+// really fills up, invisible to the rest of the machine.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& at, std::size_t bytes) : path_(at)
+    {
+        fs::create_directory(at);
+        static const int unshared = [] { return ::unshare(CLONE_NEWNS) == 0 ? 0 : errno; }();
+        if (unshared != 0) {
+            error_ = std::string("unshare(CLONE_NEWNS): ") + std::strerror(unshared);
+            return;
+        }
+        // Mounts made from now on stay in this namespace.
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            error_ = std::string("making / private: ") + std::strerror(errno);
+            return;
+        }
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+        if (::mount("tessera-small-disk", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+            error_ = std::string("mounting a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        mounted_ = true;
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            ::umount2(path_.c_str(), MNT_DETACH);
+    }
+
+    bool Mounted() const { return mounted_; }
+    const std::string& Error() const { return error_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+    std::string error_;
+    bool mounted_ = false;
+};
+
+// The contents of files that must survive a failed job, taken before it.
+class Kept {
+public:
+    explicit Kept(std::initializer_list<std::string> paths)
+    {
+        for (const std::string& path : paths)
+            contents_[path] = ReadFile(path);
+    }
+    void ExpectUnchanged() const
+    {
+        for (const auto& [path, bytes] : contents_) {
+            const std::string now = ReadFile(path);
+            EXPECT_EQ(now.size(), bytes.size()) << path;
+            EXPECT_TRUE(now == bytes) << path << " changed";
+        }
+    }
+
+private:
+    std::map<std::string, std::string> contents_;
+};
+
+// Peak resident size of this process so far, in KiB.
+long PeakResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+
+    bool WaitForStatus(const std::string& text)
+    {
+        return QTest::qWaitFor([&] { return StatusText(dialog) == Q(text); }, kJobTimeoutMs);
+    }
+
+    bool WaitForJobEnd()
+    {
+        return QTest::qWaitFor([&] { return !dialog.JobRunning(); }, kJobTimeoutMs);
+    }
+
+    ControlStates States() const
+    {
+        ControlStates s;
+        for (int i = 0; i < kButtonCount; ++i)
+            s.buttons[i] = dialog.Button(i)->isEnabled();
+        for (int i = 0; i < kEditCount; ++i)
+            s.edits[i] = dialog.Edit(i)->isEnabled();
+        for (int i = 0; i < kListCount; ++i)
+            s.lists[i] = dialog.List(i)->isEnabled();
+        return s;
+    }
+
+    // The job is over, showing `status`, and the dialog is idle again.
+    void ExpectEnded(const std::string& status)
+    {
+        ASSERT_TRUE(WaitForJobEnd());
+        EXPECT_EQ(StatusText(dialog), Q(status));
+        EXPECT_EQ(States(), tessera::ControlStatesFor(true));
+    }
+
+    void StartSplit(const std::string& source, const QStringList& plan)
+    {
+        dialog.SetFieldText(kEditSource, Q(source));
+        dialog.AppendLines(kListSplit, plan);
+        dialog.Button(kButtonStartSplit)->click();
+    }
+
+    void StartJoin(const std::vector<std::string>& inputs, const std::string& destination)
+    {
+        for (const std::string& input : inputs)
+            ASSERT_TRUE(DropFiles(dialog, dialog.List(kListJoin)->geometry().center(), {input})) << input;
+        dialog.SetFieldText(kEditJoinDestination, Q(destination));
+        dialog.Button(kButtonStartJoin)->click();
+    }
+
+    TempDir dir;
+    CTesseraDlg dialog;
+};
+
+TEST_F(FaultTest, DiskFullInTheMiddleOfASplit)
+{
+    SmallDisk disk(dir.file("disk"), 1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no private tmpfs for a full disk (needs root): " << disk.Error();
+    const std::string source = disk.file("s.bin");
+    const std::string other = disk.file("other");
+    WritePatternFile(source, 400'000);
+    WriteFile(other, "unrelated");
+    const Kept kept{source, other};
+
+    // The second part fills the disk half way through its one block.
+    StartSplit(source, {"0 400000", "0 400000", "0 400000"});
+    ExpectEnded("ファイルの書込に失敗 : " + source + ".001");
+    EXPECT_EQ(ReadFile(source + ".000"), PatternBytes(0, 400'000));
+    EXPECT_FALSE(fs::exists(source + ".002"));
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, DiskFullInTheMiddleOfAJoin)
+{
+    SmallDisk disk(dir.file("disk"), 1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no private tmpfs for a full disk (needs root): " << disk.Error();
+    const std::string a = dir.file("a");
+    const std::string b = dir.file("b");
+    const std::string c = dir.file("c");
+    WritePatternFile(a, 400'000);
+    WriteFile(b, std::string(400'000, 'b'));
+    WriteFile(c, std::string(400'000, 'c'));
+    const std::string other = disk.file("other");
+    WriteFile(other, "unrelated");
+    const Kept kept{a, b, c, other};
+    const std::string destination = disk.file("joined");
+
+    StartJoin({a, b, c}, destination);
+    ExpectEnded("ファイルの書込に失敗 : " + destination);
+    // The inputs that fitted are there in full, then part of the third.
+    const std::string joined = ReadFile(destination);
+    EXPECT_EQ(joined.substr(0, 800'000), PatternBytes(0, 400'000) + std::string(400'000, 'b'));
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, FullDeviceAsJoinDestination)
+{
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no writable /dev/full here";
+    const std::string input = dir.file("in");
+    WritePatternFile(input, 1000);
+    const Kept kept{input};
+
+    StartJoin({input}, "/dev/full");
+    ExpectEnded("ファイルの書込に失敗 : /dev/full");
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, SourceTruncatedBetweenBlocks)
+{
+    const std::string source = dir.file("s.bin");
+    WritePatternFile(source, kBlock + 1000);
+
+    StartSplit(source, {Q("0 " + std::to_string(kBlock + 1000))});
+    // While the first block is written, the source loses its second block.
+    ASSERT_TRUE(WaitForStatus("書込中 " + source + ".000"));
+    fs::resize_file(source, 1000);
+    ExpectEnded("ファイルの読込に失敗 : " + source);
+    EXPECT_EQ(ReadFile(source), PatternBytes(0, 1000));
+    EXPECT_TRUE(ReadFile(source + ".000") == PatternBytes(0, kBlock));
+}
+
+TEST_F(FaultTest, InputsDeletedWhileAJoinRuns)
+{
+    const std::string a = dir.file("a");
+    const std::string b = dir.file("b");
+    WritePatternFile(a, kBlock + 1000);
+    WriteFile(b, "tail");
+    const std::string destination = dir.file("joined");
+
+    StartJoin({a, b}, destination);
+    // The input being copied goes on from its open descriptor; the next one
+    // can no longer be opened.
+    ASSERT_TRUE(WaitForStatus("書込中 " + a));
+    fs::remove(a);
+    fs::remove(b);
+    ExpectEnded("ファイルのオープンに失敗 : " + b);
+    // Every byte of the deleted input that the job had begun survives.
+    EXPECT_TRUE(ReadFile(destination) == PatternBytes(0, kBlock + 1000));
+}
+
+TEST_F(FaultTest, DanglingSymlinkAndFolderAtPartNamesAreSkipped)
+{
+    const std::string source = dir.file("s.bin");
+    WritePatternFile(source, 100);
+    const std::string target = dir.file("link-target");
+    fs::create_symlink(target, source + ".000");
+    fs::create_directory(source + ".001");
+    const Kept kept{source};
+
+    StartSplit(source, {"0 100", "10 20"});
+    ExpectEnded("終了");
+    EXPECT_EQ(ReadFile(source + ".002"), PatternBytes(0, 100));
+    EXPECT_EQ(ReadFile(source + ".003"), PatternBytes(10, 10));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << "the link was followed";
+    EXPECT_TRUE(fs::is_symlink(source + ".000"));
+    EXPECT_TRUE(fs::is_directory(source + ".001"));
+    EXPECT_TRUE(fs::is_empty(source + ".001"));
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, DestinationHeldByAnotherOpeningIsLeftAlone)
+{
+    const std::string input = dir.file("in");
+    WriteFile(input, "input bytes");
+    const std::string destination = dir.file("held");
+    NFilePSDK holder(destination, NFilePSDK::Form::Writing);
+    ASSERT_TRUE(holder.IsOpen());
+    ASSERT_EQ(holder.Write("precious", 8), 8u);
+    ASSERT_TRUE(holder.Flush());
+    const Kept kept{input, destination};
+
+    StartJoin({input}, destination);
+    ExpectEnded("中止");
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, EscapeAndCloseBoxDuringAJobAreRefused)
+{
+    const std::string source = dir.file("s.bin");
+    WritePatternFile(source, kBlock + 1000);
+    const Kept kept{source};
+
+    StartSplit(source, {Q("0 " + std::to_string(kBlock + 1000))});
+    ASSERT_TRUE(WaitForStatus("読込中 " + source + ".000"));
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QCloseEvent closeBox;
+    QApplication::sendEvent(&dialog, &closeBox);
+    EXPECT_FALSE(closeBox.isAccepted());
+    EXPECT_FALSE(dialog.close());
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.JobRunning());
+
+    // Refusing is all they did: the job runs to its end, whole.
+    ExpectEnded("終了");
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(ReadFile(source + ".000") == PatternBytes(0, kBlock + 1000));
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, PlansBeyondTheListAreRefusedInBoundedMemory)
+{
+    // 64 MiB of "a": "aa" occurs at every offset but the last, 67 million
+    // times, far more than the split list takes.
+    const std::string source = dir.file("a.txt");
+    {
+        std::ofstream out(source, std::ios::binary);
+        const std::string chunk(1 << 20, 'a');
+        for (int i = 0; i < 64; ++i)
+            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        ASSERT_TRUE(out.good());
+    }
+    dialog.SetFieldText(kEditSource, Q(source));
+    const QString statusBefore = StatusText(dialog);
+    const ControlStates statesBefore = States();
+    const long peakBefore = PeakResidentKiB();
+    ASSERT_GT(peakBefore, 0);
+
+    dialog.SetFieldText(kEditPieceCount, "2147483647");
+    dialog.Button(kButtonEqualSplitAdd)->click();
+    EXPECT_EQ(dialog.ListCount(kListSplit), 0);
+
+    dialog.SetFieldText(kEditString, "aa");
+    dialog.Button(kButtonSearchString)->click();
+    EXPECT_EQ(dialog.ListCount(kListSplit), 0);
+    dialog.SetFieldText(kEditByteSequence, "6161");
+    dialog.Button(kButtonSearchBytes)->click();
+    EXPECT_EQ(dialog.ListCount(kListSplit), 0);
+
+    // A search window and a list's worth of offsets, not a list of every
+    // occurrence (0.5 GiB) nor of every piece (32 GiB).
+    EXPECT_LT(PeakResidentKiB() - peakBefore, 256 * 1024);
+    EXPECT_EQ(StatusText(dialog), statusBefore);
+    EXPECT_EQ(States(), statesBefore);
+    EXPECT_EQ(fs::file_size(source), 64u << 20);
+}
+
+}  // namespace
