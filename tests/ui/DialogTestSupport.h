@@ -1,0 +1,81 @@
+#pragma once
+
+// Helpers for tests that drive the real dialog headless.
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CTesseraDlg.h"
+
+namespace tessera::test {
+
+inline QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+inline QString StatusText(const CTesseraDlg& dialog)
+{
+    return dialog.StatusLine()->text();
+}
+
+// Drags local files over the dialog and drops them at point, as the window
+// system delivers a drop. True when the dialog took the drop.
+inline bool DropFiles(CTesseraDlg& dialog, QPoint point, const std::vector<std::string>& paths)
+{
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const std::string& path : paths)
+        urls.append(QUrl::fromLocalFile(Q(path)));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    QDragMoveEvent move(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &move);
+    QDropEvent drop(QPointF(point), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+    return enter.isAccepted() && drop.isAccepted();
+}
+
+// Runs act, which opens a modal window; handle is called with that window
+// once it is up and must close it. It is called again on later ticks while the
+// window stays up (a file dialog may still be loading its folder).
+template <typename Window>
+void WithModal(const std::function<void()>& act, const std::function<void(Window*)>& handle)
+{
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* window = qobject_cast<Window*>(QApplication::activeModalWidget())) {
+            handle(window);
+        }
+    });
+    poll.start();
+    act();
+    poll.stop();
+}
+
+// Types path into a file dialog's name field and accepts it. (selectFile
+// leaves the field alone while it has the focus.)
+inline void ChooseFile(QFileDialog* chooser, const std::string& path)
+{
+    if (auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(Q(path));
+    static_cast<QDialog*>(chooser)->accept();
+}
+
+}  // namespace tessera::test
