@@ -15,7 +15,9 @@ constexpr std::uint32_t kWritebackPiece = 2 * 1024 * 1024;
 // The descriptor, locked as the form asks, or -1 with errno set.
 int OpenForm(const std::string& path, NFilePSDK::Form form)
 {
-    int flags = O_CLOEXEC;
+    // O_NONBLOCK only for the opening itself: a FIFO without its other end
+    // fails or opens at once instead of holding the caller.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     int lock = LOCK_EX | LOCK_NB;
     switch (form) {
     case NFilePSDK::Form::Reading:
@@ -47,6 +49,10 @@ int OpenForm(const std::string& path, NFilePSDK::Form form)
         do {
             rc = ::ftruncate(fd, 0);
         } while (rc != 0 && errno == EINTR);
+    }
+    if (rc == 0) {
+        int fl = ::fcntl(fd, F_GETFL);
+        rc = fl < 0 ? -1 : ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     }
     if (rc != 0) {
         int saved = errno;

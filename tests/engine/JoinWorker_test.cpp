@@ -84,7 +84,9 @@ TEST_F(JoinJob, DestinationThatCannotBeCreatedIsAborted)
     WriteFile(out, "held");
     NFilePSDK holder(out, NFilePSDK::Form::Reading);  // another opening
     ASSERT_TRUE(holder.IsOpen());
-    for (const std::string& destination : {std::string(), dir.file("no/folder/out"), out}) {
+    const std::string fifo = dir.file("fifo");  // nobody reads it
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& destination : {std::string(), dir.file("no/folder/out"), out, fifo}) {
         FakeDialogPort p;
         p.fields[kEditJoinDestination] = destination;
         p.lists[kListJoin] = {a};
@@ -130,9 +132,12 @@ TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
     WriteFile(a, "0123456789");
     WriteFile(b, "x");
     ASSERT_EQ(::mkdir(c.c_str(), 0755), 0);
+    const std::string deleted = dir.file("deleted");
+    WriteFile(deleted, "gone");
+    ASSERT_EQ(::unlink(deleted.c_str()), 0);
     NFilePSDK writer(b, NFilePSDK::Form::Writing);  // held for writing elsewhere
     ASSERT_TRUE(writer.IsOpen());
-    for (const std::string& input : {dir.file("deleted"), b, c}) {
+    for (const std::string& input : {deleted, b, c}) {
         FakeDialogPort p;
         p.fields[kEditJoinDestination] = out;
         p.lists[kListJoin] = {a, input};

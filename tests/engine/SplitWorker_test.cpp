@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +152,16 @@ TEST_F(SplitJob, LinksAndFoldersAtPartNamesAreTaken)
     EXPECT_EQ(ReadFile(Part(2)), PatternBytes(0, 10));
 }
 
+TEST_F(SplitJob, OverlongPartNamesAreNeverFree)
+{
+    // The source's own name fits; with ".000" appended it no longer does.
+    source = dir.file(std::string(253, 's'));
+    Plan(30, {"0 10"});
+    EXPECT_EQ(ProbeOutputName(source), "");
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : "});
+}
+
 TEST_F(SplitJob, AllThousandNamesTaken)
 {
     Plan(30, {"0 10", "10 20"});
@@ -217,6 +228,41 @@ TEST_F(SplitJob, EntryPastTheEndOfTheSourceIsAReadFailure)
     EXPECT_EQ(ReadFile(Part(0)), PatternBytes(0, 5));
     EXPECT_EQ(ReadFile(Part(1)), "");  // nothing of the short block is written
     EXPECT_FALSE(Exists(Part(2)));
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, TransferBufferThatCannotBeHadIsReported)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers need the address space this test takes away";
+#endif
+    Plan(30, {"0 10"});
+    auto runWithoutRoom = [&] {
+        // Leave the address space too little room for the buffer.
+        long pages = 0;
+        if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlim_t room = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (8 << 20);
+        const rlimit limit{room, room};
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 2;
+        const bool reported = Run() == -1 && port.Statuses() == std::vector<std::string>{"メモリの確保に失敗"} &&
+                              port.Switches() == std::vector<bool>{false, true} && !Exists(Part(0));
+        return reported ? 0 : 1;
+    };
+    EXPECT_EXIT(::_exit(runWithoutRoom()), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(SplitJob, PipeAsSourceFailsInsteadOfWaiting)
+{
+    ASSERT_EQ(::mkfifo(source.c_str(), 0644), 0);
+    port.fields[kEditSource] = source;
+    port.lists[kListSplit] = {"0 10"};
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
     ExpectEndedIdle();
 }
 

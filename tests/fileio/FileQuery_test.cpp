@@ -101,16 +101,30 @@ TEST_F(FileQueryTest, FileHeldForWritingIsASharingViolation)
 
 TEST_F(FileQueryTest, UnreadableFileIsAccessDenied)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permission bits do not bind root";
-    ASSERT_EQ(::chmod(file.c_str(), 0), 0);
-    try {
-        (void)FileSize(file);
-        FAIL() << "no FileError";
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.cause(), FileError::Cause::AccessDenied);
-        EXPECT_EQ(std::string(e.what()), "Access to " + file + " was denied.");
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    const std::string expected = "Access to " + file + " was denied.";
+    auto denied = [&] {
+        try {
+            (void)FileSize(file);
+        } catch (const FileError& e) {
+            return e.cause() == FileError::Cause::AccessDenied && e.what() == expected;
+        }
+        return false;
+    };
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::chmod(file.c_str(), 0), 0);
+        EXPECT_TRUE(denied());
+        return;
     }
+    // Permission bits do not bind root: ask from a child that became nobody.
+    EXPECT_EXIT(
+        {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(2);
+            ::_exit(denied() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(FileError, MessagesNameThePath)
