@@ -4,7 +4,7 @@
 # tests without widgets under ThreadSanitizer and the whole suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, each in a build folder of
 # its own. Stops at the first failure; the last lines are a ctest summary.
-# The tests labelled "long" run only on demand: (cd build && ctest -L long).
+# The tests labelled "long" run only on demand: (cd build && ctest -C Long -L long).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
