@@ -59,10 +59,17 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
         return;
     int fd;
     do {
-        fd = ::open(path.c_str(), m.flags, 0666);
+        // O_NONBLOCK only for the opening itself: a FIFO without its other
+        // end fails or opens at once instead of holding the caller.
+        fd = ::open(path.c_str(), m.flags | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return;
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return;
+    }
     // Readers share the file, writers hold it alone; a writer empties the
     // file only once its lock is taken.
     int rc;

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -271,6 +272,35 @@ TEST_F(FaultTest, DanglingSymlinkAndFolderAtPartNamesAreSkipped)
     EXPECT_TRUE(fs::is_directory(source + ".001"));
     EXPECT_TRUE(fs::is_empty(source + ".001"));
     kept.ExpectUnchanged();
+}
+
+// A named pipe passes the regular-file test (it is no directory), but an open
+// that waited for its other end would never return: on the worker that is a
+// job Abort cannot end and a window that cannot close, on the dialog's thread
+// a frozen window.
+TEST_F(FaultTest, NamedPipeNeverHangsTheDialogOrAJob)
+{
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ASSERT_TRUE(DropFiles(dialog, dialog.Edit(kEditSource)->geometry().center(), {pipe}));
+
+    dialog.SetFieldText(kEditString, "x");
+    dialog.Button(kButtonSearchString)->click();
+    EXPECT_EQ(dialog.ListCount(kListSplit), 0);
+
+    StartSplit(pipe, {"0 0"});
+    ExpectEnded("ファイルの読込に失敗 : " + pipe);
+
+    const std::string destination = dir.file("joined");
+    StartJoin({pipe}, destination);
+    ExpectEnded("終了");
+    EXPECT_EQ(ReadFile(destination), "");
+
+    dialog.Button(kButtonClearJoinList)->click();
+    dialog.AppendLines(kListJoin, {Q(destination)});
+    dialog.SetFieldText(kEditJoinDestination, Q(pipe));
+    dialog.Button(kButtonStartJoin)->click();
+    ExpectEnded("中止");
 }
 
 TEST_F(FaultTest, DestinationHeldByAnotherOpeningIsLeftAlone)
