@@ -41,6 +41,7 @@ constexpr std::size_t kHistogramBytes = 64 * 1024;
 // Candidates are verified in pieces of this size, so that the cost of
 // verification can be counted in bytes actually compared.
 constexpr std::size_t kVerifyPiece = 64;
+// Patterns up to this length are compared in place, byte by byte.
 constexpr std::size_t kShortPattern = 16;
 // The filter gives way to the linear-time scan once verification has compared
 // more than this many bytes per byte scanned (plus a little slack, so that a
@@ -54,9 +55,6 @@ struct Filter {
     std::size_t first = 0;
     std::size_t second = 0;
 };
-
-// The two rarest bytes of the pattern by a histogram of the sample.
-Filter ChooseFilter(std::span<const std::uint8_t> sample, std::span<const std::uint8_t> pattern);
 
 // Finds the occurrences for one call of FindAll: a filter on two bytes of the
 // pattern at fixed distances (the rarest in the data), each hit verified in
@@ -126,11 +124,12 @@ private:
     std::size_t m_;
     std::size_t last_;  // the last position at which an occurrence fits
     const Callback& onMatch_;
-    std::size_t first_;   // offsets into the pattern of the two filter bytes
+    std::size_t first_;  // offsets into the pattern of the two filter bytes
     std::size_t second_;
-    std::size_t cost_ = 0;    // bytes compared by verification so far
+    std::size_t cost_ = 0;  // bytes compared by verification so far
 };
 
+// The two rarest bytes of the pattern by a histogram of the sample.
 Filter ChooseFilter(std::span<const std::uint8_t> sample, std::span<const std::uint8_t> pattern)
 {
     std::uint32_t histogram[256] = {};
