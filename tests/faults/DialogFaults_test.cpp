@@ -342,6 +342,28 @@ TEST_F(FaultTest, EscapeAndCloseBoxDuringAJobAreRefused)
     kept.ExpectUnchanged();
 }
 
+// Should the window go away by a path that cannot be refused (the program
+// being torn down), the worker must stop before a control it calls is gone.
+TEST(DialogTeardown, DialogDestroyedDuringAJobStopsTheWorkerFirst)
+{
+    TempDir dir;
+    const std::string source = dir.file("s.bin");
+    WritePatternFile(source, 2 * kBlock + 1000);
+    {
+        CTesseraDlg dialog;
+        dialog.show();
+        dialog.SetFieldText(kEditSource, Q(source));
+        dialog.AppendLines(kListSplit, {Q("0 " + std::to_string(2 * kBlock + 1000))});
+        dialog.Button(kButtonStartSplit)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return StatusText(dialog).startsWith("書込中"); }, kJobTimeoutMs));
+    }
+    // Stopped like an Abort: whole blocks, fewer than all.
+    const auto written = static_cast<std::int64_t>(fs::file_size(source + ".000"));
+    EXPECT_EQ(written % kBlock, 0);
+    EXPECT_LT(written, 2 * kBlock + 1000);
+    EXPECT_TRUE(ReadFile(source + ".000") == PatternBytes(0, written));
+}
+
 TEST_F(FaultTest, PlansBeyondTheListAreRefusedInBoundedMemory)
 {
     // 64 MiB of "a": "aa" occurs at every offset but the last, 67 million
