@@ -76,13 +76,15 @@ std::int64_t FileSize(const std::string& path)
         int err = errno;
         throw FileError(FileError::CauseOf(err), path, err);
     }
-    // A file that another opening holds for writing is in use.
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_SH | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
+    // A regular file that another opening holds for writing is in use.
     struct stat st;
-    if (rc != 0 || ::fstat(fd, &st) != 0) {
+    int rc = ::fstat(fd, &st);
+    if (rc == 0 && S_ISREG(st.st_mode)) {
+        do {
+            rc = ::flock(fd, LOCK_SH | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+    }
+    if (rc != 0) {
         int err = errno;
         ::close(fd);
         throw FileError(FileError::CauseOf(err), path, err);

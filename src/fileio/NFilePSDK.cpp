@@ -39,13 +39,17 @@ int OpenForm(const std::string& path, NFilePSDK::Form form)
     if (fd < 0)
         return -1;
 
-    int rc;
-    do {
-        rc = ::flock(fd, lock);
-    } while (rc != 0 && errno == EINTR);
+    // Only regular files are locked and emptied: a device such as /dev/full
+    // has no length, and a lock on its node would only shut out other users.
     struct stat st;
-    // Only a regular file is emptied; a device such as /dev/full has no length.
-    if (rc == 0 && form == NFilePSDK::Form::Writing && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    int rc = ::fstat(fd, &st);
+    const bool regular = rc == 0 && S_ISREG(st.st_mode);
+    if (regular) {
+        do {
+            rc = ::flock(fd, lock);
+        } while (rc != 0 && errno == EINTR);
+    }
+    if (rc == 0 && regular && form == NFilePSDK::Form::Writing) {
         do {
             rc = ::ftruncate(fd, 0);
         } while (rc != 0 && errno == EINTR);

@@ -70,13 +70,17 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
         ::close(fd);
         return;
     }
-    // Readers share the file, writers hold it alone; a writer empties the
-    // file only once its lock is taken.
-    int rc;
-    do {
-        rc = ::flock(fd, (m.readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0 && m.truncate)
+    // Readers share a regular file, writers hold it alone; a writer empties
+    // the file only once its lock is taken. Devices and pipes are not locked.
+    struct stat st;
+    int rc = ::fstat(fd, &st);
+    const bool regular = rc == 0 && S_ISREG(st.st_mode);
+    if (regular) {
+        do {
+            rc = ::flock(fd, (m.readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+    }
+    if (rc == 0 && regular && m.truncate)
         rc = ::ftruncate(fd, 0);
     if (rc != 0) {
         ::close(fd);
@@ -85,9 +89,8 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     if (m.sequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    struct stat st;
     bufferSize_ = kFallbackBufferSize;
-    if (::fstat(fd, &st) == 0 && st.st_blksize > 0)
+    if (st.st_blksize > 0)
         bufferSize_ = static_cast<std::uint32_t>(st.st_blksize);
 
     stream_ = ::fdopen(fd, m.stdioMode.c_str());

@@ -101,6 +101,9 @@ TEST(NFilePSDK, WriteToFullDeviceReportsShortCount)
     std::vector<char> block(65536, 'z');
     EXPECT_LT(f.Write(block.data(), block.size()), block.size());
     EXPECT_EQ(f.LastError(), ENOSPC);
+    // A device is not locked: other users of it are not shut out.
+    NFilePSDK second("/dev/full", Form::Writing);
+    EXPECT_TRUE(second.IsOpen());
 }
 
 TEST(NFilePSDK, LockedFileIsNeitherOpenedForWritingNorTruncated)
