@@ -66,7 +66,9 @@ void Job::Report(const char* format, const std::string& path)
 
 void Job::ReportProgress()
 {
-    const float denominator = static_cast<float>(2 * total_);
+    // 2 * total in single precision; doubling in float is exact and cannot
+    // overflow as the 64-bit product could.
+    const float denominator = 2.0f * static_cast<float>(total_);
     const float fraction = static_cast<float>(static_cast<double>(transferred_) / denominator);
     port_.SetProgress(ProgressPosition(fraction));
 }

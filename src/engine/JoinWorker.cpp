@@ -7,6 +7,8 @@
 
 namespace tessera {
 
+using detail::SaturatedAdd;
+
 namespace {
 
 // The size of a join input, -1 when it names no regular file or cannot be
@@ -48,7 +50,7 @@ int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
         const std::int64_t size = InputSize(path);
         if (size < 0)
             return job.Fail(kStatusOpenFailed + path, {&destination});
-        total += size;
+        total = SaturatedAdd(total, size);
     }
     if (!job.AllocateBuffer(total))
         return job.Fail(kStatusNoMemory, {&destination});

@@ -11,6 +11,8 @@
 
 namespace tessera {
 
+using detail::SaturatedAdd;
+
 namespace {
 
 constexpr int kPartNumbers = 1000;
@@ -59,7 +61,7 @@ int RunSplitJob(DialogPort& port, std::atomic<bool>& abort)
         SplitEntry entry;
         if (!ReadPlanLine(port, i, entry))
             return job.Fail(kStatusAborted, {&source});
-        total += entry.end - entry.start;
+        total = SaturatedAdd(total, entry.end - entry.start);
     }
     if (!job.AllocateBuffer(total))
         return job.Fail(kStatusNoMemory, {&source});

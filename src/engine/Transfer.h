@@ -11,6 +11,13 @@
 
 namespace tessera::detail {
 
+// a + b for counts >= 0, held at the largest value instead of overflowing.
+inline std::int64_t SaturatedAdd(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum;
+    return __builtin_add_overflow(a, b, &sum) ? INT64_MAX : sum;
+}
+
 // What the split and join workers share: the reports to the dialog, the
 // transfer buffer and the block cycle. One object per job.
 class Job {

@@ -236,6 +236,9 @@ TEST_F(SplitJob, TransferBufferThatCannotBeHadIsReported)
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "sanitizers need the address space this test takes away";
 #endif
+    // A fresh process: a heap that kept an earlier job's buffer would serve
+    // the allocation without asking the system.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     Plan(30, {"0 10"});
     auto runWithoutRoom = [&] {
         // Leave the address space too little room for the buffer.
@@ -263,6 +266,16 @@ TEST_F(SplitJob, PipeAsSourceFailsInsteadOfWaiting)
     port.lists[kListSplit] = {"0 10"};
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
+    ExpectEndedIdle();
+}
+
+TEST_F(SplitJob, HugeEntriesDoNotOverflowTheTotal)
+{
+    Plan(10, {"0 9223372036854775807", "1 9223372036854775807"});
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
+    for (int p : port.Progress())
+        EXPECT_EQ(p, 0);
     ExpectEndedIdle();
 }
 
