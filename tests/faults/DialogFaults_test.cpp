@@ -34,12 +34,13 @@ namespace {
 constexpr int kJobTimeoutMs = 30'000;
 constexpr std::int64_t kBlock = tessera::kTransferBufferSize;
 
-// A tmpfs of a few pages at `at`, mounted in a mount namespace of this
-// thread's own, which the worker threads it starts inherit: a disk that
-// really fills up, invisible to the rest of the machine.
+// A tmpfs of a few pages (and, if asked, a few inodes: the root folder takes
+// one) at `at`, mounted in a mount namespace of this thread's own, which the
+// worker threads it starts inherit: a disk that really fills up, invisible to
+// the rest of the machine.
 class SmallDisk {
 public:
-    SmallDisk(const std::string& at, std::size_t bytes) : path_(at)
+    SmallDisk(const std::string& at, std::size_t bytes, int inodes = 0) : path_(at)
     {
         fs::create_directory(at);
         static const int unshared = [] { return ::unshare(CLONE_NEWNS) == 0 ? 0 : errno; }();
@@ -52,7 +53,9 @@ public:
             error_ = std::string("making / private: ") + std::strerror(errno);
             return;
         }
-        const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+        std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+        if (inodes > 0)
+            options += ",nr_inodes=" + std::to_string(inodes);
         if (::mount("tessera-small-disk", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
             error_ = std::string("mounting a tmpfs: ") + std::strerror(errno);
             return;
@@ -181,6 +184,21 @@ TEST_F(FaultTest, DiskFullInTheMiddleOfASplit)
     ExpectEnded("ファイルの書込に失敗 : " + source + ".001");
     EXPECT_EQ(ReadFile(source + ".000"), PatternBytes(0, 400'000));
     EXPECT_FALSE(fs::exists(source + ".002"));
+    kept.ExpectUnchanged();
+}
+
+TEST_F(FaultTest, NoInodeLeftForAPartFile)
+{
+    SmallDisk disk(dir.file("disk"), 1 << 20, 3);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no private tmpfs for a full disk (needs root): " << disk.Error();
+    const std::string source = disk.file("s.bin");
+    WritePatternFile(source, 100);
+    const Kept kept{source};
+
+    StartSplit(source, {"0 10", "10 20", "20 30"});
+    ExpectEnded("ファイルの作成に失敗 : " + source + ".001");
+    EXPECT_EQ(ReadFile(source + ".000"), PatternBytes(0, 10));
     kept.ExpectUnchanged();
 }
 
