@@ -33,25 +33,24 @@ int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
     const int count = port.ListCount(kListJoin);
     const std::string destinationPath = port.FieldText(kEditJoinDestination);
 
-    // Emptying the destination would destroy an input that is the same file,
-    // so such a list is refused while the destination is still intact.
+    // The inputs are looked at while the destination is still intact: one
+    // that is the destination itself would be destroyed by emptying it, and
+    // one that cannot be opened would fail the job after the destination's
+    // old contents were gone.
+    std::int64_t total = 0;
     for (int i = 0; i < count; ++i) {
-        if (SameFile(destinationPath, port.ListLine(kListJoin, i)))
+        const std::string path = port.ListLine(kListJoin, i);
+        if (SameFile(destinationPath, path))
             return job.Fail(kStatusDestinationListed + destinationPath, {});
+        const std::int64_t size = InputSize(path);
+        if (size < 0)
+            return job.Fail(kStatusOpenFailed + path, {});
+        total = SaturatedAdd(total, size);
     }
 
     NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
     if (!destination.IsOpen())
         return job.Fail(kStatusAborted, {});
-
-    std::int64_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::string path = port.ListLine(kListJoin, i);
-        const std::int64_t size = InputSize(path);
-        if (size < 0)
-            return job.Fail(kStatusOpenFailed + path, {&destination});
-        total = SaturatedAdd(total, size);
-    }
     if (!job.AllocateBuffer(total))
         return job.Fail(kStatusNoMemory, {&destination});
 

@@ -137,6 +137,8 @@ TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
     ASSERT_EQ(::unlink(deleted.c_str()), 0);
     NFilePSDK writer(b, NFilePSDK::Form::Writing);  // held for writing elsewhere
     ASSERT_TRUE(writer.IsOpen());
+    // The refusal comes before the destination is emptied.
+    WriteFile(out, "old contents");
     for (const std::string& input : {deleted, b, c}) {
         FakeDialogPort p;
         p.fields[kEditJoinDestination] = out;
@@ -144,6 +146,7 @@ TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
         EXPECT_EQ(RunJoinJob(p, abort), -1) << input;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"ファイルのオープンに失敗 : " + input}) << input;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
+        EXPECT_EQ(ReadFile(out), "old contents") << input;
     }
 }
 
