@@ -32,17 +32,7 @@ protected:
         return QTest::qWaitFor([&] { return !dialog.JobRunning(); }, kJobTimeoutMs);
     }
 
-    ControlStates States() const
-    {
-        ControlStates s;
-        for (int i = 0; i < kButtonCount; ++i)
-            s.buttons[i] = dialog.Button(i)->isEnabled();
-        for (int i = 0; i < kEditCount; ++i)
-            s.edits[i] = dialog.Edit(i)->isEnabled();
-        for (int i = 0; i < kListCount; ++i)
-            s.lists[i] = dialog.List(i)->isEnabled();
-        return s;
-    }
+    ControlStates States() const { return EnableStates(dialog); }
 
     static ControlStates Expected(bool idle)
     {

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -31,6 +32,19 @@ inline QString Q(const std::string& text)
 inline QString StatusText(const CTesseraDlg& dialog)
 {
     return dialog.StatusLine()->text();
+}
+
+// Which controls are enabled now, indexed as the control-state tables are.
+inline ControlStates EnableStates(const CTesseraDlg& dialog)
+{
+    ControlStates s;
+    for (int i = 0; i < kButtonCount; ++i)
+        s.buttons[i] = dialog.Button(i)->isEnabled();
+    for (int i = 0; i < kEditCount; ++i)
+        s.edits[i] = dialog.Edit(i)->isEnabled();
+    for (int i = 0; i < kListCount; ++i)
+        s.lists[i] = dialog.List(i)->isEnabled();
+    return s;
 }
 
 // Drags local files over the dialog and drops them at point, as the window
