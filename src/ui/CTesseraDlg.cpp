@@ -480,11 +480,7 @@ void CTesseraDlg::OnBrowseDestination()
 
 void CTesseraDlg::OnDeleteJoinItem()
 {
-    const QModelIndex current = lists[kListJoin]->selectionModel()->currentIndex();
-    if (!current.isValid() || !lists[kListJoin]->selectionModel()->isSelected(current))
-        return;
-    models_[kListJoin]->removeRows(current.row(), 1);
-    lists[kListJoin]->selectionModel()->clear();
+    DeleteSelectedLine(kListJoin);
 }
 
 void CTesseraDlg::OnClearJoinList()
@@ -526,7 +522,7 @@ QStringList LocalFiles(const QMimeData* mime)
 
 }  // namespace
 
-void CTesseraDlg::dragEnterEvent(QDragEnterEvent* event)
+void CTesseraDlg::AcceptFileDrag(QDragMoveEvent* event) const
 {
     if (!jobRunning_ && !LocalFiles(event->mimeData()).isEmpty()) {
         event->setDropAction(Qt::CopyAction);
@@ -536,14 +532,14 @@ void CTesseraDlg::dragEnterEvent(QDragEnterEvent* event)
     }
 }
 
+void CTesseraDlg::dragEnterEvent(QDragEnterEvent* event)
+{
+    AcceptFileDrag(event);
+}
+
 void CTesseraDlg::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (!jobRunning_ && !LocalFiles(event->mimeData()).isEmpty()) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    AcceptFileDrag(event);
 }
 
 void CTesseraDlg::dropEvent(QDropEvent* event)
@@ -561,13 +557,19 @@ void CTesseraDlg::dropEvent(QDropEvent* event)
 
 // --- Split list and the planning tools --------------------------------------
 
+void CTesseraDlg::DeleteSelectedLine(int list)
+{
+    // Nothing selected, nothing deleted; no other line is selected after it.
+    const QModelIndex current = lists[list]->selectionModel()->currentIndex();
+    if (!current.isValid() || !lists[list]->selectionModel()->isSelected(current))
+        return;
+    models_[list]->removeRows(current.row(), 1);
+    lists[list]->selectionModel()->clear();
+}
+
 void CTesseraDlg::OnDeleteEntry()
 {
-    const QModelIndex current = lists[kListSplit]->selectionModel()->currentIndex();
-    if (!current.isValid() || !lists[kListSplit]->selectionModel()->isSelected(current))
-        return;
-    models_[kListSplit]->removeRows(current.row(), 1);
-    lists[kListSplit]->selectionModel()->clear();
+    DeleteSelectedLine(kListSplit);
 }
 
 void CTesseraDlg::OnClearSplitList()

@@ -105,6 +105,8 @@ private:
     void DoDataExchange();
     void OnInitDialog();
     void ConnectMessageMap();
+    void DeleteSelectedLine(int list);
+    void AcceptFileDrag(QDragMoveEvent* event) const;
 
     // The size of the file in the source field; -1 when there is none, and -1
     // after a message box when it exists but cannot be opened.
