@@ -1,8 +1,9 @@
 #include "FileQuery.h"
 
+#include "LockedOpen.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,25 +69,13 @@ std::int64_t FileSize(const std::string& path)
 {
     if (!IsRegularFile(path))
         return -1;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        int err = errno;
-        throw FileError(FileError::CauseOf(err), path, err);
-    }
     // A regular file that another opening holds for writing is in use.
+    const int fd = detail::OpenLocked(path, O_RDONLY, true, false);
     struct stat st;
-    int rc = ::fstat(fd, &st);
-    if (rc == 0 && S_ISREG(st.st_mode)) {
-        do {
-            rc = ::flock(fd, LOCK_SH | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc != 0) {
-        int err = errno;
-        ::close(fd);
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
         throw FileError(FileError::CauseOf(err), path, err);
     }
     ::close(fd);

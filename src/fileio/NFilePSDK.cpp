@@ -1,10 +1,11 @@
 #include "NFilePSDK.h"
 
+#include "LockedOpen.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,57 +16,20 @@ constexpr std::uint32_t kWritebackPiece = 2 * 1024 * 1024;
 // The descriptor, locked as the form asks, or -1 with errno set.
 int OpenForm(const std::string& path, NFilePSDK::Form form)
 {
-    // O_NONBLOCK only for the opening itself: a FIFO without its other end
-    // fails or opens at once instead of holding the caller.
-    int flags = O_CLOEXEC | O_NONBLOCK;
-    int lock = LOCK_EX | LOCK_NB;
+    int fd = -1;
     switch (form) {
     case NFilePSDK::Form::Reading:
-        flags |= O_RDONLY;
-        lock = LOCK_SH | LOCK_NB;
+        fd = tessera::detail::OpenLocked(path, O_RDONLY, true, false);
+        if (fd >= 0)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         break;
     case NFilePSDK::Form::Writing:
-        // No O_TRUNC: the file is emptied only once the lock is ours.
-        flags |= O_WRONLY | O_CREAT;
+        fd = tessera::detail::OpenLocked(path, O_WRONLY | O_CREAT, false, true);
         break;
     case NFilePSDK::Form::CreateNew:
-        flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+        fd = tessera::detail::OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false, false);
         break;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-
-    // Only regular files are locked and emptied: a device such as /dev/full
-    // has no length, and a lock on its node would only shut out other users.
-    struct stat st;
-    int rc = ::fstat(fd, &st);
-    const bool regular = rc == 0 && S_ISREG(st.st_mode);
-    if (regular) {
-        do {
-            rc = ::flock(fd, lock);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0 && regular && form == NFilePSDK::Form::Writing) {
-        do {
-            rc = ::ftruncate(fd, 0);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0) {
-        int fl = ::fcntl(fd, F_GETFL);
-        rc = fl < 0 ? -1 : ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-    }
-    if (rc != 0) {
-        int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
-    if (form == NFilePSDK::Form::Reading)
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
 }
 

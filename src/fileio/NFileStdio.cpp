@@ -1,8 +1,9 @@
 #include "NFileStdio.h"
 
+#include "LockedOpen.h"
+
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@ constexpr std::uint32_t kFallbackBufferSize = 4096;
 constexpr std::int64_t kMaxStride = 2147483647;  // 2^31 - 1
 
 struct ParsedMode {
-    int flags = O_CLOEXEC;
+    int flags = 0;
     bool truncate = false;
     bool readOnly = false;
     bool sequential = false;
@@ -57,35 +58,13 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     ParsedMode m;
     if (!ParseMode(mode, m))
         return;
-    int fd;
-    do {
-        // O_NONBLOCK only for the opening itself: a FIFO without its other
-        // end fails or opens at once instead of holding the caller.
-        fd = ::open(path.c_str(), m.flags | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
+    // Readers share a regular file, writers hold it alone.
+    const int fd = tessera::detail::OpenLocked(path, m.flags, m.readOnly, m.truncate);
     if (fd < 0)
         return;
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return;
-    }
-    // Readers share a regular file, writers hold it alone; a writer empties
-    // the file only once its lock is taken. Devices and pipes are not locked.
     struct stat st;
-    int rc = ::fstat(fd, &st);
-    const bool regular = rc == 0 && S_ISREG(st.st_mode);
-    if (regular) {
-        do {
-            rc = ::flock(fd, (m.readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0 && regular && m.truncate)
-        rc = ::ftruncate(fd, 0);
-    if (rc != 0) {
-        ::close(fd);
-        return;
-    }
+    if (::fstat(fd, &st) != 0)
+        st.st_blksize = 0;
     if (m.sequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
