@@ -11,24 +11,12 @@
 
 #include "FuzzInput.h"
 #include "plan/PatternSearch.h"
+#include "support/PlainScan.h"
 
 using namespace tessera;
 using fuzz::Check;
 
 namespace {
-
-std::vector<std::size_t> Plain(const std::uint8_t* d, std::size_t n, const std::vector<std::uint8_t>& p)
-{
-    std::vector<std::size_t> found;
-    for (std::size_t i = 0; i + p.size() <= n; ++i) {
-        std::size_t k = 0;
-        while (k < p.size() && d[i + k] == p[k])
-            ++k;
-        if (k == p.size())
-            found.push_back(i);
-    }
-    return found;
-}
 
 // The file the search reads: an in-memory file opened again by its
 // /proc/self/fd path, made once per process.
@@ -75,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fast.push_back(p);
         return true;
     });
-    Check(fast == Plain(payload, n, pattern), "FindAll differs from the plain scan");
+    Check(fast == test::PlainScan({payload, n}, pattern), "FindAll differs from the plain scan");
 
     // A stop asked for is honoured at once.
     if (fast.size() >= 2) {
@@ -92,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<std::int64_t> expected;
     for (std::size_t pos = 0; n > 0; pos += stride) {
         const std::size_t part = std::min(window, n - pos);
-        for (const std::size_t p : Plain(payload + pos, part, pattern))
+        for (const std::size_t p : test::PlainScan({payload + pos, part}, pattern))
             expected.insert(static_cast<std::int64_t>(pos + p));
         if (pos + part == n)
             break;

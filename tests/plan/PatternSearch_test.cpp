@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "support/PlainScan.h"
 #include "support/TempDir.h"
 
 namespace tessera {
@@ -39,17 +40,7 @@ std::string Show(const std::vector<SplitEntry>& entries)
 // The plain forward scan: every start whose bytes equal the pattern.
 std::vector<std::size_t> Reference(const Bytes& data, const Bytes& pattern)
 {
-    std::vector<std::size_t> found;
-    if (pattern.empty())
-        return found;
-    for (std::size_t p = 0; p + pattern.size() <= data.size(); ++p) {
-        std::size_t k = 0;
-        while (k < pattern.size() && data[p + k] == pattern[k])
-            ++k;
-        if (k == pattern.size())
-            found.push_back(p);
-    }
-    return found;
+    return test::PlainScan(data, pattern);
 }
 
 // The plain scan window by window, as the file search reads: distinct
