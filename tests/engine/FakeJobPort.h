@@ -1,33 +1,39 @@
 #pragma once
 
-#include <array>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "engine/DialogPort.h"
-#include "engine/Job.h"
+#include "engine/JobPort.h"
 
 namespace tessera::test {
 
-// A dialog without widgets: serves field texts and list lines, records what a
-// worker reports. Safe to read from the test's thread while a job runs.
-class FakeDialogPort : public DialogPort {
+// A front end without widgets: serves the job's paths and lines, records
+// what the job reports. Safe to read from the test's thread while a job runs.
+class FakeJobPort : public JobPort {
 public:
-    std::array<std::string, kEditCount> fields;
-    std::array<std::vector<std::string>, kListCount> lists;
-    // Called on the worker's thread after each status text is recorded.
+    std::string source;
+    std::vector<std::string> plan;
+    std::string destination;
+    std::vector<std::string> inputs;
+    // Called on the job's thread after each status text is recorded.
     std::function<void(const std::string&)> onStatus;
+    // Called on the job's thread before each batch of lines is served.
+    std::function<void(std::size_t first)> onBatch;
 
-    std::string FieldText(int edit) override
+    std::string SourcePath() override { return source; }
+    std::size_t PlanLineCount() override { return plan.size(); }
+    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override
     {
-        std::lock_guard lock(mutex_);
-        ++fieldReads_;
-        return fields[edit];
+        return Batch(plan, first, count);
     }
-    int ListCount(int list) override { return static_cast<int>(lists[list].size()); }
-    std::string ListLine(int list, int index) override { return lists[list][index]; }
+    std::string DestinationPath() override { return destination; }
+    std::size_t InputCount() override { return inputs.size(); }
+    std::vector<std::string> Inputs(std::size_t first, std::size_t count) override
+    {
+        return Batch(inputs, first, count);
+    }
     void SetStatus(const std::string& text) override
     {
         {
@@ -42,10 +48,10 @@ public:
         std::lock_guard lock(mutex_);
         progress_.push_back(position);
     }
-    void ApplyControlStates(const ControlStates& states) override
+    void SetRunning(bool running) override
     {
         std::lock_guard lock(mutex_);
-        states_.push_back(states);
+        switches_.push_back(!running);
     }
 
     std::vector<std::string> Statuses() const
@@ -63,18 +69,11 @@ public:
         std::lock_guard lock(mutex_);
         return progress_;
     }
-    std::vector<ControlStates> States() const
-    {
-        std::lock_guard lock(mutex_);
-        return states_;
-    }
     // Every switch made so far, as running (false) / idle (true).
     std::vector<bool> Switches() const
     {
-        std::vector<bool> out;
-        for (const auto& s : States())
-            out.push_back(s == ControlStatesFor(true));
-        return out;
+        std::lock_guard lock(mutex_);
+        return switches_;
     }
     int Count(const std::string& status) const
     {
@@ -83,13 +82,33 @@ public:
             n += s == status;
         return n;
     }
+    // How many batches of lines the job asked for.
+    int Batches() const
+    {
+        std::lock_guard lock(mutex_);
+        return batches_;
+    }
 
 private:
+    std::vector<std::string> Batch(const std::vector<std::string>& lines, std::size_t first, std::size_t count)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            ++batches_;
+        }
+        if (onBatch)
+            onBatch(first);
+        if (first >= lines.size())
+            return {};
+        const std::size_t last = std::min(lines.size(), first + count);
+        return {lines.begin() + static_cast<std::ptrdiff_t>(first), lines.begin() + static_cast<std::ptrdiff_t>(last)};
+    }
+
     mutable std::mutex mutex_;
-    int fieldReads_ = 0;
+    int batches_ = 0;
     std::vector<std::string> statuses_;
     std::vector<int> progress_;
-    std::vector<ControlStates> states_;
+    std::vector<bool> switches_;
 };
 
 inline std::string Reading(const std::string& path) { return std::string("読込中 ") + path; }
