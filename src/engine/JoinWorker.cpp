@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cerrno>
 
 #include "Job.h"
 #include "Transfer.h"
@@ -51,6 +52,7 @@ int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
     NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
     if (!destination.IsOpen())
         return job.Fail(kStatusAborted, {});
+    destination.WatchAbort(&abort);
     if (!job.AllocateBuffer(total))
         return job.Fail(kStatusNoMemory, {&destination});
 
@@ -59,6 +61,7 @@ int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
             break;
         const std::string path = port.ListLine(kListJoin, i);
         NFilePSDK input(path, NFilePSDK::Form::Reading);
+        input.WatchAbort(&abort);
         const std::int64_t size = input.IsOpen() ? InputSize(path) : -1;
         if (size < 0)
             return job.Fail(kStatusOpenFailed + path, {&input, &destination});
@@ -73,8 +76,13 @@ int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
             switch (job.RunCycle(input, destination, path, kTransferBufferSize, need)) {
             case detail::Job::Cycle::Copied: break;
             case detail::Job::Cycle::ReadFailed:
+                // A read or write stuck on a pipe or device, given up on Abort.
+                if (input.LastError() == ECANCELED)
+                    return job.Finish({&input, &destination});
                 return job.Fail(kStatusReadFailed + path, {&input, &destination});
             case detail::Job::Cycle::WriteFailed:
+                if (destination.LastError() == ECANCELED)
+                    return job.Finish({&input, &destination});
                 return job.Fail(kStatusWriteFailed + destinationPath, {&input, &destination});
             }
             copied += need;

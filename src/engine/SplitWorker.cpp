@@ -52,6 +52,7 @@ int RunSplitJob(DialogPort& port, std::atomic<bool>& abort)
     NFilePSDK source(sourcePath, NFilePSDK::Form::Reading);
     if (!source.IsOpen())
         return job.Fail(kStatusAborted, {});
+    source.WatchAbort(&abort);
 
     // First pass: the job total, and a plan that can be carried out whole
     // before any part file exists.
@@ -89,6 +90,7 @@ int RunSplitJob(DialogPort& port, std::atomic<bool>& abort)
         if (!created || !created->IsOpen())
             return job.Fail(kStatusCreateFailed + name, {&source});
         NFilePSDK& part = *created;
+        part.WatchAbort(&abort);
 
         if (!source.Seek(entry.start, 0))
             return job.Fail(kStatusReadFailed + sourcePath, {&part, &source});
@@ -101,8 +103,13 @@ int RunSplitJob(DialogPort& port, std::atomic<bool>& abort)
             switch (job.RunCycle(source, part, name, block, block)) {
             case detail::Job::Cycle::Copied: break;
             case detail::Job::Cycle::ReadFailed:
+                // A read or write stuck on a pipe or device, given up on Abort.
+                if (source.LastError() == ECANCELED)
+                    return job.Finish({&part, &source});
                 return job.Fail(kStatusReadFailed + sourcePath, {&part, &source});
             case detail::Job::Cycle::WriteFailed:
+                if (part.LastError() == ECANCELED)
+                    return job.Finish({&part, &source});
                 return job.Fail(kStatusWriteFailed + name, {&part, &source});
             }
             copied += block;

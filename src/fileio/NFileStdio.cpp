@@ -1,6 +1,7 @@
 #include "NFileStdio.h"
 
 #include "LockedOpen.h"
+#include "Sigpipe.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -63,8 +64,11 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     if (fd < 0)
         return;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &st) != 0) {
         st.st_blksize = 0;
+        st.st_mode = 0;
+    }
+    pipeWrites_ = !m.readOnly && !S_ISREG(st.st_mode);
     if (m.sequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -89,6 +93,7 @@ void NFileStdio::Close()
 {
     if (!stream_)
         return;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     std::fclose(stream_);
     stream_ = nullptr;
 }
@@ -104,6 +109,7 @@ std::uint32_t NFileStdio::Write(const void* buffer, std::uint32_t count)
 {
     if (!stream_)
         return 0;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     return static_cast<std::uint32_t>(std::fwrite(buffer, 1, count, stream_));
 }
 
@@ -111,6 +117,7 @@ bool NFileStdio::Seek(std::int64_t offset, int origin)
 {
     if (!stream_)
         return false;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     // Unsigned, so that the distance of INT64_MIN is representable.
     std::uint64_t distance = offset < 0 ? 0 - static_cast<std::uint64_t>(offset) : static_cast<std::uint64_t>(offset);
     int direction = offset < 0 ? -1 : 1;
@@ -149,5 +156,8 @@ std::int64_t NFileStdio::GetSize()
 
 bool NFileStdio::Flush()
 {
-    return stream_ && std::fflush(stream_) == 0;
+    if (!stream_)
+        return false;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
+    return std::fflush(stream_) == 0;
 }
