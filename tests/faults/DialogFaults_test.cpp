@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QListView>
 #include <QProgressBar>
 
