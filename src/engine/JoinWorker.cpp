@@ -69,6 +69,8 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
     NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
     if (!destination.IsOpen())
         return job.Fail(JobFault::DestinationOpen, kStatusAborted, destinationPath, destination.LastError(), {});
+    // A pipe or device that takes nothing more gives up when Abort is pressed.
+    destination.WatchAbort(&abort);
     if (!job.AllocateBuffer(total))
         return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&destination});
 
@@ -76,6 +78,7 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         if (job.AbortRequested())
             break;
         NFilePSDK input(path, NFilePSDK::Form::Reading);
+        input.WatchAbort(&abort);
         int error = input.LastError();
         // Sized again once open: that much is copied, and a read that stops
         // short of it fails the job.

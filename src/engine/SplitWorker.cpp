@@ -62,6 +62,8 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     NFilePSDK source(sourcePath, NFilePSDK::Form::Reading);
     if (!source.IsOpen())
         return job.Fail(JobFault::SourceOpen, kStatusAborted, sourcePath, source.LastError(), {});
+    // A pipe or device that gives nothing more gives up when Abort is pressed.
+    source.WatchAbort(&abort);
 
     // A plan that cannot be carried out whole is refused before any part file
     // exists: more lines than free part names, or a line that does not read
@@ -103,6 +105,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         NFilePSDK part = CreatePart(stem, name);
         if (!part.IsOpen())
             return job.Fail(JobFault::PartCreate, kStatusCreateFailed + name, name, part.LastError(), {&source});
+        part.WatchAbort(&abort);
         if (!source.Seek(entry.start, 0))
             return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
                             {&part, &source});

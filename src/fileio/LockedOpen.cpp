@@ -6,14 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Retry.h"
+
 namespace tessera::detail {
 
 int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
 {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666); });
     if (fd < 0)
         return -1;
 
@@ -22,17 +21,13 @@ int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
     struct stat st;
     int rc = ::fstat(fd, &st);
     const bool regular = rc == 0 && S_ISREG(st.st_mode);
-    if (regular) {
-        do {
-            rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0 && regular && truncate) {
-        do {
-            rc = ::ftruncate(fd, 0);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0) {
+    if (regular)
+        rc = RetryOnEintr([&] { return ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB); });
+    if (rc == 0 && regular && truncate)
+        rc = RetryOnEintr([&] { return ::ftruncate(fd, 0); });
+    // A pipe or device stays non-blocking: a read or write that cannot
+    // proceed then returns at once, and the caller decides how long to wait.
+    if (rc == 0 && regular) {
         const int fl = ::fcntl(fd, F_GETFL);
         rc = fl < 0 ? -1 : ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -34,8 +35,9 @@ public:
     explicit CTesseraDlg(QWidget* parent = nullptr);
     ~CTesseraDlg() override;
 
-    // The field reader: the whole text of edit `edit` as UTF-8, untrimmed; the
-    // lines of the boundary field are separated by "\r\n".
+    // The field reader: the whole text of edit `edit` as path bytes (UTF-8,
+    // see PathText.h), untrimmed, up to its first zero; the lines of the
+    // boundary field are separated by "\r\n", each kept as stored.
     [[nodiscard]] std::string FieldText(int edit) const;
     void SetFieldText(int edit, const QString& text);
 
@@ -85,9 +87,9 @@ public:
     // false when the map has none.
     bool OnCommand(int id);
 
-    // Files dropped at point (dialog coordinates): into the source field or
-    // appended to the join list, regular files only.
-    void OnDropFiles(const QStringList& paths, QPoint point);
+    // Files dropped at point (dialog coordinates), as path bytes: into the
+    // source field or appended to the join list, regular files only.
+    void OnDropFiles(const std::vector<std::string>& paths, QPoint point);
 
     // Cuts the source in front of every occurrence of pattern.
     void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
@@ -110,6 +112,9 @@ private:
     void ConnectMessageMap();
     void DeleteSelectedLine(int list);
     void AcceptFileDrag(QDragMoveEvent* event) const;
+    // The exact bytes of a name a file dialog gave, or nothing after a
+    // message box when they cannot be told (see ChosenPath).
+    std::optional<std::string> ExactChosenPath(const QString& chosen);
 
     // The size of the file in the source field; -1 when there is none, and -1
     // after a message box when it exists but cannot be opened.
