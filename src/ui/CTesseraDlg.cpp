@@ -28,7 +28,9 @@
 
 #include "CDialogPort.h"
 #include "DialogTemplate.h"
+#include "DesktopSession.h"
 #include "DialogUnits.h"
+#include "StartFolder.h"
 #include "TextOrder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Job.h"
@@ -218,6 +220,7 @@ CTesseraDlg::CTesseraDlg(QWidget* parent) : QDialog(parent)
 
     BuildFromTemplate();
     OnInitDialog();
+    desktop_ = std::make_unique<DesktopSession>(*this);
 }
 
 CTesseraDlg::~CTesseraDlg()
@@ -442,6 +445,7 @@ void CTesseraDlg::SetStatus(const std::string& text)
 void CTesseraDlg::SetProgress(int position)
 {
     progress->setValue(position);
+    desktop_->SetProgress(position);
 }
 
 void CTesseraDlg::ApplyControlStates(const ControlStates& states)
@@ -462,8 +466,10 @@ void CTesseraDlg::OnBrowseSource()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditSource)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
     SetFieldText(kEditSource, chooser.selectedFiles().constFirst());
     models_[kListSplit]->setStringList({});
 }
@@ -473,8 +479,10 @@ void CTesseraDlg::OnBrowseDestination()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before taking an existing file
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditJoinDestination)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
     SetFieldText(kEditJoinDestination, chooser.selectedFiles().constFirst());
 }
 
@@ -670,6 +678,7 @@ void CTesseraDlg::StartJob(JobProcedure job)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
+    desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
     worker_ = std::thread([this, job, port = port_.get()] {
         bool threw = false;
@@ -696,6 +705,7 @@ void CTesseraDlg::OnJobFinished(bool threw)
         buttons[kButtonStartSplit]->setEnabled(true);
         buttons[kButtonStartJoin]->setEnabled(true);
     }
+    desktop_->OnJobFinished(status->text(), threw || port_->TouchedControls());
     port_.reset();
 }
 

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/DialogPort.h"
 
@@ -20,6 +21,7 @@ class QProgressBar;
 class QPushButton;
 class QStringListModel;
 class CDialogPort;
+class DesktopSession;
 
 // The program's one window: the split half with its seven planning tools and
 // the split list, the join half with the join list, and the job controls.
@@ -86,6 +88,12 @@ public:
     // appended to the join list, regular files only.
     void OnDropFiles(const QStringList& paths, QPoint point);
 
+    // Files from outside the window (command line, file manager), admitted by
+    // the rule of a drop: each regular split file in turn becomes the source,
+    // regular join files are appended to the join list. The names left out
+    // are said in the status line. Paths must be absolute. (OpenFiles.cpp)
+    void OpenFiles(const std::vector<std::string>& split, const std::vector<std::string>& join);
+
     // Cuts the source in front of every occurrence of pattern.
     void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
 
@@ -129,6 +137,9 @@ private:
     std::thread worker_;
     std::unique_ptr<CDialogPort> port_;
     bool jobRunning_ = false;
+
+    // Launcher progress, suspend lock and end-of-job notice.
+    std::unique_ptr<DesktopSession> desktop_;
 };
 
 // The one dialog, set while it initialises; cleared when it goes away.
