@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "CDialogPort.h"
-#include "DialogTemplate.h"
 #include "DesktopSession.h"
+#include "DialogTemplate.h"
 #include "DialogUnits.h"
 #include "StartFolder.h"
 #include "TextOrder.h"
