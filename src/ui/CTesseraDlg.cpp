@@ -26,9 +26,11 @@
 #include <vector>
 
 #include "CDialogPort.h"
+#include "DesktopSession.h"
 #include "DialogBuilder.h"
 #include "DialogTemplate.h"
 #include "PathText.h"
+#include "StartFolder.h"
 #include "TextOrder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
@@ -87,6 +89,7 @@ CTesseraDlg::CTesseraDlg(QWidget* parent) : QDialog(parent)
 
     BuildDialog(*this);
     OnInitDialog();
+    desktop_ = std::make_unique<DesktopSession>(*this);
 }
 
 CTesseraDlg::~CTesseraDlg()
@@ -269,6 +272,7 @@ void CTesseraDlg::SetStatus(const std::string& text)
 void CTesseraDlg::SetProgress(int position)
 {
     progress->setValue(position);
+    desktop_->SetProgress(position);
 }
 
 void CTesseraDlg::ApplyControlStates(const ControlStates& states)
@@ -289,8 +293,10 @@ void CTesseraDlg::OnBrowseSource()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditSource)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
     const std::optional<std::string> path = ExactChosenPath(chooser.selectedFiles().constFirst());
     if (!path)
         return;
@@ -303,8 +309,10 @@ void CTesseraDlg::OnBrowseDestination()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before taking an existing file
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditJoinDestination)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
     const std::optional<std::string> path = ExactChosenPath(chooser.selectedFiles().constFirst());
     if (path)
         SetFieldText(kEditJoinDestination, PathToText(*path));
@@ -499,6 +507,7 @@ void CTesseraDlg::StartJob(JobProcedure job)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
+    desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
     worker_ = std::thread([this, job, port = port_.get()] {
         bool threw = false;
@@ -527,6 +536,7 @@ void CTesseraDlg::OnJobFinished(bool threw)
         buttons[kButtonStartSplit]->setEnabled(true);
         buttons[kButtonStartJoin]->setEnabled(true);
     }
+    desktop_->OnJobFinished(status->text(), threw || port_->TouchedControls());
     port_.reset();
 }
 

@@ -23,6 +23,7 @@ class QProgressBar;
 class QPushButton;
 class QStringListModel;
 class CDialogPort;
+class DesktopSession;
 
 // The program's one window: the split half with its seven planning tools and
 // the split list, the join half with the join list, and the job controls.
@@ -91,6 +92,12 @@ public:
     // source field or appended to the join list, regular files only.
     void OnDropFiles(const std::vector<std::string>& paths, QPoint point);
 
+    // Files from outside the window (command line, file manager), admitted by
+    // the rule of a drop: each regular split file in turn becomes the source,
+    // regular join files are appended to the join list. The names left out
+    // are said in the status line. Paths must be absolute. (OpenFiles.cpp)
+    void OpenFiles(const std::vector<std::string>& split, const std::vector<std::string>& join);
+
     // Cuts the source in front of every occurrence of pattern.
     void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
 
@@ -137,6 +144,9 @@ private:
     std::thread worker_;
     std::unique_ptr<CDialogPort> port_;
     bool jobRunning_ = false;
+
+    // Launcher progress, suspend lock and end-of-job notice.
+    std::unique_ptr<DesktopSession> desktop_;
 };
 
 // The one dialog, set while it initialises; cleared when it goes away.
