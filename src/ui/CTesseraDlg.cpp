@@ -26,6 +26,7 @@
 #include "CDialogPort.h"
 #include "DialogBuilder.h"
 #include "DialogTemplate.h"
+#include "ListActions.h"
 #include "TextOrder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
@@ -127,6 +128,7 @@ void CTesseraDlg::OnInitDialog()
     g_dialog = this;
     progress->setRange(0, tessera::kProgressRange);
     progress->setValue(0);
+    new ListActions(*this);  // menus, keys and tooltips of the two lists
     // The first enabled tab stop: Abort is disabled, so Exit.
     buttons[kButtonExit]->setFocus(Qt::OtherFocusReason);
 }
