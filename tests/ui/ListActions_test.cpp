@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QHelpEvent>
 #include <QListView>
@@ -105,6 +106,13 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
     EXPECT_EQ(Action("actionJoinMoveDown")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Down));
     EXPECT_EQ(Action("actionJoinDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
     EXPECT_EQ(Action("actionSplitDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
+
+    // The menu key on a list brings up its menu.
+    ShowAndFocus(kListJoin);
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(4, 4));
+    QApplication::sendEvent(dialog.List(kListJoin), &key);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return joinMenu->isVisible(); }, 5000));
+    joinMenu->close();
 }
 
 TEST_F(ListActionsTest, SeriesStopsAtTheFirstGapAndKeepsTheWidth)
@@ -353,6 +361,11 @@ TEST_F(ListActionsTest, TooltipShowsTheBytesAroundTheCut)
     dialog.SetFieldText(kEditSource, Q(dir.file("missing")));
     EXPECT_EQ(actions->SplitLineTip(0), "1024 バイト (1.00 KiB)");
     dialog.SetFieldText(kEditSource, Q(dir.path().string()));
+    EXPECT_EQ(actions->SplitLineTip(0), "1024 バイト (1.00 KiB)");
+    // A pipe with no writer is not waited for.
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    dialog.SetFieldText(kEditSource, Q(fifo));
     EXPECT_EQ(actions->SplitLineTip(0), "1024 バイト (1.00 KiB)");
 }
 
