@@ -216,6 +216,13 @@ TEST_F(ListActionsTest, CopyTakesTheSelectedLineOrAll)
     SelectRow(kListSplit, 1);
     Trigger("actionSplitCopy");
     EXPECT_EQ(QApplication::clipboard()->text(), "10 20\n");
+
+    // Ctrl+C is the action's, not the list view's own copy of its current line.
+    ShowAndFocus(kListSplit);
+    dialog.List(kListSplit)->selectionModel()->clearSelection();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(dialog.List(kListSplit), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "0 10\n10 20\n20 30\n");
 }
 
 TEST_F(ListActionsTest, PasteAppendsGoodLinesInTheListsForm)
@@ -356,6 +363,11 @@ TEST_F(ListActionsTest, TooltipShowsTheBytesAroundTheCut)
     EXPECT_EQ(tip(4)[0], "3145728 バイト (3.00 MiB)");
     EXPECT_EQ(tip(5)[0], "2147483648 バイト (2.00 GiB)");
     EXPECT_EQ(actions->SplitLineTip(6), "");
+    // A start past the end of the file.
+    dialog.AppendLines(kListSplit, {QStringLiteral("%1 %2").arg(size + 100).arg(size + 200)});
+    EXPECT_EQ(actions->SplitLineTip(7), QStringLiteral("100 バイト (0.10 KiB)\n前 %1: (ファイルの終わり)\n後 %2: (ファイルの終わり)")
+                                            .arg(size + 84)
+                                            .arg(size + 100));
 
     // A source that cannot be read: the size alone.
     dialog.SetFieldText(kEditSource, Q(dir.file("missing")));
