@@ -280,7 +280,7 @@ QString ListActions::SplitLineTip(int row) const
     const std::optional<std::string> after = PeekBytes(source, entry.start, kTipBytes);
     if (!before || !after)
         return tip;
-    // Nothing before a start past the end of the file either.
+    // A start past the end of the file has nothing before it either.
     tip += QLatin1Char('\n') + DumpRow("前", from, *before, entry.start == 0 ? "(ファイルの先頭)" : "(ファイルの終わり)");
     tip += QLatin1Char('\n') + DumpRow("後", entry.start, *after, "(ファイルの終わり)");
     return tip;
