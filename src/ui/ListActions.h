@@ -4,8 +4,6 @@
 #include <QString>
 
 #include <array>
-#include <cstdint>
-#include <string>
 
 #include "ControlIndex.h"
 
@@ -32,8 +30,6 @@ class ListActions : public QObject {
 
 public:
     explicit ListActions(CTesseraDlg& dialog);
-
-    [[nodiscard]] QMenu* Menu(int list) const { return menus_[list]; }
 
     // The tooltip of split list line `row`: the part's size, then 16 bytes
     // before and 16 bytes from its start in the source, in hex and as

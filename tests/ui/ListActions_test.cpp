@@ -109,7 +109,7 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
 
     // The menu key on a list brings up its menu.
     ShowAndFocus(kListJoin);
-    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(4, 4));
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(4, 4), dialog.List(kListJoin)->mapToGlobal(QPoint(4, 4)));
     QApplication::sendEvent(dialog.List(kListJoin), &key);
     EXPECT_TRUE(QTest::qWaitFor([&] { return joinMenu->isVisible(); }, 5000));
     joinMenu->close();
@@ -294,6 +294,50 @@ TEST_F(ListActionsTest, SaveThenOpenGivesTheSameList)
                        });
     EXPECT_EQ(message, Q(file) + "\n2 行目は「開始 終了」の行として読めません。何も追加していません。\n1 x");
     EXPECT_EQ(Split(), plan);
+}
+
+TEST_F(ListActionsTest, SaveWritesThroughASymlinkAndSaysWhenItFails)
+{
+    dialog.AppendLines(kListSplit, {"0 1"});
+    const std::string real = dir.file("real.txt");
+    const std::string link = dir.file("link.txt");
+    WriteFile(real, "old\n");
+    ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+    const auto save = [&](const std::string& path) {
+        QString message;
+        WithModal<QWidget>([&] { Trigger("actionSplitSavePlan"); },
+                           [&](QWidget* window) {
+                               if (auto* chooser = qobject_cast<QFileDialog*>(window)) {
+                                   chooser->setOption(QFileDialog::DontConfirmOverwrite);
+                                   ChooseFile(chooser, path);
+                               } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
+                                   message = box->text();
+                                   box->accept();
+                               }
+                           });
+        return message;
+    };
+    EXPECT_EQ(save(link), "");
+    EXPECT_EQ(ReadFile(real), "0 1\n");
+    struct stat status {};
+    ASSERT_EQ(::lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+
+    // The folder goes away between the choice and the save: the box says so.
+    const std::filesystem::path folder = dir.path() / "gone";
+    std::filesystem::create_directory(folder);
+    QString message;
+    WithModal<QWidget>([&] { Trigger("actionSplitSavePlan"); },
+                       [&](QWidget* window) {
+                           if (auto* chooser = qobject_cast<QFileDialog*>(window)) {
+                               ChooseFile(chooser, (folder / "plan.txt").string());
+                               std::filesystem::remove_all(folder);
+                           } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
+                               message = box->text();
+                               box->accept();
+                           }
+                       });
+    EXPECT_TRUE(message.startsWith("プランの保存に失敗 : " + Q((folder / "plan.txt").string()))) << message.toStdString();
 }
 
 TEST_F(ListActionsTest, OpenRefusesAPipe)
