@@ -29,6 +29,7 @@
 #include "DesktopSession.h"
 #include "DialogBuilder.h"
 #include "DialogTemplate.h"
+#include "ListActions.h"
 #include "PathText.h"
 #include "StartFolder.h"
 #include "TextOrder.h"
@@ -133,6 +134,7 @@ void CTesseraDlg::OnInitDialog()
     g_dialog = this;
     progress->setRange(0, tessera::kProgressRange);
     progress->setValue(0);
+    new ListActions(*this);  // menus, keys and tooltips of the two lists
     // The first enabled tab stop: Abort is disabled, so Exit.
     buttons[kButtonExit]->setFocus(Qt::OtherFocusReason);
 }

@@ -92,6 +92,10 @@ public:
     // source field or appended to the join list, regular files only.
     void OnDropFiles(const std::vector<std::string>& paths, QPoint point);
 
+    // The exact bytes of a name a file dialog gave, or nothing after a
+    // message box when they cannot be told (see ChosenPath).
+    std::optional<std::string> ExactChosenPath(const QString& chosen);
+
     // Files from outside the window (command line, file manager), admitted by
     // the rule of a drop: each regular split file in turn becomes the source,
     // regular join files are appended to the join list. The names left out
@@ -113,16 +117,11 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void BuildFromTemplate();
     void DoDataExchange();
     void OnInitDialog();
     void ConnectMessageMap();
     void DeleteSelectedLine(int list);
     void AcceptFileDrag(QDragMoveEvent* event) const;
-    // The exact bytes of a name a file dialog gave, or nothing after a
-    // message box when they cannot be told (see ChosenPath).
-    std::optional<std::string> ExactChosenPath(const QString& chosen);
-
     // The size of the file in the source field; -1 when there is none, and -1
     // after a message box when it exists but cannot be opened.
     [[nodiscard]] std::int64_t SourceSize();
