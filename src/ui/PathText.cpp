@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include "plan/ParseNumber.h"
+
 namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
@@ -66,17 +68,6 @@ void AppendUtf8(std::string& out, char32_t point)
     }
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool IsThisHost(const QByteArray& host)
 {
     if (host.isEmpty() || host.compare("localhost", Qt::CaseInsensitive) == 0)
@@ -107,8 +98,8 @@ std::string LocalPathOfUri(const QByteArray& uri)
     for (qsizetype i = 0; i < rest.size(); ++i) {
         const char c = rest[i];
         if (c == '%' && i + 2 < rest.size()) {
-            const int high = HexValue(rest[i + 1]);
-            const int low = HexValue(rest[i + 2]);
+            const int high = tessera::kHexDigits[static_cast<unsigned char>(rest[i + 1])];
+            const int low = tessera::kHexDigits[static_cast<unsigned char>(rest[i + 2])];
             if (high >= 0 && low >= 0) {
                 path += static_cast<char>(high * 16 + low);
                 i += 2;
