@@ -26,25 +26,38 @@
 #include <thread>
 #include <vector>
 
-#include "engine/DialogPort.h"
-#include "engine/Job.h"
+#include "engine/JobPort.h"
+#include "engine/Jobs.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBlock = tessera::kTransferBufferSize;
 
-// A dialog that serves the job's fields and lists and shows nothing.
-class SilentPort : public DialogPort {
+// A front end that serves the job's paths and lines and shows nothing.
+class SilentPort : public tessera::JobPort {
 public:
-    std::string fields[kEditCount];
-    std::vector<std::string> lists[kListCount];
-    std::string FieldText(int edit) override { return fields[edit]; }
-    int ListCount(int list) override { return static_cast<int>(lists[list].size()); }
-    std::string ListLine(int list, int index) override { return lists[list][index]; }
+    std::string source;
+    std::vector<std::string> plan;
+    std::string destination;
+    std::vector<std::string> inputs;
+    std::string SourcePath() override { return source; }
+    std::size_t PlanLineCount() override { return plan.size(); }
+    std::vector<std::string> PlanLines(std::size_t first, std::size_t) override { return Rest(plan, first); }
+    std::string DestinationPath() override { return destination; }
+    std::size_t InputCount() override { return inputs.size(); }
+    std::vector<std::string> Inputs(std::size_t first, std::size_t) override { return Rest(inputs, first); }
     void SetStatus(const std::string&) override {}
     void SetProgress(int) override {}
-    void ApplyControlStates(const ControlStates&) override {}
+    void SetRunning(bool) override {}
+
+private:
+    static std::vector<std::string> Rest(const std::vector<std::string>& lines, std::size_t first)
+    {
+        return first < lines.size() ? std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(first),
+                                                               lines.end())
+                                    : std::vector<std::string>{};
+    }
 };
 
 [[noreturn]] void Die(const char* what)
@@ -241,16 +254,16 @@ int main(int argc, char** argv)
         const double splitFloor = BestUnpacedCopy(source, scratch, warm);
         Prepare(source, warm);
         SilentPort split;
-        split.fields[kEditSource] = source;
-        split.lists[kListSplit] = {"0 " + std::to_string(bytes)};
-        const JobRun splitRun = Timed([&] { return tessera::RunSplitJob(split, abort); });
+        split.source = source;
+        split.plan = {"0 " + std::to_string(bytes)};
+        const JobRun splitRun = Timed([&] { return tessera::RunSplitJob(split, abort).Code(); });
 
         const double joinFloor = BestUnpacedCopy(part, scratch, warm);
         Prepare(part, warm);
         SilentPort join;
-        join.fields[kEditJoinDestination] = joined;
-        join.lists[kListJoin] = {part};
-        const JobRun joinRun = Timed([&] { return tessera::RunJoinJob(join, abort); });
+        join.destination = joined;
+        join.inputs = {part};
+        const JobRun joinRun = Timed([&] { return tessera::RunJoinJob(join, abort).Code(); });
 
         Report("split " + state, blocks, splitFloor, splitRun);
         Report("join " + state, blocks, joinFloor, joinRun);

@@ -7,6 +7,7 @@
 
 #include "SizeText.h"
 #include "plan/Boundaries.h"
+#include "plan/ParseNumber.h"
 #include "plan/PatternSearch.h"
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"

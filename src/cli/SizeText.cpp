@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "plan/SplitEntry.h"
+#include "plan/ParseNumber.h"
 
 namespace tessera::cli {
 

@@ -1,6 +1,8 @@
-#include <algorithm>
+#include <cerrno>
+#include <vector>
 
-#include "Job.h"
+#include "Jobs.h"
+#include "StatusTexts.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
@@ -8,78 +10,97 @@
 namespace tessera {
 
 using detail::SaturatedAdd;
+using detail::Transfer;
 
 namespace {
 
-// The size of a join input, -1 when it names no regular file or cannot be
-// opened.
-std::int64_t InputSize(const std::string& path)
+// The size of a join input, -1 (with the cause in error) when it names no
+// regular file or cannot be opened.
+std::int64_t InputSize(const std::string& path, int& error)
 {
     try {
-        return FileSize(path);
-    } catch (const FileError&) {
+        const std::int64_t size = FileSize(path);
+        if (size < 0)
+            error = ENOENT;
+        return size;
+    } catch (const FileError& e) {
+        error = e.osError();
         return -1;
     }
 }
 
 }  // namespace
 
-int RunJoinJob(DialogPort& port, std::atomic<bool>& abort)
+JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
 {
-    detail::Job job(port, abort);
+    Transfer job(port, abort, settings);
     job.ClearAbort();
-    job.SwitchControls(false);
+    job.Start();
 
-    const int count = port.ListCount(kListJoin);
-    const std::string destinationPath = port.FieldText(kEditJoinDestination);
+    const std::size_t count = port.InputCount();
+    const std::string destinationPath = port.DestinationPath();
 
     // The inputs are looked at while the destination is still intact: one
     // that is the destination itself would be destroyed by emptying it, and
     // one that cannot be opened would fail the job after the destination's
     // old contents were gone.
+    std::vector<std::string> inputs;
+    inputs.reserve(count);
     std::int64_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        const std::string path = port.ListLine(kListJoin, i);
-        if (SameFile(destinationPath, path))
-            return job.Fail(kStatusDestinationListed + destinationPath, {});
-        const std::int64_t size = InputSize(path);
-        if (size < 0)
-            return job.Fail(kStatusOpenFailed + path, {});
-        total = SaturatedAdd(total, size);
+    while (inputs.size() < count) {
+        if (job.AbortRequested())
+            return job.Finish({});
+        const std::vector<std::string> batch = port.Inputs(inputs.size(), kLineBatch);
+        if (batch.empty())
+            break;
+        for (const std::string& path : batch) {
+            if (SameFile(destinationPath, path))
+                return job.Fail(JobFault::DestinationListed, kStatusDestinationListed + destinationPath,
+                                destinationPath, 0, {});
+            int error = 0;
+            const std::int64_t size = InputSize(path, error);
+            if (size < 0)
+                return job.Fail(JobFault::InputOpen, kStatusOpenFailed + path, path, error, {});
+            total = SaturatedAdd(total, size);
+            inputs.push_back(path);
+        }
     }
 
     NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
     if (!destination.IsOpen())
-        return job.Fail(kStatusAborted, {});
+        return job.Fail(JobFault::DestinationOpen, kStatusAborted, destinationPath, destination.LastError(), {});
     if (!job.AllocateBuffer(total))
-        return job.Fail(kStatusNoMemory, {&destination});
+        return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&destination});
 
-    for (int i = 0; i < count; ++i) {
+    for (const std::string& path : inputs) {
         if (job.AbortRequested())
             break;
-        const std::string path = port.ListLine(kListJoin, i);
         NFilePSDK input(path, NFilePSDK::Form::Reading);
-        const std::int64_t size = input.IsOpen() ? InputSize(path) : -1;
+        int error = input.LastError();
+        // Sized again once open: that much is copied, and a read that stops
+        // short of it fails the job.
+        const std::int64_t size = input.IsOpen() ? InputSize(path, error) : -1;
         if (size < 0)
-            return job.Fail(kStatusOpenFailed + path, {&input, &destination});
+            return job.Fail(JobFault::InputOpen, kStatusOpenFailed + path, path, error, {&input, &destination});
 
-        std::int64_t copied = 0;
-        while (copied < size) {
-            if (job.AbortRequested())
-                break;
-            // Every read asks for a whole buffer; what the input held when it
-            // was sized must arrive, and nothing beyond it is written.
-            const auto need = static_cast<std::uint32_t>(std::min<std::int64_t>(size - copied, kTransferBufferSize));
-            switch (job.RunCycle(input, destination, path, kTransferBufferSize, need)) {
-            case detail::Job::Cycle::Copied: break;
-            case detail::Job::Cycle::ReadFailed:
-                return job.Fail(kStatusReadFailed + path, {&input, &destination});
-            case detail::Job::Cycle::WriteFailed:
-                return job.Fail(kStatusWriteFailed + destinationPath, {&input, &destination});
-            }
-            copied += need;
+        // Every read asks for a whole buffer; what the input held when it was
+        // sized must arrive, and nothing beyond it is written.
+        switch (job.CopyPiece(input, destination, path, size, true)) {
+        case Transfer::Copy::Done: break;
+        case Transfer::Copy::Aborted: return job.Finish({&input, &destination}, path);
+        case Transfer::Copy::ReadFailed:
+            return job.Fail(JobFault::Read, kStatusReadFailed + path, path, input.LastError(),
+                            {&input, &destination});
+        case Transfer::Copy::WriteFailed:
+            return job.Fail(JobFault::Write, kStatusWriteFailed + destinationPath, destinationPath,
+                            destination.LastError(), {&input, &destination});
+        case Transfer::Copy::CheckFailed:
+            return job.Fail(JobFault::Check, kStatusCheckFailed + path, path, 0, {&input, &destination});
         }
     }
+    if (settings.flushEveryPart && !job.AbortRequested() && !destination.Flush())
+        return job.Fail(JobFault::Write, kStatusWriteFailed + destinationPath, destinationPath,
+                        destination.LastError(), {&destination});
     return job.Finish({&destination});
 }
 

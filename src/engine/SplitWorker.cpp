@@ -1,9 +1,9 @@
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <optional>
+#include <vector>
 
-#include "Job.h"
+#include "Jobs.h"
+#include "PartNames.h"
+#include "StatusTexts.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
@@ -12,101 +12,113 @@
 namespace tessera {
 
 using detail::SaturatedAdd;
+using detail::Transfer;
 
 namespace {
 
-constexpr int kPartNumbers = 1000;
 // A part name can be taken between the probe and the creation by another
 // program; give up after this many such races.
 constexpr int kCreateAttempts = 1000;
 
-// An entry the worker can copy: it reads back and does not run backwards.
-bool ReadPlanLine(DialogPort& port, int index, SplitEntry& entry)
+// The stem of the part names: the source's path, or its name inside the
+// folder the parts go to.
+std::string PartStem(const std::string& source, const std::string& folder)
 {
-    return ReadEntry(port.ListLine(kListSplit, index), entry) && entry.start >= 0 && entry.end >= entry.start;
+    if (folder.empty())
+        return source;
+    const auto slash = source.rfind('/');
+    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The part file for the next entry, created exclusively at the lowest free
+// name: should another program take the probed name first, the probe runs
+// again. name is the name tried last (empty when none was free).
+NFilePSDK CreatePart(const std::string& stem, std::string& name)
+{
+    NFilePSDK part;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        name = ProbeOutputName(stem);
+        if (name.empty())
+            break;
+        part = NFilePSDK(name, NFilePSDK::Form::CreateNew);
+        if (part.IsOpen() || part.LastError() != EEXIST)
+            break;
+    }
+    return part;
 }
 
 }  // namespace
 
-std::string ProbeOutputName(const std::string& source)
+JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
 {
-    for (int n = 0; n < kPartNumbers; ++n) {
-        char suffix[8];
-        std::snprintf(suffix, sizeof suffix, ".%03d", n);
-        std::string candidate = source + suffix;
-        if (NameIsFree(candidate))
-            return candidate;
-    }
-    return {};
-}
-
-int RunSplitJob(DialogPort& port, std::atomic<bool>& abort)
-{
-    detail::Job job(port, abort);
+    Transfer job(port, abort, settings);
     job.ClearAbort();
-    const std::string sourcePath = port.FieldText(kEditSource);
+    const std::string sourcePath = port.SourcePath();
     if (!IsRegularFile(sourcePath))
-        return -1;
-    job.SwitchControls(false);
+        return {};
+    job.Start();
 
     NFilePSDK source(sourcePath, NFilePSDK::Form::Reading);
     if (!source.IsOpen())
-        return job.Fail(kStatusAborted, {});
+        return job.Fail(JobFault::SourceOpen, kStatusAborted, sourcePath, source.LastError(), {});
 
-    // First pass: the job total, and a plan that can be carried out whole
-    // before any part file exists.
-    const int count = port.ListCount(kListSplit);
+    // A plan that cannot be carried out whole is refused before any part file
+    // exists: more lines than free part names, or a line that does not read
+    // back.
+    const std::string stem = PartStem(sourcePath, settings.partFolder);
+    const std::size_t count = port.PlanLineCount();
+    if (count > 0) {
+        const FreeParts free = CountFreeParts(stem, count);
+        if (free.count < count)
+            return job.Fail(JobFault::TooManyParts, kStatusCreateFailed + free.first, free.first, 0, {&source});
+    }
+    std::vector<SplitEntry> entries;
+    entries.reserve(count);
     std::int64_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        SplitEntry entry;
-        if (!ReadPlanLine(port, i, entry))
-            return job.Fail(kStatusAborted, {&source});
-        total = SaturatedAdd(total, entry.end - entry.start);
+    while (entries.size() < count) {
+        if (job.AbortRequested())
+            return job.Finish({&source});
+        const std::vector<std::string> lines = port.PlanLines(entries.size(), kLineBatch);
+        if (lines.empty())
+            break;
+        for (const std::string& line : lines) {
+            SplitEntry entry;
+            if (!ReadEntry(line, entry) || entry.start < 0 || entry.end < entry.start) {
+                JobResult result = job.Fail(JobFault::PlanLine, kStatusAborted, sourcePath, 0, {&source});
+                result.line = entries.size();
+                return result;
+            }
+            entries.push_back(entry);
+            total = SaturatedAdd(total, entry.end - entry.start);
+        }
     }
     if (!job.AllocateBuffer(total))
-        return job.Fail(kStatusNoMemory, {&source});
+        return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&source});
 
-    for (int i = 0; i < count; ++i) {
+    for (const SplitEntry& entry : entries) {
         if (job.AbortRequested())
             break;
-        SplitEntry entry;
-        if (!ReadPlanLine(port, i, entry))
-            return job.Fail(kStatusAborted, {&source});
-        const std::int64_t length = entry.end - entry.start;
-
-        // The part file is created exclusively: should another program take
-        // the probed name first, the probe runs again.
         std::string name;
-        std::optional<NFilePSDK> created;
-        for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-            name = ProbeOutputName(sourcePath);
-            if (name.empty())
-                break;
-            created.emplace(name, NFilePSDK::Form::CreateNew);
-            if (created->IsOpen() || created->LastError() != EEXIST)
-                break;
-        }
-        if (!created || !created->IsOpen())
-            return job.Fail(kStatusCreateFailed + name, {&source});
-        NFilePSDK& part = *created;
-
+        NFilePSDK part = CreatePart(stem, name);
+        if (!part.IsOpen())
+            return job.Fail(JobFault::PartCreate, kStatusCreateFailed + name, name, part.LastError(), {&source});
         if (!source.Seek(entry.start, 0))
-            return job.Fail(kStatusReadFailed + sourcePath, {&part, &source});
-        std::int64_t copied = 0;
-        while (copied < length) {
-            if (job.AbortRequested())
-                break;
-            const auto block = static_cast<std::uint32_t>(
-                std::min<std::int64_t>(length - copied, kTransferBufferSize));
-            switch (job.RunCycle(source, part, name, block, block)) {
-            case detail::Job::Cycle::Copied: break;
-            case detail::Job::Cycle::ReadFailed:
-                return job.Fail(kStatusReadFailed + sourcePath, {&part, &source});
-            case detail::Job::Cycle::WriteFailed:
-                return job.Fail(kStatusWriteFailed + name, {&part, &source});
-            }
-            copied += block;
+            return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
+                            {&part, &source});
+        switch (job.CopyPiece(source, part, name, entry.end - entry.start, false)) {
+        case Transfer::Copy::Done: break;
+        case Transfer::Copy::Aborted: return job.Finish({&part, &source}, name);
+        case Transfer::Copy::ReadFailed:
+            return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
+                            {&part, &source});
+        case Transfer::Copy::WriteFailed:
+            return job.Fail(JobFault::Write, kStatusWriteFailed + name, name, part.LastError(), {&part, &source});
+        case Transfer::Copy::CheckFailed:
+            return job.Fail(JobFault::Check, kStatusCheckFailed + name, name, 0, {&part, &source});
         }
+        if (settings.flushEveryPart && !part.Flush())
+            return job.Fail(JobFault::Write, kStatusWriteFailed + name, name, part.LastError(), {&part, &source});
     }
     return job.Finish({&source});
 }

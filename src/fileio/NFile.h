@@ -4,10 +4,10 @@
 #include <string>
 
 // One open file, or none. Positions and sizes are 64-bit; results are counts
-// and flags, never exceptions. Objects are neither copied nor assigned.
+// and flags, never exceptions. Objects are never copied; the implementations
+// can be moved, which leaves the moved-from object closed.
 class NFile {
 public:
-    NFile() = default;
     NFile(const NFile&) = delete;
     NFile& operator=(const NFile&) = delete;
     virtual ~NFile() = default;
@@ -25,4 +25,9 @@ public:
     virtual std::int64_t GetSize() = 0;
     // True when the data written so far has reached the disk.
     virtual bool Flush() = 0;
+
+protected:
+    NFile() = default;
+    NFile(NFile&&) = default;
+    NFile& operator=(NFile&&) = default;
 };

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 constexpr std::uint32_t kWritebackPiece = 2 * 1024 * 1024;
@@ -41,6 +43,29 @@ NFilePSDK::NFilePSDK(const std::string& path, Form form)
     if (fd_ < 0)
         error_ = errno;
     writing_ = form != Form::Reading;
+}
+
+NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
+    : NFile(std::move(other)),
+      fd_(std::exchange(other.fd_, -1)),
+      error_(other.error_),
+      writing_(other.writing_),
+      flushedUpTo_(other.flushedUpTo_),
+      dirtyFrom_(other.dirtyFrom_)
+{
+}
+
+NFilePSDK& NFilePSDK::operator=(NFilePSDK&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+        error_ = other.error_;
+        writing_ = other.writing_;
+        flushedUpTo_ = other.flushedUpTo_;
+        dirtyFrom_ = other.dirtyFrom_;
+    }
+    return *this;
 }
 
 NFilePSDK::~NFilePSDK()
@@ -181,4 +206,30 @@ bool NFilePSDK::Flush()
         dirtyFrom_ = INT64_MAX;
     }
     return true;
+}
+
+std::int64_t NFilePSDK::CopyTo(NFilePSDK& to, std::uint32_t count)
+{
+    if (fd_ < 0 || to.fd_ < 0)
+        return -1;
+    std::uint32_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::copy_file_range(fd_, nullptr, to.fd_, nullptr, count - done, 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            // Kinds of files or file systems the kernel does not copy between.
+            const bool refused = errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                                 errno == EBADF || errno == ETXTBSY;
+            if (done == 0 && refused)
+                return -1;
+            error_ = errno;
+            to.error_ = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::uint32_t>(n);
+    }
+    return done;
 }

@@ -17,7 +17,11 @@ class NFilePSDK final : public NFile {
 public:
     enum class Form { Reading, Writing, CreateNew };
 
+    // Closed.
+    NFilePSDK() = default;
     NFilePSDK(const std::string& path, Form form);
+    NFilePSDK(NFilePSDK&& other) noexcept;
+    NFilePSDK& operator=(NFilePSDK&& other) noexcept;
     ~NFilePSDK() override;
 
     bool IsOpen() const override { return fd_ >= 0; }
@@ -28,6 +32,13 @@ public:
     void SetBufferSize(std::uint32_t) override {}
     std::int64_t GetSize() override;
     bool Flush() override;
+
+    // Copies up to count bytes from this file's position to to's position
+    // inside the kernel (copy_file_range), both positions advancing. The bytes
+    // copied: fewer at the end of this file, or when an error stopped the
+    // copy (LastError()). -1 when the kernel cannot copy between these two
+    // files at all; nothing was copied then.
+    std::int64_t CopyTo(NFilePSDK& to, std::uint32_t count);
 
     // errno of the failed open, or of the last failed Read, Write, Seek or Flush.
     int LastError() const { return error_; }

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 constexpr std::uint32_t kFallbackBufferSize = 4096;
@@ -80,6 +82,25 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     std::setvbuf(stream_, nullptr, _IOFBF, bufferSize_);
 }
 
+NFileStdio::NFileStdio(NFileStdio&& other) noexcept
+    : NFile(std::move(other)),
+      stream_(std::exchange(other.stream_, nullptr)),
+      path_(std::move(other.path_)),
+      bufferSize_(other.bufferSize_)
+{
+}
+
+NFileStdio& NFileStdio::operator=(NFileStdio&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        stream_ = std::exchange(other.stream_, nullptr);
+        path_ = std::move(other.path_);
+        bufferSize_ = other.bufferSize_;
+    }
+    return *this;
+}
+
 NFileStdio::~NFileStdio()
 {
     Close();
@@ -111,24 +132,51 @@ bool NFileStdio::Seek(std::int64_t offset, int origin)
 {
     if (!stream_)
         return false;
-    // Unsigned, so that the distance of INT64_MIN is representable.
-    std::uint64_t distance = offset < 0 ? 0 - static_cast<std::uint64_t>(offset) : static_cast<std::uint64_t>(offset);
-    int direction = offset < 0 ? -1 : 1;
-    int result = 0;
+    const off_t start = ::ftello(stream_);
+    if (start < 0)
+        return false;
+    std::int64_t base = 0;
     switch (origin) {
-    case 0: result = ::fseeko(stream_, 0, SEEK_SET); break;
-    case 1: break;
-    case 2: result = ::fseeko(stream_, 0, SEEK_END); break;
+    case 0: break;
+    case 1: base = start; break;
+    case 2: {
+        struct stat st;
+        if (std::fflush(stream_) != 0 || ::fstat(::fileno(stream_), &st) != 0)
+            return false;
+        base = st.st_size;
+        break;
+    }
     default: return false;
     }
-    while (distance > 0) {
-        std::int64_t step = distance < static_cast<std::uint64_t>(kMaxStride)
-                                ? static_cast<std::int64_t>(distance)
-                                : kMaxStride;
-        result = ::fseeko(stream_, static_cast<off_t>(direction * step), SEEK_CUR);
+    std::int64_t target;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0) {
+        errno = EINVAL;
+        return false;
+    }
+
+    // From the origin towards the target in strides: every position passed
+    // lies between the two, so none of them is negative.
+    std::uint64_t distance = offset < 0 ? 0 - static_cast<std::uint64_t>(offset) : static_cast<std::uint64_t>(offset);
+    const int direction = offset < 0 ? -1 : 1;
+    bool ok = true;
+    switch (origin) {
+    case 0: ok = ::fseeko(stream_, 0, SEEK_SET) == 0; break;
+    case 2: ok = ::fseeko(stream_, 0, SEEK_END) == 0; break;
+    default: break;
+    }
+    while (ok && distance > 0) {
+        const std::int64_t step = distance < static_cast<std::uint64_t>(kMaxStride)
+                                      ? static_cast<std::int64_t>(distance)
+                                      : kMaxStride;
+        ok = ::fseeko(stream_, static_cast<off_t>(direction * step), SEEK_CUR) == 0;
         distance -= static_cast<std::uint64_t>(step);
     }
-    return result == 0;
+    if (!ok) {
+        const int saved = errno;
+        ::fseeko(stream_, start, SEEK_SET);
+        errno = saved;
+    }
+    return ok;
 }
 
 void NFileStdio::SetBufferSize(std::uint32_t size)

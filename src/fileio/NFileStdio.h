@@ -12,13 +12,17 @@
 class NFileStdio final : public NFile {
 public:
     NFileStdio(const std::string& path, const std::string& mode);
+    NFileStdio(NFileStdio&& other) noexcept;
+    NFileStdio& operator=(NFileStdio&& other) noexcept;
     ~NFileStdio() override;
 
     bool IsOpen() const override { return stream_ != nullptr; }
     void Close() override;
     std::uint32_t Read(void* buffer, std::uint32_t count) override;
     std::uint32_t Write(const void* buffer, std::uint32_t count) override;
-    // Moves in strides of at most 2^31 - 1 bytes from the origin.
+    // Moves in strides of at most 2^31 - 1 bytes from the origin. A target
+    // before the start of the file fails and leaves the position, as lseek
+    // does; so does a stride that fails on the way.
     bool Seek(std::int64_t offset, int origin) override;
     void SetBufferSize(std::uint32_t size) override;
     // Length on disk, by a second opening of the path; bytes still in this

@@ -1,4 +1,5 @@
 #include "Boundaries.h"
+#include "ParseNumber.h"
 
 #include <algorithm>
 

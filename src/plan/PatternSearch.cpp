@@ -1,4 +1,5 @@
 #include "PatternSearch.h"
+#include "ParseNumber.h"
 
 #include <algorithm>
 #include <cstring>
@@ -71,7 +72,7 @@ public:
     {
     }
 
-    void Run();
+    void Run(SearchKernel kernel);
 
     const std::uint8_t* data() const { return data_; }
     std::size_t last() const { return last_; }
@@ -243,13 +244,16 @@ bool HasAvx2()
 
 #endif
 
-void Scanner::Run()
+void Scanner::Run(SearchKernel kernel)
 {
+    Result result{};
+    switch (kernel) {
 #ifdef TESSERA_X86
-    const Result result = HasAvx2() ? ScanAvx2(*this) : ScanSse2(*this);
-#else
-    const Result result = ScanScalar(0);
+    case SearchKernel::Avx2: result = ScanAvx2(*this); break;
+    case SearchKernel::Sse2: result = ScanSse2(*this); break;
 #endif
+    default: result = ScanScalar(0); break;
+    }
     if (result.step == Step::Switch)
         RunLinear(result.resume);
 }
@@ -286,9 +290,28 @@ void Scanner::RunLinear(std::size_t from)
 void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern,
              const std::function<bool(std::size_t)>& onMatch)
 {
+    static const SearchKernel fastest = SupportedSearchKernels().back();
+    FindAll(data, pattern, onMatch, fastest);
+}
+
+std::vector<SearchKernel> SupportedSearchKernels()
+{
+    std::vector<SearchKernel> kernels{SearchKernel::Scalar};
+#ifdef TESSERA_X86
+    // SSE2 is part of every x86-64 processor.
+    kernels.push_back(SearchKernel::Sse2);
+    if (HasAvx2())
+        kernels.push_back(SearchKernel::Avx2);
+#endif
+    return kernels;
+}
+
+void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern,
+             const std::function<bool(std::size_t)>& onMatch, SearchKernel kernel)
+{
     if (pattern.empty() || pattern.size() > data.size())
         return;
-    Scanner(data, pattern, ChooseFilter(data, pattern), onMatch).Run();
+    Scanner(data, pattern, ChooseFilter(data, pattern), onMatch).Run(kernel);
 }
 
 SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,

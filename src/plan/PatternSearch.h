@@ -22,6 +22,15 @@ namespace tessera {
 void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern,
              const std::function<bool(std::size_t)>& onMatch);
 
+// The instruction sets the occurrence filter is written for.
+enum class SearchKernel { Scalar, Sse2, Avx2 };
+// The kernels this machine can run, the one FindAll chooses last. Every one of
+// them finds exactly the same occurrences.
+[[nodiscard]] std::vector<SearchKernel> SupportedSearchKernels();
+// FindAll on a given kernel, which must be one of SupportedSearchKernels().
+void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> pattern,
+             const std::function<bool(std::size_t)>& onMatch, SearchKernel kernel);
+
 // The file is read in windows of kSearchWindow bytes at strides of
 // kSearchStride bytes, so patterns of up to 4,097 bytes are found anywhere.
 inline constexpr std::size_t kSearchWindow = 16'781'312;

@@ -18,17 +18,6 @@ struct SplitEntry {
 // take it past the limit adds nothing.
 inline constexpr std::size_t kMaxSplitLines = 1'000'000;
 
-// Value 0..15 of the hex digits 0-9, a-f, A-F; -1 for every other byte.
-extern const std::int8_t kHexDigits[256];
-
-// The number written in text, >= 0; negative when text is not a number.
-//  - "0x" followed by at most 16 hex digits is read as hexadecimal ("0x" alone
-//    is 0); sixteen digits starting with 8-f give a negative value.
-//  - Anything else must be one or more ASCII digits, read as decimal; a value
-//    above 2^63 - 1 gives 2^63 - 1.
-//  - Every other text, the empty one included, gives -1.
-[[nodiscard]] std::int64_t ParseNumber(std::string_view text);
-
 // "start end" in plain decimal: the text form of a split list line.
 [[nodiscard]] std::string FormatEntry(std::int64_t start, std::int64_t end);
 [[nodiscard]] inline std::string FormatEntry(const SplitEntry& e) { return FormatEntry(e.start, e.end); }

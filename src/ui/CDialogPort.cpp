@@ -23,19 +23,34 @@ auto CDialogPort::OnDialogThread(Function function)
     }
 }
 
-std::string CDialogPort::FieldText(int edit)
+std::string CDialogPort::SourcePath()
 {
-    return OnDialogThread([this, edit] { return dialog_.FieldText(edit); });
+    return OnDialogThread([this] { return dialog_.FieldText(kEditSource); });
 }
 
-int CDialogPort::ListCount(int list)
+std::size_t CDialogPort::PlanLineCount()
 {
-    return OnDialogThread([this, list] { return dialog_.ListCount(list); });
+    return OnDialogThread([this] { return static_cast<std::size_t>(dialog_.ListCount(kListSplit)); });
 }
 
-std::string CDialogPort::ListLine(int list, int index)
+std::vector<std::string> CDialogPort::PlanLines(std::size_t first, std::size_t count)
 {
-    return OnDialogThread([this, list, index] { return dialog_.ListLine(list, index); });
+    return OnDialogThread([this, first, count] { return dialog_.ListLines(kListSplit, first, count); });
+}
+
+std::string CDialogPort::DestinationPath()
+{
+    return OnDialogThread([this] { return dialog_.FieldText(kEditJoinDestination); });
+}
+
+std::size_t CDialogPort::InputCount()
+{
+    return OnDialogThread([this] { return static_cast<std::size_t>(dialog_.ListCount(kListJoin)); });
+}
+
+std::vector<std::string> CDialogPort::Inputs(std::size_t first, std::size_t count)
+{
+    return OnDialogThread([this, first, count] { return dialog_.ListLines(kListJoin, first, count); });
 }
 
 void CDialogPort::SetStatus(const std::string& text)
@@ -48,8 +63,8 @@ void CDialogPort::SetProgress(int position)
     OnDialogThread([this, position] { dialog_.SetProgress(position); });
 }
 
-void CDialogPort::ApplyControlStates(const ControlStates& states)
+void CDialogPort::SetRunning(bool running)
 {
     touchedControls_ = true;
-    OnDialogThread([this, &states] { dialog_.ApplyControlStates(states); });
+    OnDialogThread([this, running] { dialog_.ApplyControlStates(ControlStatesFor(!running)); });
 }

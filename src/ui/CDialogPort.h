@@ -3,23 +3,28 @@
 #include <atomic>
 #include <string>
 
-#include "engine/DialogPort.h"
+#include "engine/JobPort.h"
 
 class CTesseraDlg;
 
-// The worker's way to the dialog: every call runs on the dialog's thread and
-// returns when it has run there (a blocking queued call; a direct one when the
-// caller already is on that thread).
-class CDialogPort final : public DialogPort {
+// The dialog's side of a job: the source or destination field, the split or
+// join list, the status line, the progress bar and the control states. Every
+// call runs on the dialog's thread and returns when it has run there (a
+// blocking queued call; a direct one when the caller already is on that
+// thread).
+class CDialogPort final : public tessera::JobPort {
 public:
     explicit CDialogPort(CTesseraDlg& dialog) : dialog_(dialog) {}
 
-    std::string FieldText(int edit) override;
-    int ListCount(int list) override;
-    std::string ListLine(int list, int index) override;
+    std::string SourcePath() override;
+    std::size_t PlanLineCount() override;
+    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override;
+    std::string DestinationPath() override;
+    std::size_t InputCount() override;
+    std::vector<std::string> Inputs(std::size_t first, std::size_t count) override;
     void SetStatus(const std::string& text) override;
     void SetProgress(int position) override;
-    void ApplyControlStates(const ControlStates& states) override;
+    void SetRunning(bool running) override;
 
     // True once the job has switched the controls.
     [[nodiscard]] bool TouchedControls() const { return touchedControls_; }

@@ -4,10 +4,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileDialog>
-#include <QFontMetrics>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,13 +24,15 @@
 #include <vector>
 
 #include "CDialogPort.h"
+#include "DialogBuilder.h"
 #include "DialogTemplate.h"
-#include "DialogUnits.h"
 #include "TextOrder.h"
 #include "app/ProcessSettings.h"
-#include "engine/Job.h"
+#include "engine/Jobs.h"
+#include "engine/Progress.h"
 #include "fileio/FileQuery.h"
 #include "plan/Boundaries.h"
+#include "plan/ParseNumber.h"
 #include "plan/PatternSearch.h"
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
@@ -44,49 +43,6 @@ namespace {
 using namespace tessera::ui;
 
 CTesseraDlg* g_dialog = nullptr;
-
-// Template identifiers of the members, in member order.
-constexpr std::array<int, kEditCount> kEditIds = {1000, 1014, 1015, 1016, 1017, 1018, 1019, 1020, 1021, 1029, 1024};
-constexpr std::array<int, kButtonCount> kButtonIds = {1001, 1003, 1004, 1005, 1006, 1007, 1008, 1028, 1009,
-                                                      1010, 1011, 1012, 1013, 1002, 1023, 1, 2};
-constexpr std::array<int, kListCount> kListIds = {1022, 1025};
-constexpr int kProgressId = 1027;
-constexpr int kStatusId = 1026;
-
-// The message map: which handler a command of each identifier runs.
-struct CommandEntry {
-    int id;
-    void (CTesseraDlg::*handler)();
-};
-constexpr CommandEntry kMessageMap[] = {
-    {1001, &CTesseraDlg::OnBrowseSource},
-    {1003, &CTesseraDlg::OnAddExtract},
-    {1004, &CTesseraDlg::OnAddRange},
-    {1007, &CTesseraDlg::OnAddBoundaries},
-    {1005, &CTesseraDlg::OnAddFixedSize},
-    {1006, &CTesseraDlg::OnAddEqualSplit},
-    {1008, &CTesseraDlg::OnSearchAddBytes},
-    {1009, &CTesseraDlg::OnStartSplit},
-    {1010, &CTesseraDlg::OnDeleteEntry},
-    {1011, &CTesseraDlg::OnClearSplitList},
-    {1012, &CTesseraDlg::OnBrowseDestination},
-    {1013, &CTesseraDlg::OnStartJoin},
-    {1002, &CTesseraDlg::OnDeleteJoinItem},
-    {1023, &CTesseraDlg::OnClearJoinList},
-    {1, &CTesseraDlg::OnAbort},
-    {2, &CTesseraDlg::OnExit},
-    {1028, &CTesseraDlg::OnSearchAddString},
-};
-
-template <typename Widget>
-Widget* FindControl(const QWidget& dialog, int id)
-{
-    for (Widget* w : dialog.findChildren<Widget*>(Qt::FindDirectChildrenOnly)) {
-        if (w->property("controlId").toInt() == id)
-            return w;
-    }
-    return nullptr;
-}
 
 // The list lines of entries. A plan can hold a million lines, and formatting
 // is most of the cost of adding them: a large batch is formatted on every
@@ -113,96 +69,6 @@ QStringList Lines(const std::vector<tessera::SplitEntry>& entries)
     return lines;
 }
 
-QWidget* MakeControl(const TemplateItem& item, QWidget* parent)
-{
-    const QString text = QString::fromUtf8(item.text);
-    switch (item.kind) {
-    case ItemKind::Button: {
-        auto* button = new QPushButton(text, parent);
-        button->setAutoDefault(false);
-        button->setDefault(false);
-        return button;
-    }
-    case ItemKind::Label: {
-        auto* label = new QLabel(text, parent);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setTextFormat(Qt::PlainText);
-        return label;
-    }
-    case ItemKind::Group: {
-        auto* group = new QGroupBox(text, parent);
-        group->setFocusPolicy(Qt::NoFocus);
-        return group;
-    }
-    case ItemKind::Edit:
-        return new QLineEdit(text, parent);
-    case ItemKind::MultiEdit: {
-        auto* edit = new QPlainTextEdit(text, parent);
-        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        edit->setTabChangesFocus(true);
-        return edit;
-    }
-    case ItemKind::List: {
-        auto* list = new QListView(parent);
-        list->setUniformItemSizes(true);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setModel(new QStringListModel(list));
-        return list;
-    }
-    case ItemKind::Progress: {
-        auto* bar = new QProgressBar(parent);
-        bar->setOrientation(Qt::Vertical);
-        bar->setTextVisible(false);
-        return bar;
-    }
-    }
-    return nullptr;
-}
-
-// The template's rectangles were drawn for a narrower UI font than the
-// Japanese fonts found here: a fixed text that does not fit its control is
-// condensed horizontally until it does, so the layout stays exact and no
-// text is cut.
-void CondenseToFit(QWidget* control, const QString& text, int available)
-{
-    QFont font = control->font();
-    if (available <= 0 || QFontMetrics(font).horizontalAdvance(text) <= available)
-        return;
-    for (int stretch = 95; stretch >= 50; stretch -= 5) {
-        font.setStretch(stretch);
-        if (QFontMetrics(font).horizontalAdvance(text) <= available)
-            break;
-    }
-    control->setFont(font);
-}
-
-// Room for the text inside a control of the given kind and width.
-int TextRoom(ItemKind kind, int width)
-{
-    switch (kind) {
-    case ItemKind::Label:
-        return width;
-    case ItemKind::Button:
-        return width - 4;
-    case ItemKind::Group:
-        return width - 14;
-    default:
-        return 0;
-    }
-}
-
-// Group boxes as the dialog manager draws them: the frame's top line runs
-// through the middle of the title.
-constexpr char kGroupBoxStyle[] =
-    "QGroupBox { border: 1px solid palette(mid); border-radius: 0px; margin-top: 0.5em; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 5px;"
-    " padding: 0px 1px; background-color: palette(window); }";
-
 }  // namespace
 
 CTesseraDlg* DialogPointer()
@@ -216,7 +82,7 @@ CTesseraDlg::CTesseraDlg(QWidget* parent) : QDialog(parent)
     for (const int size : {48, 32, 16})
         m_hIcon.addFile(QStringLiteral(":/icons/tessera-%1.png").arg(size), QSize(size, size));
 
-    BuildFromTemplate();
+    BuildDialog(*this);
     OnInitDialog();
 }
 
@@ -234,84 +100,22 @@ CTesseraDlg::~CTesseraDlg()
         g_dialog = nullptr;
 }
 
-void CTesseraDlg::BuildFromTemplate()
-{
-    QFont font;
-    QStringList families;
-    for (const char* family : kDialogFontFamilies)
-        families.append(QString::fromUtf8(family));
-    font.setFamilies(families);
-    font.setPointSize(kDialogFrame.pointSize);
-    setFont(font);
-
-    setWindowTitle(QString::fromUtf8(kDialogFrame.title));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-
-    const BaseUnits units = BaseUnitsOf(font);
-    setFixedSize(DialogUnitsToPixels(units, 0, 0, kDialogFrame.width, kDialogFrame.height).size());
-    setStyleSheet(QString::fromLatin1(kGroupBoxStyle));
-
-    QWidget* previous = nullptr;
-    std::vector<QWidget*> groups;
-    std::vector<std::pair<QLabel*, int>> labelNames;
-    std::vector<std::pair<QGroupBox*, int>> groupNames;
-    for (const TemplateItem& item : kDialogItems) {
-        QWidget* control = MakeControl(item, this);
-        control->setGeometry(DialogUnitsToPixels(units, item.x, item.y, item.width, item.height));
-        control->setEnabled(!(item.flags & Disabled));
-        if (item.id != -1)
-            control->setProperty("controlId", item.id);
-        if (item.id != kStatusId)
-            CondenseToFit(control, QString::fromUtf8(item.text), TextRoom(item.kind, control->width()));
-        if (item.kind == ItemKind::Group) {
-            groups.push_back(control);
-            if (item.names != 0)
-                groupNames.emplace_back(static_cast<QGroupBox*>(control), item.names);
-        } else if (item.kind == ItemKind::Label && item.names != 0) {
-            labelNames.emplace_back(static_cast<QLabel*>(control), item.names);
-        }
-        if (control->focusPolicy() != Qt::NoFocus) {
-            if (previous)
-                QWidget::setTabOrder(previous, control);
-            previous = control;
-        }
-    }
-    // Group boxes frame the controls inside them: keep them underneath, so
-    // they never take a click meant for those controls.
-    for (auto it = groups.rbegin(); it != groups.rend(); ++it)
-        (*it)->lower();
-
-    for (const auto& [label, id] : labelNames) {
-        if (QWidget* target = FindControl<QWidget>(*this, id)) {
-            label->setBuddy(target);
-            target->setAccessibleName(label->text());
-        }
-    }
-    for (const auto& [group, id] : groupNames) {
-        if (QWidget* target = FindControl<QWidget>(*this, id))
-            target->setAccessibleName(group->title());
-    }
-
-    // Only the dialog takes drops: an edit would otherwise insert a dropped
-    // file's URL as text.
-    for (QWidget* child : findChildren<QWidget*>())
-        child->setAcceptDrops(false);
-    setAcceptDrops(true);
-}
-
 void CTesseraDlg::DoDataExchange()
 {
-    for (int i = 0; i < kEditCount; ++i)
-        edits[i] = FindControl<QWidget>(*this, kEditIds[i]);
-    for (int i = 0; i < kButtonCount; ++i)
-        buttons[i] = FindControl<QPushButton>(*this, kButtonIds[i]);
-    for (int i = 0; i < kListCount; ++i) {
-        lists[i] = FindControl<QListView>(*this, kListIds[i]);
-        models_[i] = static_cast<QStringListModel*>(lists[i]->model());
+    for (const TemplateItem& item : kDialogItems) {
+        const int i = item.binding.index;
+        switch (item.binding.member) {
+        case Member::None: break;
+        case Member::Edit: edits[i] = FindControl<QWidget>(*this, item.id); break;
+        case Member::Button: buttons[i] = FindControl<QPushButton>(*this, item.id); break;
+        case Member::List:
+            lists[i] = FindControl<QListView>(*this, item.id);
+            models_[i] = static_cast<QStringListModel*>(lists[i]->model());
+            break;
+        case Member::ProgressBar: progress = FindControl<QProgressBar>(*this, item.id); break;
+        case Member::StatusLine: status = FindControl<QLabel>(*this, item.id); break;
+        }
     }
-    progress = FindControl<QProgressBar>(*this, kProgressId);
-    status = FindControl<QLabel>(*this, kStatusId);
 }
 
 void CTesseraDlg::OnInitDialog()
@@ -329,18 +133,20 @@ void CTesseraDlg::OnInitDialog()
 
 void CTesseraDlg::ConnectMessageMap()
 {
-    for (const CommandEntry& entry : kMessageMap) {
-        QPushButton* button = FindControl<QPushButton>(*this, entry.id);
-        const auto handler = entry.handler;
+    for (const TemplateItem& item : kDialogItems) {
+        if (!item.handler)
+            continue;
+        QPushButton* button = FindControl<QPushButton>(*this, item.id);
+        const CommandHandler handler = item.handler;
         connect(button, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
     }
 }
 
 bool CTesseraDlg::OnCommand(int id)
 {
-    const auto it = std::find_if(std::begin(kMessageMap), std::end(kMessageMap),
-                                 [id](const CommandEntry& entry) { return entry.id == id; });
-    if (it == std::end(kMessageMap))
+    const auto it = std::find_if(std::begin(kDialogItems), std::end(kDialogItems),
+                                 [id](const TemplateItem& item) { return item.id == id && item.handler; });
+    if (it == std::end(kDialogItems))
         return false;
     (this->*(it->handler))();
     return true;
@@ -379,12 +185,14 @@ int CTesseraDlg::ListCount(int list) const
     return models_[list]->rowCount();
 }
 
-std::string CTesseraDlg::ListLine(int list, int index) const
+std::vector<std::string> CTesseraDlg::ListLines(int list, std::size_t first, std::size_t count) const
 {
-    const QStringList lines = models_[list]->stringList();
-    if (index < 0 || index >= lines.size())
-        return {};
-    return lines.at(index).toStdString();
+    const QStringList& lines = models_[list]->stringList();
+    const auto size = static_cast<std::size_t>(lines.size());
+    std::vector<std::string> out;
+    for (std::size_t i = first; i < size && i - first < count; ++i)
+        out.push_back(lines.at(static_cast<qsizetype>(i)).toStdString());
+    return out;
 }
 
 void CTesseraDlg::AppendLines(int list, const QStringList& lines)
@@ -674,7 +482,9 @@ void CTesseraDlg::StartJob(JobProcedure job)
     worker_ = std::thread([this, job, port = port_.get()] {
         bool threw = false;
         try {
-            job(*port, abort_);
+            // The window's pace: pauses after every read and write, and a
+            // flush after every block.
+            job(*port, abort_, tessera::JobSettings{});
         } catch (...) {
             threw = true;
         }
@@ -689,7 +499,7 @@ void CTesseraDlg::OnJobFinished(bool threw)
         worker_.join();
     jobRunning_ = false;
     if (threw) {
-        ApplyControlStates(tessera::ControlStatesFor(true));
+        ApplyControlStates(ControlStatesFor(true));
     } else if (!port_->TouchedControls()) {
         // The job returned without starting (no regular file): undo what the
         // Start handler closed.

@@ -11,8 +11,10 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "engine/DialogPort.h"
+#include "ControlIndex.h"
+#include "engine/JobPort.h"
 
 class QLabel;
 class QListView;
@@ -47,12 +49,13 @@ public:
     // True from a Start press until the worker has returned.
     [[nodiscard]] bool JobRunning() const { return jobRunning_; }
 
-    // Operations behind the worker's port; dialog thread only.
+    // Operations behind the job's port; dialog thread only.
     void SetStatus(const std::string& text);
     void SetProgress(int position);
     void ApplyControlStates(const ControlStates& states);
     [[nodiscard]] int ListCount(int list) const;
-    [[nodiscard]] std::string ListLine(int list, int index) const;
+    // Lines [first, first + count) of a list, fewer at its end.
+    [[nodiscard]] std::vector<std::string> ListLines(int list, std::size_t first, std::size_t count) const;
 
     // Appends lines at the end of a list, keeping its current line.
     void AppendLines(int list, const QStringList& lines);
@@ -113,7 +116,7 @@ private:
     [[nodiscard]] std::int64_t SourceSize();
     [[nodiscard]] std::size_t SplitListRoom() const;
 
-    using JobProcedure = int (*)(DialogPort&, std::atomic<bool>&);
+    using JobProcedure = tessera::JobResult (*)(tessera::JobPort&, std::atomic<bool>&, const tessera::JobSettings&);
     void StartJob(JobProcedure job);
     void OnJobFinished(bool threw);
 

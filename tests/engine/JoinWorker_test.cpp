@@ -1,16 +1,18 @@
-#include "engine/Job.h"
+#include "engine/Jobs.h"
+#include "engine/PartNames.h"
+#include "engine/Progress.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/FakeDialogPort.h"
+#include "engine/FakeJobPort.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
 using tessera::RunJoinJob;
-using tessera::test::FakeDialogPort;
+using tessera::test::FakeJobPort;
 using tessera::test::PatternBytes;
 using tessera::test::ReadFile;
 using tessera::test::Reading;
@@ -27,10 +29,10 @@ class JoinJob : public ::testing::Test {
 protected:
     void Plan(std::string destination, std::vector<std::string> inputs)
     {
-        port.fields[kEditJoinDestination] = std::move(destination);
-        port.lists[kListJoin] = std::move(inputs);
+        port.destination = std::move(destination);
+        port.inputs = std::move(inputs);
     }
-    int Run() { return RunJoinJob(port, abort); }
+    int Run() { return RunJoinJob(port, abort).Code(); }
     void ExpectEndedIdle()
     {
         EXPECT_EQ(port.Switches(), (std::vector<bool>{false, true}));
@@ -39,7 +41,7 @@ protected:
     TempDir dir;
     std::string a = dir.file("a"), b = dir.file("b"), c = dir.file("c");
     std::string out = dir.file("out");
-    FakeDialogPort port;
+    FakeJobPort port;
     std::atomic<bool> abort{false};
 };
 
@@ -87,10 +89,10 @@ TEST_F(JoinJob, DestinationThatCannotBeCreatedIsAborted)
     const std::string fifo = dir.file("fifo");  // nobody reads it
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     for (const std::string& destination : {std::string(), dir.file("no/folder/out"), out, fifo}) {
-        FakeDialogPort p;
-        p.fields[kEditJoinDestination] = destination;
-        p.lists[kListJoin] = {a};
-        EXPECT_EQ(RunJoinJob(p, abort), -1) << destination;
+        FakeJobPort p;
+        p.destination = destination;
+        p.inputs = {a};
+        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << destination;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"}) << destination;
         EXPECT_TRUE(p.Progress().empty()) << destination;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << destination;
@@ -106,10 +108,10 @@ TEST_F(JoinJob, DestinationInItsOwnListIsRefusedUntouched)
     const std::string link = dir.file("link");
     ASSERT_EQ(::symlink(out.c_str(), link.c_str()), 0);
     for (const std::string& spelling : {dir.file("./out"), dir.file("sub/../out"), link}) {
-        FakeDialogPort p;
-        p.fields[kEditJoinDestination] = out;
-        p.lists[kListJoin] = {a, spelling};
-        EXPECT_EQ(RunJoinJob(p, abort), -1) << spelling;
+        FakeJobPort p;
+        p.destination = out;
+        p.inputs = {a, spelling};
+        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << spelling;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"結合先ファイルが結合リストに含まれています : " + out})
             << spelling;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
@@ -140,10 +142,10 @@ TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
     // The refusal comes before the destination is emptied.
     WriteFile(out, "old contents");
     for (const std::string& input : {deleted, b, c}) {
-        FakeDialogPort p;
-        p.fields[kEditJoinDestination] = out;
-        p.lists[kListJoin] = {a, input};
-        EXPECT_EQ(RunJoinJob(p, abort), -1) << input;
+        FakeJobPort p;
+        p.destination = out;
+        p.inputs = {a, input};
+        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << input;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"ファイルのオープンに失敗 : " + input}) << input;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
         EXPECT_EQ(ReadFile(out), "old contents") << input;
@@ -192,6 +194,31 @@ TEST_F(JoinJob, InputGrownDuringItsCopyIsCopiedAsSized)
     };
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(ReadFile(out), "0123456789abc");
+}
+
+// A long input list is read in batches, and Abort pressed while it is being
+// read stops the job before the destination is touched.
+TEST_F(JoinJob, AbortWhileTheInputsAreReadLeavesTheDestination)
+{
+    WriteFile(a, "abc");
+    WriteFile(out, "old");
+    Plan(out, std::vector<std::string>(tessera::kLineBatch + 10, a));
+    port.onBatch = [&](std::size_t) { abort = true; };
+    const tessera::JobResult result = RunJoinJob(port, abort);
+    EXPECT_EQ(result.end, tessera::JobEnd::Aborted);
+    EXPECT_EQ(port.Batches(), 1);
+    EXPECT_EQ(port.LastStatus(), "終了");
+    EXPECT_EQ(ReadFile(out), "old");
+    ExpectEndedIdle();
+
+    // Unpaced: 4,106 inputs at the window's pace would take minutes.
+    port.onBatch = nullptr;
+    tessera::JobSettings unpaced;
+    unpaced.pace = false;
+    unpaced.flushEveryBlock = false;
+    EXPECT_EQ(RunJoinJob(port, abort, unpaced).end, tessera::JobEnd::Finished);
+    EXPECT_EQ(port.Batches(), 3);
+    EXPECT_EQ(ReadFile(out).size(), 3 * (tessera::kLineBatch + 10));
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-#include "engine/Job.h"
+#include "engine/Jobs.h"
+#include "engine/PartNames.h"
+#include "engine/Progress.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +13,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "engine/FakeDialogPort.h"
+#include "engine/FakeJobPort.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
 using tessera::ProbeOutputName;
 using tessera::RunSplitJob;
-using tessera::test::FakeDialogPort;
+using tessera::test::FakeJobPort;
 using tessera::test::PatternBytes;
 using tessera::test::ReadFile;
 using tessera::test::Reading;
@@ -36,8 +38,8 @@ protected:
     void Plan(std::int64_t size, std::vector<std::string> lines)
     {
         WritePatternFile(source, size);
-        port.fields[kEditSource] = source;
-        port.lists[kListSplit] = std::move(lines);
+        port.source = source;
+        port.plan = std::move(lines);
     }
     std::string Part(int n) const
     {
@@ -50,7 +52,7 @@ protected:
         struct stat st;
         return ::lstat(path.c_str(), &st) == 0;
     }
-    int Run() { return RunSplitJob(port, abort); }
+    int Run() { return RunSplitJob(port, abort).Code(); }
 
     void ExpectEndedIdle()
     {
@@ -62,7 +64,7 @@ protected:
 
     TempDir dir;
     std::string source = dir.file("a.bin");
-    FakeDialogPort port;
+    FakeJobPort port;
     std::atomic<bool> abort{false};
 };
 
@@ -155,11 +157,16 @@ TEST_F(SplitJob, LinksAndFoldersAtPartNamesAreTaken)
 TEST_F(SplitJob, OverlongPartNamesAreNeverFree)
 {
     // The source's own name fits; with ".000" appended it no longer does.
+    // The failure names the part file that could not be created, so that it
+    // is told apart from all thousand names being taken.
     source = dir.file(std::string(253, 's'));
     Plan(30, {"0 10"});
-    EXPECT_EQ(ProbeOutputName(source), "");
-    EXPECT_EQ(Run(), -1);
-    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : "});
+    EXPECT_EQ(ProbeOutputName(source), Part(0));
+    const tessera::JobResult result = RunSplitJob(port, abort);
+    EXPECT_EQ(result.Code(), -1);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : " + Part(0)});
+    EXPECT_EQ(result.path, Part(0));
+    ExpectEndedIdle();
 }
 
 TEST_F(SplitJob, AllThousandNamesTaken)
@@ -176,20 +183,116 @@ TEST_F(SplitJob, AllThousandNamesTaken)
     ExpectEndedIdle();
 }
 
+// A plan that cannot finish is refused before any part exists, naming the
+// part the job would have begun with; one that just fits runs.
+TEST_F(SplitJob, PlanLongerThanTheFreeNamesIsRefusedBeforeAnyPart)
+{
+    Plan(30, {"0 10", "10 20", "20 30"});
+    for (int n = 0; n < 1000; ++n) {
+        if (n != 5 && n != 700)
+            WriteFile(Part(n), "x");
+    }
+    const tessera::JobResult refused = RunSplitJob(port, abort);
+    EXPECT_EQ(refused.fault, tessera::JobFault::TooManyParts);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : " + Part(5)});
+    EXPECT_TRUE(port.Progress().empty());
+    EXPECT_FALSE(Exists(Part(5)));
+    EXPECT_FALSE(Exists(Part(700)));
+    ExpectEndedIdle();
+
+    port.plan.pop_back();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(ReadFile(Part(5)), PatternBytes(0, 10));
+    EXPECT_EQ(ReadFile(Part(700)), PatternBytes(10, 10));
+}
+
+// A million lines: refused at once, without reading them one by one.
+TEST_F(SplitJob, MillionLinePlanIsRefusedWithoutReadingIt)
+{
+    Plan(30, std::vector<std::string>(1'000'000, "0 1"));
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : " + Part(0)});
+    EXPECT_EQ(port.Batches(), 0);
+    EXPECT_FALSE(Exists(Part(0)));
+}
+
+// Abort pressed while the plan is being read ends the job there, as an
+// aborted job ends, with nothing written.
+TEST_F(SplitJob, AbortWhileThePlanIsReadEndsBeforeAnyPart)
+{
+    Plan(30, {"0 10", "10 20"});
+    port.onBatch = [&](std::size_t) { abort = true; };
+    const tessera::JobResult result = RunSplitJob(port, abort);
+    EXPECT_EQ(result.end, tessera::JobEnd::Aborted);
+    EXPECT_TRUE(result.path.empty());  // no part was cut short
+    EXPECT_EQ(port.LastStatus(), "終了");
+    EXPECT_FALSE(Exists(Part(0)));
+    ExpectEndedIdle();
+}
+
+// Another front end's pace: no pauses, no flushes, copies in the kernel
+// where it can; an observer that wants the bytes sees each part's bytes and
+// can refuse a part.
+TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndShowThemToTheObserver)
+{
+    struct Recorder : tessera::JobObserver {
+        bool wants = false;
+        std::vector<std::string> begun, ended;
+        std::string bytes;
+        std::string refuse;
+        bool WantsBytes() const override { return wants; }
+        void Begin(const std::string& path, std::int64_t) override { begun.push_back(path); }
+        void Bytes(const char* data, std::size_t size) override { bytes.append(data, size); }
+        bool End(const std::string& path) override
+        {
+            ended.push_back(path);
+            return path != refuse;
+        }
+    };
+    Plan(3000, {"100 1100", "0 0", "2000 3000"});
+    for (const bool wants : {false, true}) {
+        Recorder recorder;
+        recorder.wants = wants;
+        tessera::JobSettings settings;
+        settings.pace = false;
+        settings.flushEveryBlock = false;
+        settings.kernelCopy = true;
+        settings.observer = &recorder;
+        const int first = wants ? 3 : 0;
+        EXPECT_EQ(RunSplitJob(port, abort, settings).Code(), 0);
+        EXPECT_EQ(ReadFile(Part(first)), PatternBytes(100, 1000));
+        EXPECT_EQ(ReadFile(Part(first + 1)), "");
+        EXPECT_EQ(ReadFile(Part(first + 2)), PatternBytes(2000, 1000));
+        EXPECT_EQ(recorder.begun, (std::vector<std::string>{Part(first), Part(first + 1), Part(first + 2)}));
+        EXPECT_EQ(recorder.ended, recorder.begun);
+        EXPECT_EQ(recorder.bytes, wants ? PatternBytes(100, 1000) + PatternBytes(2000, 1000) : "");
+    }
+
+    Recorder refusing;
+    refusing.refuse = Part(7);
+    tessera::JobSettings settings;
+    settings.pace = false;
+    settings.observer = &refusing;
+    const tessera::JobResult result = RunSplitJob(port, abort, settings);
+    EXPECT_EQ(result.fault, tessera::JobFault::Check);
+    EXPECT_EQ(result.path, Part(7));
+    EXPECT_FALSE(Exists(Part(8)));
+}
+
 TEST_F(SplitJob, NoRegularSourceChangesNothing)
 {
     const std::string folder = dir.file("folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     for (const std::string& path : {std::string(), dir.file("missing"), folder}) {
-        FakeDialogPort quiet;
-        quiet.fields[kEditSource] = path;
-        quiet.lists[kListSplit] = {"0 0"};
+        FakeJobPort quiet;
+        quiet.source = path;
+        quiet.plan = {"0 0"};
         abort = true;
-        EXPECT_EQ(RunSplitJob(quiet, abort), -1) << path;
+        EXPECT_EQ(RunSplitJob(quiet, abort).Code(), -1) << path;
         EXPECT_FALSE(abort) << path;  // cleared all the same
         EXPECT_TRUE(quiet.Statuses().empty()) << path;
         EXPECT_TRUE(quiet.Progress().empty()) << path;
-        EXPECT_TRUE(quiet.States().empty()) << path;
+        EXPECT_TRUE(quiet.Switches().empty()) << path;
     }
     EXPECT_FALSE(Exists(folder + ".000"));
 }
@@ -197,11 +300,11 @@ TEST_F(SplitJob, NoRegularSourceChangesNothing)
 TEST_F(SplitJob, BadEntryRefusesThePlanBeforeAnyPart)
 {
     for (const char* bad : {"200 100", "abc", "5", "-5 10"}) {
-        FakeDialogPort p;
-        p.fields[kEditSource] = source;
-        p.lists[kListSplit] = {"0 10", bad};
+        FakeJobPort p;
+        p.source = source;
+        p.plan = {"0 10", bad};
         WritePatternFile(source, 300);
-        EXPECT_EQ(RunSplitJob(p, abort), -1) << bad;
+        EXPECT_EQ(RunSplitJob(p, abort).Code(), -1) << bad;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"}) << bad;
         EXPECT_FALSE(Exists(Part(0))) << bad;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << bad;
@@ -262,8 +365,8 @@ TEST_F(SplitJob, TransferBufferThatCannotBeHadIsReported)
 TEST_F(SplitJob, PipeAsSourceFailsInsteadOfWaiting)
 {
     ASSERT_EQ(::mkfifo(source.c_str(), 0644), 0);
-    port.fields[kEditSource] = source;
-    port.lists[kListSplit] = {"0 10"};
+    port.source = source;
+    port.plan = {"0 10"};
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
     ExpectEndedIdle();
@@ -296,7 +399,8 @@ TEST_F(SplitJob, SourceTruncatedDuringTheJobIsAReadFailure)
 TEST_F(SplitJob, AbortBetweenBlocksKeepsWholeBlocks)
 {
     Plan(3 * kBlock, {"0 50331648", "0 10"});
-    std::thread worker([&] { Run(); });
+    tessera::JobResult result;
+    std::thread worker([&] { result = RunSplitJob(port, abort); });
     // Wait for the first block's write, then press Abort from this thread.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (port.Count(Writing(Part(0))) == 0 && std::chrono::steady_clock::now() < deadline)
@@ -308,6 +412,7 @@ TEST_F(SplitJob, AbortBetweenBlocksKeepsWholeBlocks)
     worker.join();
 
     const std::string part = ReadFile(Part(0));
+    EXPECT_EQ(result.path, Part(0));  // the part the abort cut short
     EXPECT_GT(part.size(), 0u);
     EXPECT_LT(part.size(), static_cast<std::size_t>(3 * kBlock));
     EXPECT_EQ(part.size() % kBlock, 0u);

@@ -21,7 +21,9 @@
 #include <fstream>
 #include <map>
 
-#include "engine/Job.h"
+#include "engine/Jobs.h"
+#include "engine/Progress.h"
+#include "engine/StatusTexts.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 #include "ui/DialogTestSupport.h"
@@ -136,7 +138,7 @@ protected:
     {
         ASSERT_TRUE(WaitForJobEnd());
         EXPECT_EQ(StatusText(dialog), Q(status));
-        EXPECT_EQ(States(), tessera::ControlStatesFor(true));
+        EXPECT_EQ(States(), ControlStatesFor(true));
     }
 
     void StartSplit(const std::string& source, const QStringList& plan)

@@ -44,6 +44,58 @@ TEST(NFileStdio, ReadsSeeksAndStopsAtEnd)
     EXPECT_FALSE(f.Seek(0, 3));
 }
 
+// A negative distance larger than one stride, from near the start: the first
+// stride fails and the next must not carry on from where it left off.
+TEST(NFileStdio, SeekBeforeTheStartFailsAndStaysPut)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.bin");
+    WritePatternFile(path, 1000);
+    NFileStdio f(path, "rbS");
+    ASSERT_TRUE(f.IsOpen());
+    std::string buf(10, '\0');
+    const struct {
+        std::int64_t offset;
+        int origin;
+    } cases[] = {
+        {-(std::int64_t{1} << 31) - 50, 1},
+        {-101, 1},
+        {-1, 0},
+        {-1001, 2},
+        {INT64_MIN, 1},
+        {INT64_MIN, 2},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(f.Seek(100, 0));
+        EXPECT_FALSE(f.Seek(c.offset, c.origin)) << c.offset << " from " << c.origin;
+        ASSERT_EQ(f.Read(buf.data(), 1), 1u);
+        EXPECT_EQ(buf.substr(0, 1), PatternBytes(100, 1)) << c.offset << " from " << c.origin;
+    }
+    ASSERT_TRUE(f.Seek(100, 0));
+    EXPECT_TRUE(f.Seek(-100, 1));  // exactly the start is allowed
+    ASSERT_EQ(f.Read(buf.data(), 1), 1u);
+    EXPECT_EQ(buf.substr(0, 1), PatternBytes(0, 1));
+}
+
+// Moved files keep their stream; the moved-from one is closed and harmless.
+TEST(NFileStdio, MovedFileKeepsItsStream)
+{
+    TempDir dir;
+    const std::string path = dir.file("a.bin");
+    WritePatternFile(path, 100);
+    NFileStdio a(path, "rbS");
+    NFileStdio b(std::move(a));
+    EXPECT_FALSE(a.IsOpen());
+    a.Close();
+    std::string buf(100, '\0');
+    ASSERT_EQ(b.Read(buf.data(), 100), 100u);
+    EXPECT_EQ(buf, PatternBytes(0, 100));
+    NFileStdio c(dir.file("missing"), "rbS");
+    c = std::move(b);
+    EXPECT_TRUE(c.IsOpen());
+    EXPECT_FALSE(b.IsOpen());
+}
+
 TEST(NFileStdio, BufferIsOneBlockOfTheFileSystem)
 {
     TempDir dir;

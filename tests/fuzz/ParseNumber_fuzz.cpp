@@ -4,6 +4,7 @@
 
 #include "FuzzInput.h"
 #include "plan/RangeBuilders.h"
+#include "plan/ParseNumber.h"
 #include "plan/SplitEntry.h"
 
 using namespace tessera;

@@ -57,13 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         pattern.assign(payload + start, payload + std::min(n, start + length));
     }
 
-    // FindAll over the whole payload.
+    // FindAll over the whole payload, on every kernel the machine can run.
+    const std::vector<std::size_t> plain = test::PlainScan({payload, n}, pattern);
     std::vector<std::size_t> fast;
-    FindAll({payload, n}, pattern, [&](std::size_t p) {
-        fast.push_back(p);
-        return true;
-    });
-    Check(fast == test::PlainScan({payload, n}, pattern), "FindAll differs from the plain scan");
+    for (const SearchKernel kernel : SupportedSearchKernels()) {
+        fast.clear();
+        FindAll({payload, n}, pattern, [&](std::size_t p) {
+            fast.push_back(p);
+            return true;
+        }, kernel);
+        Check(fast == plain, "FindAll differs from the plain scan");
+    }
 
     // A stop asked for is honoured at once.
     if (fast.size() >= 2) {

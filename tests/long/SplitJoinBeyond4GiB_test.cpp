@@ -15,11 +15,14 @@
 #include <memory>
 #include <vector>
 
-#include "engine/FakeDialogPort.h"
-#include "engine/Job.h"
+#include "engine/FakeJobPort.h"
+#include "engine/Jobs.h"
+#include "engine/StatusTexts.h"
+#include "engine/PartNames.h"
+#include "engine/Progress.h"
 #include "support/TempDir.h"
 
-using tessera::test::FakeDialogPort;
+using tessera::test::FakeJobPort;
 using tessera::test::TempDir;
 
 namespace {
@@ -121,12 +124,12 @@ TEST(SplitJoinBeyond4GiB, PartsAndTheirJoinMatchTheSource)
         {k4GiB - 16 * kMiB - 3, k4GiB + 16 * kMiB + 5},
         {kSize - 1, kSize},
     };
-    FakeDialogPort splitPort;
-    splitPort.fields[kEditSource] = source;
+    FakeJobPort splitPort;
+    splitPort.source = source;
     for (const Range& r : plan)
-        splitPort.lists[kListSplit].push_back(std::to_string(r.start) + " " + std::to_string(r.end));
+        splitPort.plan.push_back(std::to_string(r.start) + " " + std::to_string(r.end));
     std::atomic<bool> abort{false};
-    ASSERT_EQ(tessera::RunSplitJob(splitPort, abort), 0);
+    ASSERT_EQ(tessera::RunSplitJob(splitPort, abort).Code(), 0);
     ASSERT_EQ(splitPort.LastStatus(), tessera::kStatusFinished);
 
     auto part = [&](int n) {
@@ -142,10 +145,10 @@ TEST(SplitJoinBeyond4GiB, PartsAndTheirJoinMatchTheSource)
     }
 
     const std::string joined = dir.file("joined.bin");
-    FakeDialogPort joinPort;
-    joinPort.fields[kEditJoinDestination] = joined;
-    joinPort.lists[kListJoin] = {part(0), part(1), part(2)};
-    ASSERT_EQ(tessera::RunJoinJob(joinPort, abort), 0);
+    FakeJobPort joinPort;
+    joinPort.destination = joined;
+    joinPort.inputs = {part(0), part(1), part(2)};
+    ASSERT_EQ(tessera::RunJoinJob(joinPort, abort).Code(), 0);
     ASSERT_EQ(joinPort.LastStatus(), tessera::kStatusFinished);
     EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(joined)), kSize);
     EXPECT_EQ(Checksum(joined, 0, kSize), Checksum(source, 0, kSize));

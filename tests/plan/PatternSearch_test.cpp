@@ -71,6 +71,16 @@ std::vector<std::size_t> Fast(const Bytes& data, const Bytes& pattern)
     return found;
 }
 
+std::vector<std::size_t> On(SearchKernel kernel, const Bytes& data, const Bytes& pattern)
+{
+    std::vector<std::size_t> found;
+    FindAll(data, pattern, [&](std::size_t p) {
+        found.push_back(p);
+        return true;
+    }, kernel);
+    return found;
+}
+
 void WriteBytes(const std::string& path, const Bytes& data)
 {
     WriteFile(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
@@ -152,15 +162,31 @@ TEST(FindAll, RepetitiveDataMatchesThePlainScan)
     cases.push_back({ab, abPattern});
     for (const Case& c : cases) {
         const std::vector<std::size_t> expected = Reference(c.data, c.pattern);
-        const std::vector<std::size_t> got = Fast(c.data, c.pattern);
-        EXPECT_EQ(got.size(), expected.size()) << c.pattern.size();
-        EXPECT_TRUE(got == expected) << c.pattern.size();
+        for (const SearchKernel kernel : SupportedSearchKernels()) {
+            const std::vector<std::size_t> got = On(kernel, c.data, c.pattern);
+            EXPECT_EQ(got.size(), expected.size()) << c.pattern.size() << " kernel " << static_cast<int>(kernel);
+            EXPECT_TRUE(got == expected) << c.pattern.size() << " kernel " << static_cast<int>(kernel);
+        }
     }
 }
 
 // Random data over alphabets of 1 to 256 letters, random short patterns and
-// patterns cut from the data: exactly the plain scan's offsets.
-TEST(FindAll, DifferentialAgainstThePlainScan)
+// patterns cut from the data: exactly the plain scan's offsets, on every
+// kernel this machine runs (the one FindAll picks would otherwise hide the
+// others).
+class FindAllOnKernel : public ::testing::TestWithParam<SearchKernel> {};
+
+INSTANTIATE_TEST_SUITE_P(Supported, FindAllOnKernel, ::testing::ValuesIn(SupportedSearchKernels()),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case SearchKernel::Scalar: return std::string("Scalar");
+                             case SearchKernel::Sse2: return std::string("Sse2");
+                             case SearchKernel::Avx2: return std::string("Avx2");
+                             }
+                             return std::string("Unknown");
+                         });
+
+TEST_P(FindAllOnKernel, DifferentialAgainstThePlainScan)
 {
     std::mt19937_64 random(20261210);
     for (int round = 0; round < 3000; ++round) {
@@ -180,7 +206,7 @@ TEST(FindAll, DifferentialAgainstThePlainScan)
             for (auto& b : pattern)
                 b = static_cast<std::uint8_t>('a' + std::uniform_int_distribution<int>(0, alphabet - 1)(random));
         }
-        ASSERT_EQ(Fast(data, pattern), Reference(data, pattern))
+        ASSERT_EQ(On(GetParam(), data, pattern), Reference(data, pattern))
             << "round " << round << " size " << size << " length " << length << " alphabet " << alphabet;
     }
 }

@@ -1,3 +1,4 @@
+#include "plan/ParseNumber.h"
 #include "plan/SplitEntry.h"
 
 #include <gtest/gtest.h>

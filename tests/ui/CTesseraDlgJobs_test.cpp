@@ -9,7 +9,9 @@
 #include <filesystem>
 
 #include "DialogTestSupport.h"
-#include "engine/Job.h"
+#include "engine/Jobs.h"
+#include "engine/Progress.h"
+#include "engine/StatusTexts.h"
 #include "support/TempDir.h"
 
 using namespace tessera::test;

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <array>
-#include <string>
 
 // Positions of the dialog's controls in its member arrays. The control-state
-// tables and the field reader are indexed by them.
+// tables and the field reader are indexed by them; the dialog template says
+// which control sits at which position.
 enum EditIndex : int {
     kEditSource = 0,
     kEditExtractOffset = 1,
@@ -55,21 +55,6 @@ struct ControlStates {
     friend bool operator==(const ControlStates&, const ControlStates&) = default;
 };
 
-// Everything a worker reads from or writes to the dialog. Each call is handled
-// on the dialog's thread and returns when it has been handled there, so a
-// worker never touches a control itself.
-class DialogPort {
-public:
-    virtual ~DialogPort() = default;
-
-    // The whole text of edit `edit`, untrimmed.
-    virtual std::string FieldText(int edit) = 0;
-    virtual int ListCount(int list) = 0;
-    // The text of line `index` of list `list`.
-    virtual std::string ListLine(int list, int index) = 0;
-    // Replaces the status line's text.
-    virtual void SetStatus(const std::string& text) = 0;
-    // Progress bar position, 0 to kProgressRange.
-    virtual void SetProgress(int position) = 0;
-    virtual void ApplyControlStates(const ControlStates& states) = 0;
-};
+// The enable states while idle (true) or while a job runs (false): only Abort
+// runs against the rest, and the two path fields stay disabled.
+[[nodiscard]] ControlStates ControlStatesFor(bool idle);

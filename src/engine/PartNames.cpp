@@ -1,0 +1,60 @@
+#include "PartNames.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace tessera {
+
+namespace {
+
+enum class NameState { Free, Taken, Unusable };
+
+// Free only when the file system says no entry of that name exists: a
+// dangling symlink or a folder is taken, and a name it cannot look up (too
+// long, a folder that cannot be searched) can be neither taken nor created.
+NameState StateOf(const std::string& name)
+{
+    struct stat st;
+    if (::lstat(name.c_str(), &st) == 0)
+        return NameState::Taken;
+    return errno == ENOENT ? NameState::Free : NameState::Unusable;
+}
+
+}  // namespace
+
+std::string PartName(const std::string& stem, int number)
+{
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%03d", number);
+    return stem + suffix;
+}
+
+std::string ProbeOutputName(const std::string& stem)
+{
+    for (int n = 0; n < kPartNumbers; ++n) {
+        std::string candidate = PartName(stem, n);
+        if (StateOf(candidate) != NameState::Taken)
+            return candidate;
+    }
+    return {};
+}
+
+FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
+{
+    FreeParts free;
+    for (int n = 0; n < kPartNumbers && free.count < wanted; ++n) {
+        std::string candidate = PartName(stem, n);
+        const NameState state = StateOf(candidate);
+        if (state != NameState::Taken && free.first.empty())
+            free.first = candidate;
+        if (state == NameState::Unusable)
+            break;
+        if (state == NameState::Free)
+            ++free.count;
+    }
+    return free;
+}
+
+}  // namespace tessera

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tessera {
+
+// A split writes its parts at stem + ".000" to stem + ".999", where stem is
+// the source's path (or the source's name inside another folder).
+inline constexpr int kPartNumbers = 1000;
+
+// stem + "." + number in three digits.
+[[nodiscard]] std::string PartName(const std::string& stem, int number);
+
+// The lowest part name under which nothing exists. A name the file system
+// cannot look up (too long, a folder that cannot be searched) stops the probe
+// and is returned, so that creating it fails and names it. Empty when every
+// name is taken.
+[[nodiscard]] std::string ProbeOutputName(const std::string& stem);
+
+struct FreeParts {
+    // Names under which nothing exists, counted up to the number asked for.
+    std::size_t count = 0;
+    // The name the first part would get, as ProbeOutputName gives it.
+    std::string first;
+};
+
+// How many of the part names are free, counted until `wanted` are found.
+[[nodiscard]] FreeParts CountFreeParts(const std::string& stem, std::size_t wanted);
+
+}  // namespace tessera
