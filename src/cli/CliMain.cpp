@@ -252,6 +252,7 @@ JobSettings SettingsFor(const Options& options, CliObserver& observer)
         settings.pace = false;
         settings.flushEveryBlock = false;
         settings.kernelCopy = true;
+        settings.streamingCache = false;
     }
     settings.flushEveryPart = options.sync;
     settings.partFolder = options.into;

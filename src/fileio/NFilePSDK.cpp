@@ -50,6 +50,7 @@ NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       error_(other.error_),
       writing_(other.writing_),
+      cacheUse_(other.cacheUse_),
       flushedUpTo_(other.flushedUpTo_),
       dirtyFrom_(other.dirtyFrom_)
 {
@@ -62,6 +63,7 @@ NFilePSDK& NFilePSDK::operator=(NFilePSDK&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         error_ = other.error_;
         writing_ = other.writing_;
+        cacheUse_ = other.cacheUse_;
         flushedUpTo_ = other.flushedUpTo_;
         dirtyFrom_ = other.dirtyFrom_;
     }
@@ -100,7 +102,7 @@ std::uint32_t NFilePSDK::Read(void* buffer, std::uint32_t count)
             break;
         done += static_cast<std::uint32_t>(n);
     }
-    if (!writing_ && done > 0) {
+    if (!writing_ && done > 0 && cacheUse_ == CacheUse::Streaming) {
         // Readers go through a file once, block by block. The pages just
         // copied out are let go, so that the next allocations reuse them
         // rather than fresh memory, and the next block is asked for now, so
@@ -120,7 +122,7 @@ std::uint32_t NFilePSDK::Write(const void* buffer, std::uint32_t count)
     if (fd_ < 0)
         return 0;
     auto* p = static_cast<const char*>(buffer);
-    off_t at = writing_ ? ::lseek(fd_, 0, SEEK_CUR) : -1;
+    off_t at = writing_ && cacheUse_ == CacheUse::Streaming ? ::lseek(fd_, 0, SEEK_CUR) : -1;
     std::uint32_t done = 0;
     while (done < count) {
         // A writer hands the disk its data piece by piece, so the disk is
@@ -194,7 +196,7 @@ bool NFilePSDK::Flush()
         error_ = errno;
         return false;
     }
-    if (writing_) {
+    if (writing_ && cacheUse_ == CacheUse::Streaming) {
         // What is on disk need not stay in the page cache: left there, the
         // flushed pages of a long job crowd the cache and slow later writes.
         off_t end = ::lseek(fd_, 0, SEEK_CUR);
