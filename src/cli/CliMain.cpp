@@ -285,7 +285,7 @@ int Report(const JobResult& result, const CliObserver& observer, const std::stri
     case JobFault::PlanLine:
         return Fail("plan line " + std::to_string(result.line + 1) + " does not read back as \"start end\"");
     case JobFault::TooManyParts:
-        return Fail("not enough free part names for the plan (" + path + " and on are taken up to .999)");
+        return Fail("cannot " + what + ": too few of the part names .000 to .999 are free for the plan");
     case JobFault::PartCreate:
     case JobFault::DestinationOpen:
         return Fail(WithError("cannot create " + path, result.error));

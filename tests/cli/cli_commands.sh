@@ -48,6 +48,10 @@ printf '0 10\n10 x\n' >"$work/plan.txt"
 refused 1 "tessera-cli: $work/plan.txt:2: '10 x' is no \"start end\" line" split --plan "$work/plan.txt" src
 refused 1 "tessera-cli: cannot use 'nowhere': No such file or directory" split --into nowhere --size 100 src
 refused 1 "tessera-cli: cannot open 'missing.000': No such file or directory" join -o out --series missing.000
+head -c 1001 /dev/zero >"$work/1001"
+refused 1 "tessera-cli: cannot split '$work/1001': too few of the part names .000 to .999 are free for the plan" \
+  split --size 1 "$work/1001"
+[ "$(ls "$work")" = "$(printf '1001\ncase\nplan.txt')" ] || fail "a plan beyond the part names left $(ls "$work")"
 if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
   # Root reads every file: the refusal is checked as nobody.
   rm -rf locked && mkdir locked && head -c 10 /dev/zero >locked/src && chmod 000 locked/src && chmod 777 locked
