@@ -260,16 +260,22 @@ JobSettings SettingsFor(const Options& options, CliObserver& observer)
     return settings;
 }
 
-// The message for a job that did not finish, and the exit status.
-int Report(const JobResult& result, const CliObserver& observer, const std::string& what)
+// The message for a job that did not finish, and the exit status. A join
+// names its destination, which a stop leaves incomplete.
+int Report(const JobResult& result, const CliObserver& observer, const std::string& what,
+           const std::string& destination = {})
 {
     switch (result.end) {
     case JobEnd::Finished:
         return kExitDone;
     case JobEnd::Aborted: {
         const int signal = g_signal != 0 ? g_signal : SIGINT;
-        Fail("stopped by " + std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT") +
-             (result.path.empty() ? " between two files" : "; " + Quoted(result.path) + " was cut short"));
+        const std::string stopped = "stopped by " + std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+        if (!destination.empty())
+            Fail(stopped + (result.path.empty() ? "" : " in " + Quoted(result.path)) + "; " + Quoted(destination) +
+                 " is incomplete");
+        else
+            Fail(stopped + (result.path.empty() ? " between two parts" : "; " + Quoted(result.path) + " was cut short"));
         return 128 + signal;
     }
     case JobEnd::NotStarted:
@@ -463,7 +469,7 @@ int RunJoin(const Options& options)
     CatchStopSignals();
     const JobResult result = RunJoinJob(port, g_abort, SettingsFor(options, observer));
     progress.Clear();
-    return Report(result, observer, "join into " + Quoted(options.output));
+    return Report(result, observer, "join into " + Quoted(options.output), options.output);
 }
 
 // --- verify -----------------------------------------------------------------
