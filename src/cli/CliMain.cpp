@@ -182,7 +182,14 @@ private:
 // piece and of all of them together, from the bytes of the same pass.
 class CliObserver : public JobObserver {
 public:
-    CliObserver(ProgressLine& progress, bool hashing) : progress_(progress), hashing_(hashing) {}
+    // Without hashing, libcrypto is never started.
+    CliObserver(ProgressLine& progress, bool hashing) : progress_(progress), hashing_(hashing)
+    {
+        if (hashing) {
+            piece_.emplace();
+            whole_.emplace();
+        }
+    }
 
     // join --check: the digest each input must have, in order, and the one of
     // all of them together (empty: not checked).
@@ -200,19 +207,21 @@ public:
     void Begin(const std::string&, std::int64_t) override {}
     void Bytes(const char* data, std::size_t size) override
     {
+        if (!hashing_)
+            return;
         if (!hashWhole) {
-            piece_.Update(data, size);
+            piece_->Update(data, size);
             return;
         }
         if (size < kParallelHash) {
-            piece_.Update(data, size);
-            whole_.Update(data, size);
+            piece_->Update(data, size);
+            whole_->Update(data, size);
             return;
         }
         // Two digests of the same bytes on the two cores; the bytes are the
         // job's until this returns.
-        std::future<void> whole = std::async(std::launch::async, [&] { whole_.Update(data, size); });
-        piece_.Update(data, size);
+        std::future<void> whole = std::async(std::launch::async, [&] { whole_->Update(data, size); });
+        piece_->Update(data, size);
         whole.get();
     }
     [[nodiscard]] bool End(const std::string& path) override
@@ -220,13 +229,13 @@ public:
         if (!hashing_)
             return true;
         const std::size_t index = pieces.size();
-        pieces.push_back({piece_.Finish(), NameOf(path)});
+        pieces.push_back({piece_->Finish(), NameOf(path)});
         if (index < expected.size() && pieces.back().digest != expected[index]) {
             failure = Quoted(path) + " does not match its checksum in " + Quoted(manifest);
             return false;
         }
         if (hashWhole && index + 1 == expected.size() && !expectedWhole.empty()) {
-            whole = whole_.Finish();
+            whole = whole_->Finish();
             if (whole != expectedWhole) {
                 failure = Quoted(destination) + " does not match the source's checksum in " + Quoted(manifest);
                 return false;
@@ -236,13 +245,13 @@ public:
     }
     void Copied(std::int64_t done, std::int64_t total) override { progress_.Update(done, total); }
 
-    std::string FinishWhole() { return whole_.Finish(); }
+    std::string FinishWhole() { return whole_->Finish(); }
 
 private:
     ProgressLine& progress_;
     bool hashing_;
-    Sha256 piece_;
-    Sha256 whole_;
+    std::optional<Sha256> piece_;
+    std::optional<Sha256> whole_;
 };
 
 JobSettings SettingsFor(const Options& options, CliObserver& observer)

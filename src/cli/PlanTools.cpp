@@ -55,7 +55,12 @@ std::vector<std::uint8_t> SjisPattern(const std::string& text)
 
 std::string Quoted(std::string_view text)
 {
-    return "'" + std::string(text) + "'";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '\'';
+    quoted += text;
+    quoted += '\'';
+    return quoted;
 }
 
 class Planner {
