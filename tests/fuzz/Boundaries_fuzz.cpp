@@ -6,6 +6,7 @@
 
 #include "FuzzInput.h"
 #include "plan/Boundaries.h"
+#include "plan/ParseNumber.h"
 
 using namespace tessera;
 using fuzz::Check;

@@ -8,11 +8,9 @@ set -eu
 seconds=${1:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=${TESSERA_FUZZ_BUILD:-$root/build-fuzz}
+build=$root/build-fuzz
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTESSERA_BUILD_UI=OFF -DTESSERA_BUILD_BENCH=OFF -DTESSERA_BUILD_FUZZ=ON \
-  -DTESSERA_SANITIZE=address,undefined >/dev/null
+(cd "$root" && cmake --preset fuzz >/dev/null)
 cmake --build "$build" --target fuzz_targets -j2 >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-fuzz-XXXXXX")
