@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -334,23 +335,33 @@ bool CoversInOrder(const std::vector<std::string>& lines, std::int64_t size)
     return next == size;
 }
 
-// Creates the file exclusively, never through a symlink, unless replace.
+// Writes text into a new file, created exclusively and never through a
+// symlink; with replace, an existing regular file is emptied first, under an
+// exclusive lock. 0 or the errno.
 int WriteNewFile(const std::string& path, const std::string& text, bool replace)
 {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (replace ? O_TRUNC : O_EXCL);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (replace ? 0 : O_EXCL);
     const int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0)
         return errno;
+    const auto fail = [fd](int error) {
+        ::close(fd);
+        return error;
+    };
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return fail(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(EINVAL);
+    if (replace && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0))
+        return fail(errno);
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            return err;
-        }
+        if (n <= 0)
+            return fail(n < 0 ? errno : EIO);
         done += static_cast<std::size_t>(n);
     }
     return ::close(fd) == 0 ? 0 : errno;

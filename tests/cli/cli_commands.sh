@@ -110,6 +110,9 @@ head -c 2500000 /dev/urandom >sums/big
 got=$("$cli" split -q --checksum --size 1000000 sums/big 2>&1)
 [ $? -eq 1 ] && [ "$got" = "tessera-cli: 'sums/big.sha256' exists; --force replaces it" ] || fail "manifest kept: $got"
 [ ! -e sums/big.003 ] || fail "a refused split wrote parts"
+mkdir sums2 && cp sums/big sums2/ && printf 'old' >sums2/big.sha256
+"$cli" split -q --checksum --force --pieces 2 sums2/big && (cd sums2 && sha256sum --quiet -c big.sha256) \
+  || fail "split --checksum --force does not replace the checksum file"
 "$cli" split -q --checksum --into usb --at 100 --range 5:7 sums/big || fail "split --into: exit $?"
 [ "$(ls usb | tr '\n' ' ')" = "big.000 big.001 big.002 big.sha256 " ] || fail "--into made $(ls usb)"
 [ "$(wc -l <usb/big.sha256)" -eq 3 ] || fail "a plan that is not the whole source in order lists the source"
