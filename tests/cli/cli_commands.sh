@@ -118,6 +118,15 @@ mkdir sums2 && cp sums/big sums2/ && printf 'old' >sums2/big.sha256
 [ "$(wc -l <usb/big.sha256)" -eq 3 ] || fail "a plan that is not the whole source in order lists the source"
 (cd usb && sha256sum --quiet -c big.sha256) || fail "sha256sum -c rejects the --into manifest"
 
+# Parts of several blocks, each block hashed for its part and for the source.
+mkdir blocks
+head -c $((40 * 1024 * 1024 + 5)) /dev/urandom >blocks/big
+"$cli" split -q --checksum --size 20M blocks/big && (cd blocks && sha256sum --quiet -c big.sha256) \
+  && [ "$(wc -l <blocks/big.sha256)" -eq 4 ] || fail "checksums of parts of several blocks"
+"$cli" join -q -o blocks/joined --check blocks/big.sha256 --series blocks/big.000 && cmp -s blocks/joined blocks/big \
+  || fail "join --check of parts of several blocks"
+rm -rf blocks
+
 "$cli" join -q -o checked --check sums/big.sha256 --series sums/big.000 && cmp -s checked sums/big \
   || fail "join --check of intact parts"
 printf 'X' | dd of=sums/big.001 bs=1 seek=4242 conv=notrunc status=none
