@@ -27,7 +27,10 @@ int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
             rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
         } while (rc != 0 && errno == EINTR);
     }
-    if (rc == 0 && regular && truncate) {
+    // An empty file is left as it is: ext4 takes the truncation of a file to
+    // zero for a rewrite in place and writes the new data back at close,
+    // making a join's close wait for the disk.
+    if (rc == 0 && regular && truncate && st.st_size > 0) {
         do {
             rc = ::ftruncate(fd, 0);
         } while (rc != 0 && errno == EINTR);
