@@ -14,6 +14,10 @@
 namespace {
 
 constexpr std::uint32_t kWritebackPiece = 2 * 1024 * 1024;
+// Larger writes into the page cache make the kernel look for large runs of
+// free memory: 16 MiB at once cost three to six times the system time of the
+// same bytes in 1 MiB writes on the development machine.
+constexpr std::uint32_t kWritePiece = 1024 * 1024;
 
 // The descriptor, locked as the form asks, or -1 with errno set.
 int OpenForm(const std::string& path, NFilePSDK::Form form)
@@ -128,7 +132,7 @@ std::uint32_t NFilePSDK::Write(const void* buffer, std::uint32_t count)
         // A writer hands the disk its data piece by piece, so the disk is
         // already writing while the rest is being copied, and Flush has
         // little left to wait for.
-        const std::uint32_t piece = at >= 0 ? std::min(count - done, kWritebackPiece) : count - done;
+        const std::uint32_t piece = std::min(count - done, at >= 0 ? kWritebackPiece : kWritePiece);
         ssize_t n = ::write(fd_, p + done, piece);
         if (n < 0) {
             if (errno == EINTR)
