@@ -3,16 +3,27 @@
 #   cmake --install <build> [--prefix /usr/local] [--strip]
 #   cd <build> && cpack -G DEB
 #
-# Installs the program, its desktop entry, its icon in the hicolor theme, its
-# AppStream metainfo and the file manager's service menu, all named after one
-# application id, and the licence as Debian's machine-readable copyright
-# file. Nothing is installed when the program itself is not built.
+# Installs the command line with its manual page and bash completion, and the
+# program, its desktop entry, its icon in the hicolor theme, its AppStream
+# metainfo and the file manager's service menu, all named after one
+# application id, and the licence as Debian's machine-readable copyright file.
+# The program's files and the package come only with the program's build.
+
+include(GNUInstallDirs)
+
+# The command line, its manual page and its bash completion.
+if(TARGET tessera-cli)
+  set_target_properties(tessera-cli PROPERTIES INSTALL_RPATH "")
+  install(TARGETS tessera-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${TESSERA_CLI_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/src/cli/tessera-cli.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME tessera-cli)
+endif()
 
 if(NOT TESSERA_BUILD_UI OR NOT TARGET tessera)
   return()
 endif()
-
-include(GNUInstallDirs)
 
 set(TESSERA_APP_ID org.tesseraproject.Tessera)
 set(TESSERA_PACKAGE_MAINTAINER "Tessera developers <tessera@tesseraproject.invalid>"
@@ -78,7 +89,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "fixed size, equal pieces, a list of cut offsets, or cuts in front of every"
   "occurrence of a byte sequence or a text string. It also joins a list of"
   "files into one destination file, back to back. Copying runs in the"
-  "background with a progress bar and can be aborted.")
+  "background with a progress bar and can be aborted."
+  "."
+  "The package also holds tessera-cli, the same plans and jobs from the"
+  "shell, with SHA-256 checksum files of the parts.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

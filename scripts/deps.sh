@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev libboost-dev libgtest-dev
+  libcli11-dev libssl-dev scdoc
   fonts-ipafont-gothic
   xvfb xauth
   clang libclang-rt-14-dev

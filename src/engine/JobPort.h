@@ -71,6 +71,9 @@ struct JobSettings {
     // Copies inside the kernel (copy_file_range) where the file systems allow
     // it and no observer wants the bytes; read and write otherwise.
     bool kernelCopy = false;
+    // The files let go of the page cache as the job goes (the file layer's
+    // streaming use, NFilePSDK::CacheUse); off, the kernel caches as it likes.
+    bool streamingCache = true;
     // Split: the folder the part files go into; empty: beside the source.
     std::string partFolder;
     JobObserver* observer = nullptr;

@@ -79,6 +79,9 @@ void Transfer::Pause() const
 Transfer::Copy Transfer::CopyPiece(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown,
                                    std::int64_t length, bool wholeReads)
 {
+    const auto cacheUse = settings_.streamingCache ? NFilePSDK::CacheUse::Streaming : NFilePSDK::CacheUse::Cached;
+    reader.SetCacheUse(cacheUse);
+    writer.SetCacheUse(cacheUse);
     JobObserver* observer = settings_.observer;
     if (observer)
         observer->Begin(shown, length);

@@ -23,8 +23,16 @@ int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
     const bool regular = rc == 0 && S_ISREG(st.st_mode);
     if (regular)
         rc = RetryOnEintr([&] { return ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB); });
-    if (rc == 0 && regular && truncate)
-        rc = RetryOnEintr([&] { return ::ftruncate(fd, 0); });
+    // An empty file is left as it is (its size taken once the lock is held):
+    // ext4 takes the truncation of a file to zero for a rewrite in place and
+    // writes the new data back at close, making a join's close wait for the
+    // disk.
+    if (rc == 0 && regular && truncate) {
+        struct stat locked;
+        rc = ::fstat(fd, &locked);
+        if (rc == 0 && locked.st_size > 0)
+            rc = RetryOnEintr([&] { return ::ftruncate(fd, 0); });
+    }
     // A pipe or device stays non-blocking: a read or write that cannot
     // proceed then returns at once, and the caller decides how long to wait.
     if (rc == 0 && regular) {

@@ -47,6 +47,16 @@ public:
     // files at all; nothing was copied then.
     std::int64_t CopyTo(NFilePSDK& to, std::uint32_t count);
 
+    // How the file uses the page cache. Streaming: a reader lets go of the
+    // pages it has read and asks for the next block ahead; a writer starts
+    // writing each piece back at once and lets go of what Flush has put on
+    // disk. A long job at a slow pace then neither crowds the cache nor leaves
+    // Flush much to wait for. Cached: the kernel's own caching, for a copy at
+    // full speed, whose source stays cached for the next reader and whose
+    // writes go back in the background.
+    enum class CacheUse { Streaming, Cached };
+    void SetCacheUse(CacheUse use) { cacheUse_ = use; }
+
     // errno of the failed open, or of the last failed Read, Write, Seek or Flush.
     int LastError() const { return error_; }
     int Descriptor() const { return fd_; }
@@ -66,6 +76,7 @@ private:
     bool writing_ = false;
     bool regular_ = false;
     const std::atomic<bool>* abort_ = nullptr;
+    CacheUse cacheUse_ = CacheUse::Streaming;
     std::int64_t flushedUpTo_ = 0;
     // Lowest offset written since the last Flush.
     std::int64_t dirtyFrom_ = INT64_MAX;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,6 +162,59 @@ TEST(NFilePSDK, CreateNewNeverOverwritesNorFollowsSymlinks)
     // An exclusive creation also holds the file exclusively.
     NFilePSDK other(dir.file("a.002"), Form::Writing);
     EXPECT_FALSE(other.IsOpen());
+}
+
+// Pages of path that are in the page cache.
+std::size_t ResidentPages(const std::string& path, std::size_t size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    const bool ok = map != MAP_FAILED && ::mincore(map, size, resident.data()) == 0;
+    if (map != MAP_FAILED)
+        ::munmap(map, size);
+    ::close(fd);
+    std::size_t count = 0;
+    for (unsigned char r : resident)
+        count += r & 1;
+    return ok ? count : SIZE_MAX;
+}
+
+// The streaming use lets go of what it read and of what it flushed; the
+// cached use (a copy at full speed) leaves both in the cache.
+TEST(NFilePSDK, CacheUseDecidesWhatStaysCached)
+{
+    TempDir dir;
+    constexpr std::size_t kSize = 4 << 20;
+    const std::string data(kSize, 'x');
+    for (const auto use : {NFilePSDK::CacheUse::Streaming, NFilePSDK::CacheUse::Cached}) {
+        const bool streaming = use == NFilePSDK::CacheUse::Streaming;
+        const std::string in = dir.file(streaming ? "in.s" : "in.c");
+        const std::string out = dir.file(streaming ? "out.s" : "out.c");
+        WriteFile(in, data);
+        {
+            NFilePSDK file(in, Form::Reading);
+            ASSERT_TRUE(file.Flush());  // clean pages can be let go
+        }
+        std::vector<char> buffer(kSize);
+        NFilePSDK reader(in, Form::Reading);
+        reader.SetCacheUse(use);
+        ASSERT_EQ(reader.Read(buffer.data(), kSize), kSize);
+        NFilePSDK writer(out, Form::CreateNew);
+        writer.SetCacheUse(use);
+        ASSERT_EQ(writer.Write(buffer.data(), kSize), kSize);
+        ASSERT_TRUE(writer.Flush());
+        const std::size_t pages = kSize / static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        if (streaming) {
+            EXPECT_LT(ResidentPages(in, kSize), pages / 2);
+            EXPECT_LT(ResidentPages(out, kSize), pages / 2);
+        } else {
+            EXPECT_EQ(ResidentPages(in, kSize), pages);
+            EXPECT_EQ(ResidentPages(out, kSize), pages);
+        }
+        EXPECT_EQ(ReadFile(out), data);
+    }
 }
 
 TEST(NFilePSDK, SparseFileBeyond4GiB)

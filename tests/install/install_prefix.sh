@@ -2,7 +2,8 @@
 # Installs the build tree into a temporary prefix and checks what a desktop
 # needs from it: the program, a valid desktop entry that opens files and
 # AppStream metainfo that name each other, the icon at 16, 32, 48 pixels and
-# as a scalable image, the file manager's service menu, and the licence.
+# as a scalable image, the file manager's service menu, and the licence; and
+# the command line with its manual page and bash completion.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -85,9 +86,24 @@ svg=$prefix/share/icons/hicolor/scalable/apps/$id.svg
 [ -f "$svg" ] || fail "missing $svg"
 grep -q "<svg" "$svg" || fail "$svg is no SVG image"
 
+# The command line: no Qt linked, its manual page readable by man, its bash
+# completion in the folder bash-completion looks in.
+cli=$prefix/bin/tessera-cli
+[ -x "$cli" ] || fail "bin/tessera-cli missing or not executable"
+! ldd "$cli" | grep -qi qt || fail "tessera-cli links Qt: $(ldd "$cli" | grep -i qt)"
+"$cli" --version | grep -q '^tessera-cli ' || fail "tessera-cli --version: $("$cli" --version)"
+man=$prefix/share/man/man1/tessera-cli.1.gz
+gzip -dc "$man" | grep -q '^\.TH "tessera-cli" "1"' || fail "no manual page at $man"
+completion=$prefix/share/bash-completion/completions/tessera-cli
+bash -n "$completion" || fail "$completion is not valid bash"
+grep -q 'complete -F _tessera_cli tessera-cli' "$completion" || fail "$completion completes nothing"
+
 # Nothing else lands in the prefix: no libraries, headers or test files.
 expected=$(printf '%s\n' \
   bin/tessera \
+  bin/tessera-cli \
+  share/man/man1/tessera-cli.1.gz \
+  share/bash-completion/completions/tessera-cli \
   "share/applications/$id.desktop" \
   "share/metainfo/$id.metainfo.xml" \
   "share/icons/hicolor/16x16/apps/$id.png" \

@@ -29,7 +29,7 @@ done
 
 # One name per line, without version constraints or alternatives.
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$' | sort -u)
-for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-gothic; do
+for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-gothic libssl3; do
   grep -qx "$pkg" <<<"$depends" || fail "Depends lacks $pkg: $(field Depends)"
 done
 # The libraries found by dpkg-shlibdeps carry the minimum version they need.
@@ -44,6 +44,9 @@ ids=$(grep '^usr/share/applications/.*\.desktop$' <<<"$files" | sed 's|.*/||; s|
 id=$ids
 expected=$(printf '%s\n' \
   usr/bin/tessera \
+  usr/bin/tessera-cli \
+  usr/share/man/man1/tessera-cli.1.gz \
+  usr/share/bash-completion/completions/tessera-cli \
   "usr/share/applications/$id.desktop" \
   "usr/share/metainfo/$id.metainfo.xml" \
   "usr/share/icons/hicolor/16x16/apps/$id.png" \

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# tessera-cli against GNU coreutils on the same file in one run: medians of
+# several runs, ratios side by side, the copy path each run took (system calls
+# counted with strace) and the peak resident memory. As root, and where a loop
+# image can be mounted, the same on XFS with shared extents (reflink).
+#   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+size=${1:-1024}
+runs=${2:-5}
+build=${3:-$root/build-bench}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target tessera-cli -j2 >/dev/null
+cli=$build/src/cli/tessera-cli
+
+scratch=$(mktemp -d "${TMPDIR:-/var/tmp}/tessera-cli-bench-XXXXXX")
+mnt=$scratch/xfs
+cleanup() {
+  mountpoint -q "$mnt" 2>/dev/null && umount "$mnt"
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+now() { date +%s%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+seconds() { awk -v ns="$1" 'BEGIN { printf "%.3f", ns / 1e9 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# measure CLEAN COMMAND: nanoseconds of one run of COMMAND after CLEAN.
+measure() {
+  eval "$1"
+  local t0 t1
+  t0=$(now)
+  eval "$2"
+  t1=$(now)
+  echo $((t1 - t0))
+}
+
+# compare NAME TARGET CLEAN OURS THEIRS: runs both, interleaved, and prints
+# the medians and their ratio.
+compare() {
+  local name=$1 target=$2 clean=$3 ours=$4 theirs=$5 a=() b=() i
+  for ((i = 0; i < runs; i++)); do
+    a+=("$(measure "$clean" "$ours")")
+    b+=("$(measure "$clean" "$theirs")")
+  done
+  local ma mb
+  ma=$(printf '%s\n' "${a[@]}" | median)
+  mb=$(printf '%s\n' "${b[@]}" | median)
+  printf '%-44s %9s s %9s s %7s   %s\n' "$name" "$(seconds "$ma")" "$(seconds "$mb")" "$(ratio "$ma" "$mb")" "$target"
+}
+
+# The system calls that moved the bytes of one run.
+copy_path() {
+  strace -f -c -e trace=copy_file_range,read,write,pread64,pwrite64 -o "$scratch/strace" "$@" >/dev/null 2>&1 || true
+  awk '$NF ~ /^(copy_file_range|read|write|pread64|pwrite64)$/ { n[$NF] = $4 }
+       END { printf "copy_file_range %d, read %d, write %d, pread64 %d, pwrite64 %d\n",
+             n["copy_file_range"], n["read"], n["write"], n["pread64"], n["pwrite64"] }' "$scratch/strace"
+}
+
+peak() {
+  /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.1f MiB", $1 / 1024 }'
+}
+
+header() {
+  printf '\n== %s\n%-44s %11s %11s %7s   %s\n' "$1" case tessera-cli coreutils ratio target
+}
+
+# --- page-cached file on the build's disk ------------------------------------
+bench() {
+  local dir=$1 kind=$2
+  mkdir -p "$dir/ours" "$dir/gnu"
+  local data=$dir/data
+  local clean_parts="rm -f $dir/ours/data.* $dir/gnu/data.*"
+  local split_ours="$cli split -q --into $dir/ours --size 64M $data"
+  local split_gnu="split -a 3 -d -b 64M $data $dir/gnu/data."
+  # The file system under test is synced (sync -f), not every file system of
+  # a machine that others write to as well.
+  local sync=""
+  [ "$kind" = xfs ] && sync="; sync -f $dir"
+
+  header "$kind: $size MiB"
+  compare "split --size 64M${sync:+; sync} / split -b 64M${sync:+; sync}" "$([ "$kind" = xfs ] && echo '<= 0.20' || echo '<= 1.00')" \
+    "$clean_parts; sync" "$split_ours$sync" "$split_gnu$sync"
+  eval "$clean_parts"; eval "$split_ours"; eval "$split_gnu"
+  for p in "$dir"/gnu/data.*; do
+    cmp -s "$p" "$dir/ours/$(basename "$p")" || { echo "FAIL: $(basename "$p") differs from split -b"; exit 1; }
+  done
+  echo "   parts byte-identical to split -b: $(ls "$dir/gnu" | wc -l) parts"
+  compare "join${sync:+; sync} / cat parts > out${sync:+; sync}" "$([ "$kind" = xfs ] && echo '<= 1.50' || echo '<= 1.00')" \
+    "rm -f $dir/out; sync" "$cli join -q -o $dir/out $dir/ours/data.*$sync" "cat $dir/ours/data.* > $dir/out$sync"
+  cmp -s "$dir/out" "$data" || { echo "FAIL: join differs from the source"; exit 1; }
+  if [ "$kind" != xfs ]; then
+    compare "split --checksum / split -b + sha256sum" "<= 0.50" \
+      "$clean_parts; rm -f $dir/ours/data.sha256; sync" "$split_ours --checksum" \
+      "$split_gnu && sha256sum $dir/gnu/data.* >/dev/null"
+  fi
+
+  eval "$clean_parts"
+  echo "   copy path, split:            $(copy_path $split_ours)"
+  echo "   copy path, join:             $(rm -f "$dir/out"; copy_path "$cli" join -q -o "$dir/out" "$dir"/ours/data.*)"
+  echo "   copy path, cat:              $(rm -f "$dir/out"; copy_path sh -c "cat $dir/ours/data.* > $dir/out")"
+  if [ "$kind" != xfs ]; then
+    echo "   copy path, split --checksum: $(eval "$clean_parts"; rm -f "$dir/ours/data.sha256"; copy_path $split_ours --checksum)"
+    echo "   copy path, split -b:         $(eval "$clean_parts"; copy_path $split_gnu)"
+    eval "$clean_parts"; rm -f "$dir/ours/data.sha256" "$dir/out"
+    echo "   peak resident memory: split $(peak $split_ours), split --checksum $(eval "$clean_parts"; peak $split_ours --checksum), join $(peak "$cli" join -q -o "$dir/out" "$dir"/gnu/data.*)"
+  else
+    eval "$clean_parts"; rm -f "$dir/out"; sync -f "$dir"
+    local before after
+    before=$(df -B1 --output=used "$dir" | tail -n 1)
+    eval "$split_ours"; sync -f "$dir"
+    after=$(df -B1 --output=used "$dir" | tail -n 1)
+    echo "   space taken by the parts of split --size 64M: $(awk -v a="$after" -v b="$before" -v s="$size" 'BEGIN { printf "%.1f %% of the source (target < 10 %%)", (a - b) * 100 / (s * 1048576) }')"
+  fi
+}
+
+mkdir "$scratch/disk"
+head -c $((size * 1024 * 1024)) /dev/urandom >"$scratch/disk/data"
+cat "$scratch/disk/data" >/dev/null
+echo "tessera-cli $("$cli" --version | cut -d' ' -f2), $(split --version | head -n 1), medians of $runs runs, $(nproc) cores"
+bench "$scratch/disk" "page-cached file, $(df --output=fstype "$scratch" | tail -n 1)"
+rm -rf "$scratch/disk"
+
+# --- XFS with shared extents on a loop image -----------------------------------
+if [ "$(id -u)" -ne 0 ]; then
+  echo; echo "== xfs: skipped, mounting a loop image needs root"
+  exit 0
+fi
+if ! command -v mkfs.xfs >/dev/null; then
+  if command -v apt-get >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends xfsprogs >/dev/null 2>&1 || true
+  fi
+fi
+mkdir "$mnt"
+if ! command -v mkfs.xfs >/dev/null || ! truncate -s $((size * 4 + 1024))M "$scratch/xfs.img" ||
+   ! mkfs.xfs -q -m reflink=1 "$scratch/xfs.img" || ! mount -o loop "$scratch/xfs.img" "$mnt" 2>/dev/null; then
+  echo; echo "== xfs: skipped, no XFS loop image could be made and mounted here"
+  exit 0
+fi
+head -c $((size * 1024 * 1024)) /dev/urandom >"$mnt/data"
+sync
+cat "$mnt/data" >/dev/null
+bench "$mnt" xfs

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "PlanTools.h"
+
+namespace tessera::cli {
+
+enum class Command { Plan, Split, Join, Verify };
+
+// The command line, read.
+struct Options {
+    Command command = Command::Plan;
+    // plan, split: the tools in command-line order, and the file to cut.
+    std::vector<ToolOption> tools;
+    std::string source;
+    bool json = false;
+    bool checksum = false;
+    std::string into;
+    // join: the destination, the inputs or the first part of a series, and
+    // the checksum file to check against.
+    std::string output;
+    std::vector<std::string> inputs;
+    std::string series;
+    std::string check;
+    // verify: the checksum file.
+    std::string manifest;
+    bool force = false;
+    bool quiet = false;
+    bool pace = false;
+    bool sync = false;
+};
+
+// Exit statuses.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct ParsedCommandLine {
+    std::optional<Options> options;
+    // When there are no options: the status to exit with (--help and
+    // --version 0, a bad command line kExitUsage), everything already said.
+    int exitStatus = kExitDone;
+};
+
+// Reads the command line with CLI11. Help and the version go to out, the
+// refusal of a bad command line ("tessera-cli: why", then a hint) to err.
+// Tool values that are wrong whatever the file (CheckTool) are refused here.
+[[nodiscard]] ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                                 std::ostream& err);
+
+}  // namespace tessera::cli

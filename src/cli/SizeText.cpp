@@ -1,0 +1,58 @@
+#include "SizeText.h"
+
+#include <array>
+
+#include "plan/ParseNumber.h"
+
+namespace tessera::cli {
+
+namespace {
+
+struct Suffix {
+    std::string_view text;
+    int base;
+    int power;
+};
+
+constexpr std::array kSuffixes{
+    Suffix{"K", 1024, 1},  Suffix{"M", 1024, 2},  Suffix{"G", 1024, 3},  Suffix{"T", 1024, 4},
+    Suffix{"P", 1024, 5},  Suffix{"E", 1024, 6},  Suffix{"KiB", 1024, 1}, Suffix{"MiB", 1024, 2},
+    Suffix{"GiB", 1024, 3}, Suffix{"TiB", 1024, 4}, Suffix{"PiB", 1024, 5}, Suffix{"EiB", 1024, 6},
+    Suffix{"kB", 1000, 1}, Suffix{"KB", 1000, 1}, Suffix{"MB", 1000, 2}, Suffix{"GB", 1000, 3},
+    Suffix{"TB", 1000, 4}, Suffix{"PB", 1000, 5}, Suffix{"EB", 1000, 6},
+};
+
+}  // namespace
+
+std::int64_t ParseSize(std::string_view text)
+{
+    const bool hex = text.starts_with("0x");
+    std::size_t digits = hex ? 2 : 0;
+    while (digits < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[digits]);
+        if (hex ? kHexDigits[byte] < 0 : (byte < '0' || byte > '9'))
+            break;
+        ++digits;
+    }
+    if (digits == 0)
+        return -1;
+    const std::int64_t number = ParseNumber(text.substr(0, digits));
+    if (number < 0)
+        return -1;
+    const std::string_view suffix = text.substr(digits);
+    if (suffix.empty())
+        return number;
+    for (const Suffix& s : kSuffixes) {
+        if (s.text != suffix)
+            continue;
+        std::int64_t value = number;
+        for (int i = 0; i < s.power; ++i) {
+            if (__builtin_mul_overflow(value, std::int64_t{s.base}, &value))
+                return -1;
+        }
+        return value;
+    }
+    return -1;
+}
+
+}  // namespace tessera::cli

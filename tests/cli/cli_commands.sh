@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# tessera-cli from the shell, GNU coreutils as the oracle: parts equal to
+# split -b, a join equal to cat, checksum files accepted by sha256sum -c; bad
+# input refused with its message and exit status and nothing created; a stop
+# signal in the middle of a part.
+#   cli_commands.sh <path of tessera-cli>
+set -uo pipefail
+
+cli=$(realpath "$1")
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessera-cli-test.XXXXXX")
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run EXPECTED-STATUS EXPECTED-STDERR-LINE args...: runs the program in a
+# fresh folder holding src (1000 bytes) and checks that nothing else appears.
+refused() {
+  local status=$1 message=$2
+  shift 2
+  rm -rf case && mkdir case && (cd case && head -c 1000 /dev/urandom >src && mkdir folder)
+  local got
+  got=$(cd case && "$cli" "$@" 2>&1 >/dev/null)
+  local rc=$?
+  [ "$rc" -eq "$status" ] || fail "$*: exit $rc, expected $status ($got)"
+  [ "$(head -n 1 <<<"$got")" = "$message" ] || fail "$*: said '$got', expected '$message'"
+  [ "$(cd case && ls -A | tr '\n' ' ')" = "folder src " ] || fail "$*: left $(cd case && ls -A | tr '\n' ' ')"
+}
+
+# --- bad usage: exit 2 -------------------------------------------------------
+refused 2 "tessera-cli: The following argument was not expected: --bogus" split --bogus --size 1 src
+refused 2 "tessera-cli: --size '0': expected a piece size of at least 1 byte" split --size 0 src
+refused 2 "tessera-cli: --hex '0d0': an odd number of hex digits" split --hex 0d0 src
+refused 2 "tessera-cli: --sjis '😀': the text has no Shift_JIS (code page 932) form" split --sjis 😀 src
+refused 2 "tessera-cli: no plan: give one or more of --extract, --range, --size, --pieces, --at, --hex, --sjis, --plan" split src
+refused 2 "tessera-cli: source is required" split --size 1
+refused 2 "tessera-cli: A subcommand is required" --size 1 src
+
+# --- failures: exit 1 ----------------------------------------------------------
+refused 1 "tessera-cli: cannot open 'missing': No such file or directory" split --size 1 missing
+refused 1 "tessera-cli: cannot split 'folder': Is a directory" split --size 100 folder
+refused 1 "tessera-cli: --extract '990:11': beyond the end of 'src' (1000 bytes)" split --extract 990:11 src
+printf '0 10\n10 x\n' >"$work/plan.txt"
+refused 1 "tessera-cli: $work/plan.txt:2: '10 x' is no \"start end\" line" split --plan "$work/plan.txt" src
+refused 1 "tessera-cli: cannot use 'nowhere': No such file or directory" split --into nowhere --size 100 src
+refused 1 "tessera-cli: cannot open 'missing.000': No such file or directory" join -o out --series missing.000
+head -c 1001 /dev/zero >"$work/1001"
+refused 1 "tessera-cli: cannot split '$work/1001': too few of the part names .000 to .999 are free for the plan" \
+  split --size 1 "$work/1001"
+[ "$(ls "$work")" = "$(printf '1001\ncase\nplan.txt')" ] || fail "a plan beyond the part names left $(ls "$work")"
+if command -v setpriv >/dev/null && [ "$(id -u)" -eq 0 ]; then
+  # Root reads every file: the refusal is checked as nobody.
+  rm -rf locked && mkdir locked && head -c 10 /dev/zero >locked/src && chmod 000 locked/src && chmod 777 locked
+  got=$(cd locked && setpriv --reuid=65534 --regid=65534 --clear-groups "$cli" split --size 1 src 2>&1)
+  rc=$?
+  [ $rc -eq 1 ] && [ "$got" = "tessera-cli: cannot open 'src': Permission denied" ] || fail "unreadable: $rc $got"
+  [ "$(ls locked)" = src ] || fail "unreadable source left $(ls locked)"
+elif [ "$(id -u)" -ne 0 ]; then
+  rm -rf locked && mkdir locked && head -c 10 /dev/zero >locked/src && chmod 000 locked/src
+  got=$(cd locked && "$cli" split --size 1 src 2>&1)
+  [ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot open 'src': Permission denied" ] || fail "unreadable: $got"
+fi
+
+# --- split and join against split -b and cat -----------------------------------
+mkdir ours gnu
+head -c 3000001 /dev/urandom >ours/data
+(cd gnu && split -a 3 -d -b 1000000 ../ours/data data.)
+"$cli" split -q --size 1000000 ours/data || fail "split --size: exit $?"
+for part in gnu/data.*; do
+  cmp -s "$part" "ours/$(basename "$part")" || fail "ours/$(basename "$part") differs from split -b"
+done
+[ "$(ls ours | wc -l)" -eq 5 ] || fail "split --size made $(ls ours)"
+"$cli" split -q --size 1000000 ours/data && [ -f ours/data.004 ] && [ -f ours/data.007 ] \
+  || fail "a second split does not go to the next free names"
+cat ours/data.000 ours/data.001 ours/data.002 ours/data.003 >cat.out
+"$cli" join -q -o joined ours/data.000 ours/data.001 ours/data.002 ours/data.003 || fail "join: exit $?"
+cmp -s joined cat.out || fail "join differs from cat"
+"$cli" join -q -o series --series ours/data.004 || fail "join --series: exit $?"
+cmp -s series ours/data || fail "join --series differs from the source"
+got=$("$cli" join -q -o joined ours/data.000 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: 'joined' exists; --force replaces it" ] || fail "existing -o: $got"
+"$cli" join -q --force -o joined ours/data.000 && cmp -s joined ours/data.000 || fail "join --force"
+got=$("$cli" join -q --force -o ours/data.000 ours/data.001 ours/data.000 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot join into 'ours/data.000': it is one of the inputs" ] \
+  || fail "destination among the inputs: $got"
+cmp -s ours/data.000 gnu/data.000 || fail "refused join changed its input"
+
+# --- plan ------------------------------------------------------------------------
+[ "$("$cli" plan --size 0x400K ours/data | tr '\n' ,)" = "0 1048576,1048576 2097152,2097152 3000001," ] \
+  || fail "plan --size 0x400K"
+printf 'ab\r\ncd\r\nef' >crlf
+[ "$("$cli" plan --hex 0d0a --extract 0:1 crlf | tr '\n' ,)" = "0 1,0 2,2 6,6 10," ] || fail "plan order"
+"$cli" plan --plan - crlf <<<"$(printf '0 4\n4 10')" | cmp -s - <(printf '0 4\n4 10\n') || fail "plan --plan -"
+if command -v python3 >/dev/null; then
+  "$cli" plan --json --pieces 2 crlf | python3 -c 'import json,sys; assert json.load(sys.stdin) == [{"start": 0, "end": 5}, {"start": 5, "end": 10}]' \
+    || fail "plan --json"
+fi
+
+# --- checksums -------------------------------------------------------------------
+mkdir sums usb
+head -c 2500000 /dev/urandom >sums/big
+"$cli" split -q --checksum --size 1000000 sums/big || fail "split --checksum: exit $?"
+[ "$(wc -l <sums/big.sha256)" -eq 4 ] || fail "manifest: $(cat sums/big.sha256)"
+(cd sums && sha256sum --quiet -c big.sha256) || fail "sha256sum -c rejects the manifest"
+"$cli" verify -q sums/big.sha256 || fail "verify: exit $?"
+got=$("$cli" split -q --checksum --size 1000000 sums/big 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: 'sums/big.sha256' exists; --force replaces it" ] || fail "manifest kept: $got"
+[ ! -e sums/big.003 ] || fail "a refused split wrote parts"
+mkdir sums2 && cp sums/big sums2/ && printf 'old' >sums2/big.sha256
+"$cli" split -q --checksum --force --pieces 2 sums2/big && (cd sums2 && sha256sum --quiet -c big.sha256) \
+  || fail "split --checksum --force does not replace the checksum file"
+"$cli" split -q --checksum --into usb --at 100 --range 5:7 sums/big || fail "split --into: exit $?"
+[ "$(ls usb | tr '\n' ' ')" = "big.000 big.001 big.002 big.sha256 " ] || fail "--into made $(ls usb)"
+[ "$(wc -l <usb/big.sha256)" -eq 3 ] || fail "a plan that is not the whole source in order lists the source"
+(cd usb && sha256sum --quiet -c big.sha256) || fail "sha256sum -c rejects the --into manifest"
+
+# Parts of several blocks, each block hashed for its part and for the source.
+mkdir blocks
+head -c $((40 * 1024 * 1024 + 5)) /dev/urandom >blocks/big
+"$cli" split -q --checksum --size 20M blocks/big && (cd blocks && sha256sum --quiet -c big.sha256) \
+  && [ "$(wc -l <blocks/big.sha256)" -eq 4 ] || fail "checksums of parts of several blocks"
+"$cli" join -q -o blocks/joined --check blocks/big.sha256 --series blocks/big.000 && cmp -s blocks/joined blocks/big \
+  || fail "join --check of parts of several blocks"
+rm -rf blocks
+
+"$cli" join -q -o checked --check sums/big.sha256 --series sums/big.000 && cmp -s checked sums/big \
+  || fail "join --check of intact parts"
+printf 'X' | dd of=sums/big.001 bs=1 seek=4242 conv=notrunc status=none
+got=$("$cli" join -q -o bad --check sums/big.sha256 --series sums/big.000 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: 'sums/big.001' does not match its checksum in 'sums/big.sha256'" ] \
+  || fail "join --check of a corrupted part: $got"
+got=$("$cli" verify sums/big.sha256 2>/dev/null)
+[ $? -eq 1 ] || fail "verify passed a corrupted part"
+grep -qx 'big.001: FAILED' <<<"$got" && grep -qx 'big.000: OK' <<<"$got" || fail "verify said: $got"
+(cd sums && sha256sum --quiet -c big.sha256 >/dev/null 2>&1) && fail "the oracle passed a corrupted part"
+
+# --- a stop signal in the middle of a part ----------------------------------------
+mkdir stop
+head -c $((48 * 1024 * 1024)) /dev/zero >stop/data
+for signal in INT TERM; do
+  rm -f stop/data.*
+  "$cli" split -q --pace --at 1 stop/data 2>stop/said &
+  pid=$!
+  for _ in $(seq 600); do [ -e stop/data.001 ] && break; sleep 0.01; done
+  sleep 0.3
+  kill -s $signal $pid
+  wait $pid
+  rc=$?
+  expected=$([ $signal = INT ] && echo 130 || echo 143)
+  [ $rc -eq "$expected" ] || fail "SIG$signal: exit $rc"
+  [ "$(cat stop/said)" = "tessera-cli: stopped by SIG$signal; 'stop/data.001' was cut short" ] \
+    || fail "SIG$signal said: $(cat stop/said)"
+  [ "$(stat -c %s stop/data.000)" -eq 1 ] || fail "SIG$signal: the first part is not whole"
+  [ "$(stat -c %s stop/data.001)" -lt $((48 * 1024 * 1024 - 1)) ] || fail "SIG$signal: the cut part is whole"
+  [ ! -e stop/data.002 ] || fail "SIG$signal: a part after the stop"
+done
+
+# A join stopped in the middle names the input it was copying and says that
+# the output is incomplete.
+"$cli" join -q --pace -o stop/joined stop/data 2>stop/said &
+pid=$!
+for _ in $(seq 600); do [ -e stop/joined ] && break; sleep 0.01; done
+sleep 0.3
+kill -s INT $pid
+wait $pid
+rc=$?
+[ $rc -eq 130 ] || fail "join SIGINT: exit $rc"
+[ "$(cat stop/said)" = "tessera-cli: stopped by SIGINT in 'stop/data'; 'stop/joined' is incomplete" ] \
+  || fail "join SIGINT said: $(cat stop/said)"
+
+# --- the executable links no Qt ----------------------------------------------------
+! ldd "$cli" | grep -qi 'libqt' || fail "tessera-cli links Qt"
+
+[ $failures -eq 0 ] || exit 1
+echo "OK"
