@@ -4,9 +4,10 @@
 #   cd <build> && cpack -G DEB
 #
 # Installs the command line with its manual page and bash completion, and the
-# program, its desktop entry, its icon in the hicolor theme and
-# its AppStream metainfo, all named after one application id. The program's
-# files and the package come only with the program's build.
+# program, its desktop entry, its icon in the hicolor theme, its AppStream
+# metainfo and the file manager's service menu, all named after one
+# application id, and the licence as Debian's machine-readable copyright file.
+# The program's files and the package come only with the program's build.
 
 include(GNUInstallDirs)
 
@@ -38,6 +39,31 @@ install(FILES ${_res}/${TESSERA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${_res}/${TESSERA_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Opening files from the file manager's context menu (KDE).
+install(FILES ${PROJECT_SOURCE_DIR}/share/kio/servicemenus/${TESSERA_APP_ID}.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kio/servicemenus)
+
+# The licence, in Debian's machine-readable copyright format, made from LICENSE.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE _license)
+string(REGEX REPLACE "^.*\n(Permission )" "\\1" _license_body "${_license}")
+string(STRIP "${_license_body}" _license_body)
+string(REPLACE "\n\n" "\n.\n" _license_body "${_license_body}")
+string(REPLACE "\n" "\n " _license_body "${_license_body}")
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/deb/copyright @ONLY CONTENT [=[
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: Tessera
+Upstream-Contact: @TESSERA_PACKAGE_MAINTAINER@
+
+Files: *
+Copyright: 2026 Tessera developers
+License: MIT
+
+License: MIT
+ @_license_body@
+]=])
+install(FILES ${PROJECT_BINARY_DIR}/deb/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessera)
 
 foreach(size 16 32 48)
   install(FILES ${_res}/icons/tessera-${size}.png
@@ -79,6 +105,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # among the linked libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+# The window on a Wayland desktop without going through XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 
 # The program creates an empty log.txt beside its executable at every start
 # when it may; a root session can write to the installed program folder. The

@@ -69,6 +69,8 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
     NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
     if (!destination.IsOpen())
         return job.Fail(JobFault::DestinationOpen, kStatusAborted, destinationPath, destination.LastError(), {});
+    // A pipe or device that takes nothing more gives up when Abort is pressed.
+    destination.WatchAbort(&abort);
     if (!job.AllocateBuffer(total))
         return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&destination});
 
@@ -76,6 +78,7 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         if (job.AbortRequested())
             break;
         NFilePSDK input(path, NFilePSDK::Form::Reading);
+        input.WatchAbort(&abort);
         int error = input.LastError();
         // Sized again once open: that much is copied, and a read that stops
         // short of it fails the job.
@@ -85,18 +88,9 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
 
         // Every read asks for a whole buffer; what the input held when it was
         // sized must arrive, and nothing beyond it is written.
-        switch (job.CopyPiece(input, destination, path, size, true)) {
-        case Transfer::Copy::Done: break;
-        case Transfer::Copy::Aborted: return job.Finish({&input, &destination}, path);
-        case Transfer::Copy::ReadFailed:
-            return job.Fail(JobFault::Read, kStatusReadFailed + path, path, input.LastError(),
-                            {&input, &destination});
-        case Transfer::Copy::WriteFailed:
-            return job.Fail(JobFault::Write, kStatusWriteFailed + destinationPath, destinationPath,
-                            destination.LastError(), {&input, &destination});
-        case Transfer::Copy::CheckFailed:
-            return job.Fail(JobFault::Check, kStatusCheckFailed + path, path, 0, {&input, &destination});
-        }
+        const Transfer::Copy copy = job.CopyPiece(input, destination, path, size, true);
+        if (copy != Transfer::Copy::Done)
+            return job.EndAfter(copy, input, path, destination, destinationPath, path, {&input, &destination});
     }
     if (settings.flushEveryPart && !job.AbortRequested() && !destination.Flush())
         return job.Fail(JobFault::Write, kStatusWriteFailed + destinationPath, destinationPath,

@@ -62,6 +62,8 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     NFilePSDK source(sourcePath, NFilePSDK::Form::Reading);
     if (!source.IsOpen())
         return job.Fail(JobFault::SourceOpen, kStatusAborted, sourcePath, source.LastError(), {});
+    // A pipe or device that gives nothing more gives up when Abort is pressed.
+    source.WatchAbort(&abort);
 
     // A plan that cannot be carried out whole is refused before any part file
     // exists: more lines than free part names, or a line that does not read
@@ -103,20 +105,13 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         NFilePSDK part = CreatePart(stem, name);
         if (!part.IsOpen())
             return job.Fail(JobFault::PartCreate, kStatusCreateFailed + name, name, part.LastError(), {&source});
+        part.WatchAbort(&abort);
         if (!source.Seek(entry.start, 0))
             return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
                             {&part, &source});
-        switch (job.CopyPiece(source, part, name, entry.end - entry.start, false)) {
-        case Transfer::Copy::Done: break;
-        case Transfer::Copy::Aborted: return job.Finish({&part, &source}, name);
-        case Transfer::Copy::ReadFailed:
-            return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
-                            {&part, &source});
-        case Transfer::Copy::WriteFailed:
-            return job.Fail(JobFault::Write, kStatusWriteFailed + name, name, part.LastError(), {&part, &source});
-        case Transfer::Copy::CheckFailed:
-            return job.Fail(JobFault::Check, kStatusCheckFailed + name, name, 0, {&part, &source});
-        }
+        const Transfer::Copy copy = job.CopyPiece(source, part, name, entry.end - entry.start, false);
+        if (copy != Transfer::Copy::Done)
+            return job.EndAfter(copy, source, sourcePath, part, name, name, {&part, &source});
         if (settings.flushEveryPart && !part.Flush())
             return job.Fail(JobFault::Write, kStatusWriteFailed + name, name, part.LastError(), {&part, &source});
     }

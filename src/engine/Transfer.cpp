@@ -164,6 +164,22 @@ JobResult Transfer::Finish(std::initializer_list<NFile*> files, std::string cutS
     return result;
 }
 
+JobResult Transfer::EndAfter(Copy copy, const NFilePSDK& reader, const std::string& readerPath,
+                             const NFilePSDK& writer, const std::string& writerPath, const std::string& piece,
+                             std::initializer_list<NFile*> files)
+{
+    switch (copy) {
+    case Copy::Done:
+    case Copy::Aborted: break;
+    case Copy::ReadFailed:
+        return Fail(JobFault::Read, kStatusReadFailed + readerPath, readerPath, reader.LastError(), files);
+    case Copy::WriteFailed:
+        return Fail(JobFault::Write, kStatusWriteFailed + writerPath, writerPath, writer.LastError(), files);
+    case Copy::CheckFailed: return Fail(JobFault::Check, kStatusCheckFailed + piece, piece, 0, files);
+    }
+    return Finish(files, piece);
+}
+
 JobResult Transfer::Fail(JobFault fault, const std::string& text, const std::string& path, int error,
                          std::initializer_list<NFile*> files)
 {

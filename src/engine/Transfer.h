@@ -46,6 +46,12 @@ public:
     [[nodiscard]] Copy CopyPiece(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown, std::int64_t length,
                                  bool wholeReads);
 
+    // How a job ends after a piece that did not complete: an abort as an
+    // aborted job ends, with `piece` cut short; a failed read names the
+    // reader, a failed write the writer, a refused check the piece.
+    JobResult EndAfter(Copy copy, const NFilePSDK& reader, const std::string& readerPath, const NFilePSDK& writer,
+                       const std::string& writerPath, const std::string& piece, std::initializer_list<NFile*> files);
+
     // "終了", a full bar, the files closed and the buffer released, then the
     // front end idle.
     JobResult Finish(std::initializer_list<NFile*> files, std::string cutShort = {});

@@ -6,14 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Retry.h"
+
 namespace tessera::detail {
 
 int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
 {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666); });
     if (fd < 0)
         return -1;
 
@@ -22,20 +21,21 @@ int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
     struct stat st;
     int rc = ::fstat(fd, &st);
     const bool regular = rc == 0 && S_ISREG(st.st_mode);
-    if (regular) {
-        do {
-            rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
+    if (regular)
+        rc = RetryOnEintr([&] { return ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB); });
+    // An empty file is left as it is (its size taken once the lock is held):
+    // ext4 takes the truncation of a file to zero for a rewrite in place and
+    // writes the new data back at close, making a join's close wait for the
+    // disk.
+    if (rc == 0 && regular && truncate) {
+        struct stat locked;
+        rc = ::fstat(fd, &locked);
+        if (rc == 0 && locked.st_size > 0)
+            rc = RetryOnEintr([&] { return ::ftruncate(fd, 0); });
     }
-    // An empty file is left as it is: ext4 takes the truncation of a file to
-    // zero for a rewrite in place and writes the new data back at close,
-    // making a join's close wait for the disk.
-    if (rc == 0 && regular && truncate && st.st_size > 0) {
-        do {
-            rc = ::ftruncate(fd, 0);
-        } while (rc != 0 && errno == EINTR);
-    }
-    if (rc == 0) {
+    // A pipe or device stays non-blocking: a read or write that cannot
+    // proceed then returns at once, and the caller decides how long to wait.
+    if (rc == 0 && regular) {
         const int fl = ::fcntl(fd, F_GETFL);
         rc = fl < 0 ? -1 : ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     }

@@ -7,7 +7,8 @@ namespace tessera::detail {
 // Opens path with the open(2) flags given (never O_TRUNC) and locks it the way
 // every opening of this program does:
 // - a FIFO without its other end fails or opens at once, never holding the
-//   caller (the descriptor is blocking again once open);
+//   caller; a regular file's descriptor is blocking once open, that of a
+//   pipe or device stays non-blocking (O_NONBLOCK);
 // - a regular file gets a shared lock when `shared`, an exclusive one
 //   otherwise, without waiting; devices and pipes are not locked;
 // - with `truncate`, a regular file is emptied only once the lock is held, so

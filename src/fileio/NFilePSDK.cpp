@@ -1,11 +1,14 @@
 #include "NFilePSDK.h"
 
 #include "LockedOpen.h"
+#include "Retry.h"
+#include "Sigpipe.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +17,8 @@
 namespace {
 
 constexpr std::uint32_t kWritebackPiece = 2 * 1024 * 1024;
+// The longest a waiting Read or Write goes without looking at the abort flag.
+constexpr int kWaitSliceMs = 50;
 // Larger writes into the page cache make the kernel look for large runs of
 // free memory: 16 MiB at once cost three to six times the system time of the
 // same bytes in 1 MiB writes on the development machine.
@@ -47,6 +52,8 @@ NFilePSDK::NFilePSDK(const std::string& path, Form form)
     if (fd_ < 0)
         error_ = errno;
     writing_ = form != Form::Reading;
+    struct stat st;
+    regular_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
@@ -54,6 +61,8 @@ NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
       fd_(std::exchange(other.fd_, -1)),
       error_(other.error_),
       writing_(other.writing_),
+      regular_(other.regular_),
+      abort_(other.abort_),
       cacheUse_(other.cacheUse_),
       flushedUpTo_(other.flushedUpTo_),
       dirtyFrom_(other.dirtyFrom_)
@@ -67,6 +76,8 @@ NFilePSDK& NFilePSDK::operator=(NFilePSDK&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         error_ = other.error_;
         writing_ = other.writing_;
+        regular_ = other.regular_;
+        abort_ = other.abort_;
         cacheUse_ = other.cacheUse_;
         flushedUpTo_ = other.flushedUpTo_;
         dirtyFrom_ = other.dirtyFrom_;
@@ -95,12 +106,15 @@ std::uint32_t NFilePSDK::Read(void* buffer, std::uint32_t count)
     auto* p = static_cast<char*>(buffer);
     std::uint32_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd_, p + done, count - done);
+        const ssize_t n = tessera::RetryOnEintr([&] { return ::read(fd_, p + done, count - done); });
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = errno;
-            break;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                error_ = errno;
+                break;
+            }
+            if (!WaitReady(POLLIN))
+                break;
+            continue;
         }
         if (n == 0)
             break;
@@ -133,12 +147,19 @@ std::uint32_t NFilePSDK::Write(const void* buffer, std::uint32_t count)
         // already writing while the rest is being copied, and Flush has
         // little left to wait for.
         const std::uint32_t piece = std::min(count - done, at >= 0 ? kWritebackPiece : kWritePiece);
-        ssize_t n = ::write(fd_, p + done, piece);
+        ssize_t n;
+        {
+            const tessera::detail::SigpipeBlock quiet(!regular_);
+            n = tessera::RetryOnEintr([&] { return ::write(fd_, p + done, piece); });
+        }
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = errno;
-            break;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                error_ = errno;
+                break;
+            }
+            if (!WaitReady(POLLOUT))
+                break;
+            continue;
         }
         if (n == 0) {
             error_ = ENOSPC;
@@ -151,6 +172,29 @@ std::uint32_t NFilePSDK::Write(const void* buffer, std::uint32_t count)
     if (at >= 0 && done > 0 && at < dirtyFrom_)
         dirtyFrom_ = at;
     return done;
+}
+
+bool NFilePSDK::WaitReady(short events)
+{
+    pollfd watched{fd_, events, 0};
+    for (;;) {
+        if (abort_ && abort_->load()) {
+            error_ = ECANCELED;
+            return false;
+        }
+        const int rc = tessera::RetryOnEintr([&] { return ::poll(&watched, 1, kWaitSliceMs); });
+        if (rc < 0) {
+            error_ = errno;
+            return false;
+        }
+        if (watched.revents & POLLNVAL) {
+            error_ = EBADF;
+            return false;
+        }
+        // Ready, or the other end has gone: the next call tells which.
+        if (rc > 0)
+            return true;
+    }
 }
 
 bool NFilePSDK::Seek(std::int64_t offset, int origin)
@@ -191,10 +235,7 @@ bool NFilePSDK::Flush()
         error_ = EBADF;
         return false;
     }
-    int rc;
-    do {
-        rc = ::fdatasync(fd_);
-    } while (rc != 0 && errno == EINTR);
+    const int rc = tessera::RetryOnEintr([&] { return ::fdatasync(fd_); });
     // EINVAL and EROFS: a device or pipe with nothing to synchronise.
     if (rc != 0 && errno != EINVAL && errno != EROFS) {
         error_ = errno;

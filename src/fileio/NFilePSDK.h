@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "NFile.h"
 
 // A file over a POSIX descriptor, -1 when closed.
@@ -13,6 +15,11 @@
 // - CreateNew: as Writing, but the file must not exist yet: never truncates an
 //   existing file and never follows a symlink (LastError() is EEXIST then).
 // A failed open leaves the object closed, with the cause in LastError().
+//
+// A pipe or device is used without blocking: a Read or Write that cannot
+// proceed waits for it in short slices, and gives up with what was done so
+// far (LastError() == ECANCELED) once the watched abort flag is set. A Write
+// to a pipe whose reader has gone fails with EPIPE; it never raises SIGPIPE.
 class NFilePSDK final : public NFile {
 public:
     enum class Form { Reading, Writing, CreateNew };
@@ -54,10 +61,21 @@ public:
     int LastError() const { return error_; }
     int Descriptor() const { return fd_; }
 
+    // The flag that ends a Read or Write waiting on a pipe or device; nullptr
+    // for none (such a call then waits as long as it takes). The flag must
+    // outlive the object's use of it.
+    void WatchAbort(const std::atomic<bool>* abort) { abort_ = abort; }
+
 private:
+    // Waits until the descriptor is ready for events, in slices that let the
+    // abort flag be seen. False, with the cause in error_, when it gave up.
+    bool WaitReady(short events);
+
     int fd_ = -1;
     int error_ = 0;
     bool writing_ = false;
+    bool regular_ = false;
+    const std::atomic<bool>* abort_ = nullptr;
     CacheUse cacheUse_ = CacheUse::Streaming;
     std::int64_t flushedUpTo_ = 0;
     // Lowest offset written since the last Flush.

@@ -1,6 +1,7 @@
 #include "NFileStdio.h"
 
 #include "LockedOpen.h"
+#include "Sigpipe.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -65,8 +66,11 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     if (fd < 0)
         return;
     struct stat st;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(fd, &st) != 0) {
         st.st_blksize = 0;
+        st.st_mode = 0;
+    }
+    pipeWrites_ = !m.readOnly && !S_ISREG(st.st_mode);
     if (m.sequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -86,7 +90,8 @@ NFileStdio::NFileStdio(NFileStdio&& other) noexcept
     : NFile(std::move(other)),
       stream_(std::exchange(other.stream_, nullptr)),
       path_(std::move(other.path_)),
-      bufferSize_(other.bufferSize_)
+      bufferSize_(other.bufferSize_),
+      pipeWrites_(other.pipeWrites_)
 {
 }
 
@@ -97,6 +102,7 @@ NFileStdio& NFileStdio::operator=(NFileStdio&& other) noexcept
         stream_ = std::exchange(other.stream_, nullptr);
         path_ = std::move(other.path_);
         bufferSize_ = other.bufferSize_;
+        pipeWrites_ = other.pipeWrites_;
     }
     return *this;
 }
@@ -110,6 +116,7 @@ void NFileStdio::Close()
 {
     if (!stream_)
         return;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     std::fclose(stream_);
     stream_ = nullptr;
 }
@@ -125,6 +132,7 @@ std::uint32_t NFileStdio::Write(const void* buffer, std::uint32_t count)
 {
     if (!stream_)
         return 0;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     return static_cast<std::uint32_t>(std::fwrite(buffer, 1, count, stream_));
 }
 
@@ -132,6 +140,7 @@ bool NFileStdio::Seek(std::int64_t offset, int origin)
 {
     if (!stream_)
         return false;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
     const off_t start = ::ftello(stream_);
     if (start < 0)
         return false;
@@ -197,5 +206,8 @@ std::int64_t NFileStdio::GetSize()
 
 bool NFileStdio::Flush()
 {
-    return stream_ && std::fflush(stream_) == 0;
+    if (!stream_)
+        return false;
+    const tessera::detail::SigpipeBlock quiet(pipeWrites_);
+    return std::fflush(stream_) == 0;
 }

@@ -8,7 +8,10 @@
 // file system that holds it (4,096 bytes where that cannot be found).
 // Mode strings are those of fopen; a trailing 'S' (sequential access) is
 // accepted and becomes sequential-access advice. Reading opens take a shared
-// lock, writing opens an exclusive one, as NFilePSDK does.
+// lock, writing opens an exclusive one, as NFilePSDK does. A pipe or device
+// is used without blocking: a read or write that cannot proceed ends short at
+// once, and a write to a pipe whose reader has gone fails (EPIPE) without
+// raising SIGPIPE.
 class NFileStdio final : public NFile {
 public:
     NFileStdio(const std::string& path, const std::string& mode);
@@ -37,4 +40,6 @@ private:
     std::FILE* stream_ = nullptr;
     std::string path_;
     std::uint32_t bufferSize_ = 0;
+    // Writes (which Flush, Seek and Close can make too) may raise SIGPIPE.
+    bool pipeWrites_ = false;
 };

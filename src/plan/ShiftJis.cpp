@@ -56,7 +56,7 @@ bool IsValidUtf8(std::string_view text)
 
 class Converter {
 public:
-    Converter() : cd_(iconv_open("CP932", "UTF-8")) {}
+    Converter(const char* to = "CP932", const char* from = "UTF-8") : cd_(iconv_open(to, from)) {}
     ~Converter()
     {
         if (ok())
@@ -72,7 +72,61 @@ private:
     iconv_t cd_;
 };
 
+// Appends one decoded character, or "." for one that is not to be shown.
+void AppendShown(std::string& out, std::string_view utf8)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    char32_t code = 0;
+    if (utf8.size() == 1)
+        code = p[0];
+    else if (utf8.size() == 2)
+        code = (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+    else if (utf8.size() == 3)
+        code = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+    else
+        code = 0xE000;  // nothing in the code page lies beyond the basic plane
+    const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
+    const bool privateUse = code >= 0xE000 && code <= 0xF8FF;
+    if (control || privateUse)
+        out += '.';
+    else
+        out.append(utf8);
+}
+
 }  // namespace
+
+std::string DecodeShiftJisForDisplay(std::string_view bytes)
+{
+    std::string out;
+    Converter converter("UTF-8", "CP932");
+    if (!converter.ok())
+        return std::string(bytes.size(), '.');
+    // One character at a time: a character is one byte or a lead byte and a
+    // trail byte, and whatever fails to convert costs one "." and one byte.
+    for (std::size_t i = 0; i < bytes.size();) {
+        bool shown = false;
+        for (std::size_t length = 1; length <= 2 && i + length <= bytes.size() && !shown; ++length) {
+            char in[2] = {bytes[i], length == 2 ? bytes[i + 1] : '\0'};
+            char* from = in;
+            std::size_t fromLeft = length;
+            char decoded[8];
+            char* to = decoded;
+            std::size_t toLeft = sizeof decoded;
+            iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
+            if (iconv(converter.get(), &from, &fromLeft, &to, &toLeft) != static_cast<std::size_t>(-1) &&
+                fromLeft == 0) {
+                AppendShown(out, std::string_view(decoded, sizeof decoded - toLeft));
+                i += length;
+                shown = true;
+            }
+        }
+        if (!shown) {
+            out += '.';
+            ++i;
+        }
+    }
+    return out;
+}
 
 std::optional<std::string> EncodeShiftJis(std::string_view utf8)
 {

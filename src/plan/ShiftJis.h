@@ -11,4 +11,10 @@ namespace tessera {
 // text is not valid UTF-8 or holds a character that has no such form.
 [[nodiscard]] std::optional<std::string> EncodeShiftJis(std::string_view utf8);
 
+// Code page 932 bytes as UTF-8 text to show beside a hex dump: a byte that
+// begins no character of the code page (a lone trail byte, a lead byte cut
+// off at the end) shows as ".", and so does every control character and
+// every character of the private use area.
+[[nodiscard]] std::string DecodeShiftJisForDisplay(std::string_view bytes);
+
 }  // namespace tessera

@@ -15,17 +15,23 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStringListModel>
-#include <QUrl>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
+#include <climits>
 #include <exception>
 #include <iterator>
 #include <optional>
 #include <vector>
 
 #include "CDialogPort.h"
+#include "DesktopSession.h"
 #include "DialogBuilder.h"
 #include "DialogTemplate.h"
+#include "ListActions.h"
+#include "PathText.h"
+#include "StartFolder.h"
 #include "TextOrder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
@@ -84,6 +90,7 @@ CTesseraDlg::CTesseraDlg(QWidget* parent) : QDialog(parent)
 
     BuildDialog(*this);
     OnInitDialog();
+    desktop_ = std::make_unique<DesktopSession>(*this);
 }
 
 CTesseraDlg::~CTesseraDlg()
@@ -127,6 +134,7 @@ void CTesseraDlg::OnInitDialog()
     g_dialog = this;
     progress->setRange(0, tessera::kProgressRange);
     progress->setValue(0);
+    new ListActions(*this);  // menus, keys and tooltips of the two lists
     // The first enabled tab stop: Abort is disabled, so Exit.
     buttons[kButtonExit]->setFocus(Qt::OtherFocusReason);
 }
@@ -154,14 +162,29 @@ bool CTesseraDlg::OnCommand(int id)
 
 // --- Fields and lists -------------------------------------------------------
 
+namespace {
+
+// The lines of a multi-line field joined with CR LF, each as it is stored:
+// toPlainText() would turn a no-break space into a blank and a line
+// separator into a line break.
+QString MultiLineText(const QPlainTextEdit& edit)
+{
+    QStringList lines;
+    for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next())
+        lines.append(block.text());
+    return lines.join(QLatin1String("\r\n"));
+}
+
+}  // namespace
+
 std::string CTesseraDlg::FieldText(int edit) const
 {
     QString text;
     if (const auto* line = qobject_cast<const QLineEdit*>(edits[edit]))
         text = line->text();
     else if (const auto* multi = qobject_cast<const QPlainTextEdit*>(edits[edit]))
-        text = multi->toPlainText().replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    std::string bytes = text.toStdString();
+        text = MultiLineText(*multi);
+    std::string bytes = TextToPath(text);
     // The text ends at its first zero byte, as a C string would.
     bytes.resize(std::min(bytes.size(), bytes.find('\0')));
     return bytes;
@@ -191,7 +214,7 @@ std::vector<std::string> CTesseraDlg::ListLines(int list, std::size_t first, std
     const auto size = static_cast<std::size_t>(lines.size());
     std::vector<std::string> out;
     for (std::size_t i = first; i < size && i - first < count; ++i)
-        out.push_back(lines.at(static_cast<qsizetype>(i)).toStdString());
+        out.push_back(TextToPath(lines.at(static_cast<qsizetype>(i))));
     return out;
 }
 
@@ -233,8 +256,9 @@ std::int64_t CTesseraDlg::SourceSize()
     try {
         return tessera::FileSize(FieldText(kEditSource));
     } catch (const tessera::FileError& error) {
-        QMessageBox box(QMessageBox::Critical, windowTitle(), QString::fromUtf8(error.what()), QMessageBox::Ok,
-                        this);
+        QMessageBox box(QMessageBox::Critical, windowTitle(), PathToText(error.what()), QMessageBox::Ok, this);
+        // A file name is no markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
         return -1;
     }
@@ -244,12 +268,13 @@ std::int64_t CTesseraDlg::SourceSize()
 
 void CTesseraDlg::SetStatus(const std::string& text)
 {
-    status->setText(QString::fromStdString(text));
+    status->setText(PathToText(text));
 }
 
 void CTesseraDlg::SetProgress(int position)
 {
     progress->setValue(position);
+    desktop_->SetProgress(position);
 }
 
 void CTesseraDlg::ApplyControlStates(const ControlStates& states)
@@ -270,9 +295,14 @@ void CTesseraDlg::OnBrowseSource()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditSource)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
-    SetFieldText(kEditSource, chooser.selectedFiles().constFirst());
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
+    const std::optional<std::string> path = ExactChosenPath(chooser.selectedFiles().constFirst());
+    if (!path)
+        return;
+    SetFieldText(kEditSource, PathToText(*path));
     models_[kListSplit]->setStringList({});
 }
 
@@ -281,9 +311,26 @@ void CTesseraDlg::OnBrowseDestination()
     QFileDialog chooser(this);
     chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before taking an existing file
     chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDirectory(tessera::ui::StartFolder(FieldText(kEditJoinDestination)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
         return;
-    SetFieldText(kEditJoinDestination, chooser.selectedFiles().constFirst());
+    tessera::ui::RememberFolder(chooser.selectedFiles().constFirst());
+    const std::optional<std::string> path = ExactChosenPath(chooser.selectedFiles().constFirst());
+    if (path)
+        SetFieldText(kEditJoinDestination, PathToText(*path));
+}
+
+std::optional<std::string> CTesseraDlg::ExactChosenPath(const QString& chosen)
+{
+    std::optional<std::string> path = ChosenPath(chosen);
+    if (!path) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(),
+                        QStringLiteral("ファイル名を正しく読み取れないため、このファイルは使えません : ") + chosen,
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+    return path;
 }
 
 void CTesseraDlg::OnDeleteJoinItem()
@@ -296,43 +343,27 @@ void CTesseraDlg::OnClearJoinList()
     models_[kListJoin]->setStringList({});
 }
 
-void CTesseraDlg::OnDropFiles(const QStringList& paths, QPoint point)
+void CTesseraDlg::OnDropFiles(const std::vector<std::string>& paths, QPoint point)
 {
     const QRect sourceField = edits[kEditSource]->geometry();
     const QRect joinList = lists[kListJoin]->geometry();
     QStringList joined;
-    for (const QString& path : paths) {
-        if (!tessera::IsRegularFile(path.toStdString()))
+    for (const std::string& path : paths) {
+        if (!tessera::IsRegularFile(path))
             continue;
         if (sourceField.contains(point)) {
             models_[kListSplit]->setStringList({});
-            SetFieldText(kEditSource, path);
+            SetFieldText(kEditSource, PathToText(path));
         } else if (joinList.contains(point)) {
-            joined.append(path);
+            joined.append(PathToText(path));
         }
     }
     AppendLines(kListJoin, joined);
 }
 
-namespace {
-
-QStringList LocalFiles(const QMimeData* mime)
-{
-    QStringList paths;
-    if (!mime || !mime->hasUrls())
-        return paths;
-    for (const QUrl& url : mime->urls()) {
-        if (url.isLocalFile())
-            paths.append(url.toLocalFile());
-    }
-    return paths;
-}
-
-}  // namespace
-
 void CTesseraDlg::AcceptFileDrag(QDragMoveEvent* event) const
 {
-    if (!jobRunning_ && !LocalFiles(event->mimeData()).isEmpty()) {
+    if (!jobRunning_ && !DroppedPaths(event->mimeData()).empty()) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
@@ -360,7 +391,7 @@ void CTesseraDlg::dropEvent(QDropEvent* event)
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    OnDropFiles(LocalFiles(event->mimeData()), event->position().toPoint());
+    OnDropFiles(DroppedPaths(event->mimeData()), event->position().toPoint());
 }
 
 // --- Split list and the planning tools --------------------------------------
@@ -406,7 +437,7 @@ void CTesseraDlg::OnAddRange()
         return;
     AppendLines(kListSplit, {QString::fromStdString(tessera::FormatEntry(*entry))});
     // The next range begins where this one ended, exactly as typed.
-    SetFieldText(kEditRangeStart, QString::fromStdString(FieldText(kEditRangeEnd)));
+    SetFieldText(kEditRangeStart, PathToText(FieldText(kEditRangeEnd)));
     SetFieldText(kEditRangeEnd, QString());
 }
 
@@ -478,6 +509,7 @@ void CTesseraDlg::StartJob(JobProcedure job)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
+    desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
     worker_ = std::thread([this, job, port = port_.get()] {
         bool threw = false;
@@ -506,6 +538,7 @@ void CTesseraDlg::OnJobFinished(bool threw)
         buttons[kButtonStartSplit]->setEnabled(true);
         buttons[kButtonStartJoin]->setEnabled(true);
     }
+    desktop_->OnJobFinished(status->text(), threw || port_->TouchedControls());
     port_.reset();
 }
 

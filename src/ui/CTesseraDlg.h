@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@ class QProgressBar;
 class QPushButton;
 class QStringListModel;
 class CDialogPort;
+class DesktopSession;
 
 // The program's one window: the split half with its seven planning tools and
 // the split list, the join half with the join list, and the job controls.
@@ -34,8 +36,9 @@ public:
     explicit CTesseraDlg(QWidget* parent = nullptr);
     ~CTesseraDlg() override;
 
-    // The field reader: the whole text of edit `edit` as UTF-8, untrimmed; the
-    // lines of the boundary field are separated by "\r\n".
+    // The field reader: the whole text of edit `edit` as path bytes (UTF-8,
+    // see PathText.h), untrimmed, up to its first zero; the lines of the
+    // boundary field are separated by "\r\n", each kept as stored.
     [[nodiscard]] std::string FieldText(int edit) const;
     void SetFieldText(int edit, const QString& text);
 
@@ -85,9 +88,19 @@ public:
     // false when the map has none.
     bool OnCommand(int id);
 
-    // Files dropped at point (dialog coordinates): into the source field or
-    // appended to the join list, regular files only.
-    void OnDropFiles(const QStringList& paths, QPoint point);
+    // Files dropped at point (dialog coordinates), as path bytes: into the
+    // source field or appended to the join list, regular files only.
+    void OnDropFiles(const std::vector<std::string>& paths, QPoint point);
+
+    // The exact bytes of a name a file dialog gave, or nothing after a
+    // message box when they cannot be told (see ChosenPath).
+    std::optional<std::string> ExactChosenPath(const QString& chosen);
+
+    // Files from outside the window (command line, file manager), admitted by
+    // the rule of a drop: each regular split file in turn becomes the source,
+    // regular join files are appended to the join list. The names left out
+    // are said in the status line. Paths must be absolute. (OpenFiles.cpp)
+    void OpenFiles(const std::vector<std::string>& split, const std::vector<std::string>& join);
 
     // Cuts the source in front of every occurrence of pattern.
     void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
@@ -104,13 +117,11 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void BuildFromTemplate();
     void DoDataExchange();
     void OnInitDialog();
     void ConnectMessageMap();
     void DeleteSelectedLine(int list);
     void AcceptFileDrag(QDragMoveEvent* event) const;
-
     // The size of the file in the source field; -1 when there is none, and -1
     // after a message box when it exists but cannot be opened.
     [[nodiscard]] std::int64_t SourceSize();
@@ -132,6 +143,9 @@ private:
     std::thread worker_;
     std::unique_ptr<CDialogPort> port_;
     bool jobRunning_ = false;
+
+    // Launcher progress, suspend lock and end-of-job notice.
+    std::unique_ptr<DesktopSession> desktop_;
 };
 
 // The one dialog, set while it initialises; cleared when it goes away.

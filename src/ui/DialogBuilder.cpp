@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStringListModel>
 
+#include <climits>
 #include <utility>
 #include <vector>
 
@@ -42,8 +43,12 @@ QWidget* MakeControl(const TemplateItem& item, QWidget* parent)
         group->setFocusPolicy(Qt::NoFocus);
         return group;
     }
-    case ItemKind::Edit:
-        return new QLineEdit(text, parent);
+    case ItemKind::Edit: {
+        auto* edit = new QLineEdit(text, parent);
+        // A pasted text is taken whole, never cut at a length of its own.
+        edit->setMaxLength(INT_MAX);
+        return edit;
+    }
     case ItemKind::MultiEdit: {
         auto* edit = new QPlainTextEdit(text, parent);
         edit->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -8,11 +8,14 @@
 
 #include <QCloseEvent>
 #include <QListView>
+#include <QProgressBar>
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -111,6 +114,53 @@ long PeakResidentKiB()
             return std::stol(line.substr(6));
     }
     return -1;
+}
+
+// A process whose standard input is the FIFO at `fifo`, running `command`;
+// killed and reaped when the object goes.
+class FifoReader {
+public:
+    FifoReader(const std::string& fifo, std::vector<std::string> command) : command_(std::move(command))
+    {
+        std::vector<char*> argv;
+        for (std::string& word : command_)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            const int in = ::open(fifo.c_str(), O_RDONLY);  // waits for a writer
+            const int out = ::open("/dev/null", O_WRONLY);
+            if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0)
+                ::_exit(126);
+            ::execvp(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    ~FifoReader()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Started() const { return pid_ > 0; }
+
+private:
+    std::vector<std::string> command_;
+    pid_t pid_ = -1;
+};
+
+// A writing end of `fifo`, opened once its reader is there (so the reader's
+// open returns and a job's non-blocking open finds it); -1 on time-out.
+int OpenOnceReaderIsThere(const std::string& fifo)
+{
+    int fd = -1;
+    const bool opened = QTest::qWaitFor([&] {
+        fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return fd >= 0;
+    }, 10'000);
+    return opened ? fd : -1;
 }
 
 class FaultTest : public ::testing::Test {
@@ -409,6 +459,55 @@ TEST_F(FaultTest, PlansBeyondTheListAreRefusedInBoundedMemory)
     EXPECT_EQ(StatusText(dialog), statusBefore);
     EXPECT_EQ(States(), statesBefore);
     EXPECT_EQ(fs::file_size(source), 64u << 20);
+}
+
+// The reader of the destination pipe goes away after 1000 bytes: the next
+// write raises SIGPIPE, which must not end the program with both lists; the
+// job fails as any write does.
+TEST_F(FaultTest, JoinIntoAPipeWhoseReaderGoesAway)
+{
+    const std::string input = dir.file("in.bin");
+    WritePatternFile(input, 1 << 20);
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FifoReader reader(fifo, {"head", "-c", "1000"});
+    ASSERT_TRUE(reader.Started());
+    const int writer = OpenOnceReaderIsThere(fifo);
+    ASSERT_GE(writer, 0);
+
+    StartJoin({input}, fifo);
+    ExpectEnded("ファイルの書込に失敗 : " + fifo);
+    EXPECT_EQ(dialog.ListLines(kListJoin), QStringList({Q(input)}));
+    EXPECT_TRUE(dialog.close());
+    EXPECT_FALSE(dialog.isVisible());
+    ::close(writer);
+}
+
+// The reader of the destination pipe never reads: the write cannot proceed,
+// and Abort must still end the job at once and let the window close.
+TEST_F(FaultTest, AbortEndsAJoinStuckOnAPipeThatIsNotRead)
+{
+    const std::string input = dir.file("in.bin");
+    WritePatternFile(input, 1 << 20);
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FifoReader reader(fifo, {"sleep", "1000"});
+    ASSERT_TRUE(reader.Started());
+    const int writer = OpenOnceReaderIsThere(fifo);
+    ASSERT_GE(writer, 0);
+
+    StartJoin({input}, fifo);
+    // One block of 1 MiB: far more than the pipe holds, so the job is in
+    // that write whenever Abort arrives.
+    ASSERT_TRUE(WaitForStatus("書込中 " + input));
+    EXPECT_TRUE(dialog.Button(kButtonAbort)->isEnabled());
+    dialog.Button(kButtonAbort)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.JobRunning(); }, 500)) << "Abort took more than 0.5 s";
+    ExpectEnded("終了");
+    EXPECT_EQ(dialog.ProgressBar()->value(), tessera::kProgressRange);
+    EXPECT_TRUE(dialog.close());
+    EXPECT_FALSE(dialog.isVisible());
+    ::close(writer);
 }
 
 }  // namespace

@@ -7,8 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -254,6 +258,98 @@ TEST(NFilePSDK, ReadLoopsOverPipePieces)
     char buf[16];
     EXPECT_EQ(f.Read(buf, sizeof buf), 6u);
     EXPECT_EQ(std::string(buf, 6), "abcdef");
+}
+
+bool SigpipeBlockedOrPending()
+{
+    sigset_t blocked, pending;
+    ::pthread_sigmask(SIG_SETMASK, nullptr, &blocked);
+    ::sigpending(&pending);
+    return sigismember(&blocked, SIGPIPE) == 1 || sigismember(&pending, SIGPIPE) == 1;
+}
+
+// A FIFO in a fresh folder, with a reading end held by the test.
+class FifoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+    }
+    void TearDown() override
+    {
+        if (reader >= 0)
+            ::close(reader);
+    }
+
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    int reader = -1;
+};
+
+// SIGPIPE would end the whole program: the write fails instead, and the
+// thread's signal state is as it was.
+TEST_F(FifoTest, WriteAfterTheReaderHasGoneFailsWithEpipe)
+{
+    NFilePSDK out(fifo, Form::Writing);
+    ASSERT_TRUE(out.IsOpen());
+    EXPECT_EQ(out.Write("abc", 3), 3u);
+    ::close(reader);
+    reader = -1;
+    EXPECT_EQ(out.Write("def", 3), 0u);
+    EXPECT_EQ(out.LastError(), EPIPE);
+    EXPECT_FALSE(SigpipeBlockedOrPending());
+}
+
+// Nobody reads: the write fills the pipe and then waits, until the watched
+// flag says to give up with what was written.
+TEST_F(FifoTest, WriteThatCannotProceedGivesUpOnAbort)
+{
+    NFilePSDK out(fifo, Form::Writing);
+    ASSERT_TRUE(out.IsOpen());
+    std::atomic<bool> abort{false};
+    out.WatchAbort(&abort);
+    std::thread presser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abort = true;
+    });
+    const std::vector<char> block(1 << 20, 'x');
+    const std::uint32_t written = out.Write(block.data(), static_cast<std::uint32_t>(block.size()));
+    presser.join();
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, block.size());
+    EXPECT_EQ(out.LastError(), ECANCELED);
+}
+
+// The writer is there but sends nothing more: the read keeps what arrived
+// and gives up on Abort.
+TEST_F(FifoTest, ReadThatCannotProceedGivesUpOnAbort)
+{
+    NFilePSDK in(fifo, Form::Reading);
+    ASSERT_TRUE(in.IsOpen());
+    ::close(reader);
+    reader = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // the writing end, now
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(::write(reader, "abc", 3), 3);
+    std::atomic<bool> abort{false};
+    in.WatchAbort(&abort);
+    std::thread presser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        abort = true;
+    });
+    char buf[16];
+    const std::uint32_t got = in.Read(buf, sizeof buf);
+    presser.join();
+    EXPECT_EQ(got, 3u);
+    EXPECT_EQ(std::string(buf, 3), "abc");
+    EXPECT_EQ(in.LastError(), ECANCELED);
+
+    // With the writer gone the read ends at end of file, as with a file.
+    ::close(reader);
+    reader = -1;
+    abort = false;
+    EXPECT_EQ(in.Read(buf, sizeof buf), 0u);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
@@ -189,6 +192,42 @@ TEST(NFileStdio, LocksFollowTheMode)
         EXPECT_EQ(writer.GetSize(), 5);
     }
     EXPECT_EQ(ReadFile(path), "hello");
+}
+
+// The search reads through this class on the dialog's thread: a pipe that
+// has nothing to give must not hold it, and a pipe without reader must not
+// end the program when a write reaches it.
+TEST(NFileStdio, PipesNeitherHoldTheCallerNorRaiseSigpipe)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+
+    {
+        NFileStdio in(fifo, "rbS");
+        ASSERT_TRUE(in.IsOpen());
+        ASSERT_EQ(::write(writer, "ab", 2), 2);
+        char buf[16];
+        EXPECT_EQ(in.Read(buf, sizeof buf), 2u);
+        EXPECT_EQ(std::string(buf, 2), "ab");
+    }
+
+    {
+        NFileStdio out(fifo, "wb");
+        ASSERT_TRUE(out.IsOpen());
+        ::close(reader);
+        ::close(writer);
+        out.Write("lost", 4);
+        EXPECT_FALSE(out.Flush());
+        out.Close();
+    }
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
 }  // namespace

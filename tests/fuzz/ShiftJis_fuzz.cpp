@@ -1,6 +1,6 @@
 // The Shift_JIS encoding of arbitrary bytes: it accepts exactly valid UTF-8
 // whose characters all have a code page 932 form, and what it makes decodes
-// back to text of the same number of characters.
+// back to text of the same number of characters. Any bytes decode for display.
 #include <iconv.h>
 
 #include <string>
@@ -43,8 +43,15 @@ std::size_t Characters(std::string_view utf8)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::optional<std::string> encoded = EncodeShiftJis(text);
     std::string utf32;
+    // Any bytes show as UTF-8 text without control characters.
+    const std::string shown = DecodeShiftJisForDisplay(text);
+    Check(Convert("UTF-32LE", "UTF-8", shown, utf32), "display text is not UTF-8");
+    for (const char c : shown)
+        Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "control character shown");
+    Check(Characters(shown) <= text.size(), "more characters shown than bytes");
+
+    const std::optional<std::string> encoded = EncodeShiftJis(text);
     const bool isUtf8 = Convert("UTF-32LE", "UTF-8", text, utf32);
     if (!encoded) {
         // Either not UTF-8 at all, or a character without a form in the

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and checks what a desktop
-# needs from it: the program, a valid desktop entry and AppStream metainfo that
-# name each other, and the icon at 16, 32, 48 pixels and as a scalable image;
-# and the command line with its manual page and bash completion.
+# needs from it: the program, a valid desktop entry that opens files and
+# AppStream metainfo that name each other, the icon at 16, 32, 48 pixels and
+# as a scalable image, the file manager's service menu, and the licence; and
+# the command line with its manual page and bash completion.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -33,6 +34,12 @@ key() { sed -n "s/^$1=//p" "$entry" | head -n 1; }
 [ "$(key Icon)" = "$id" ] || fail "Icon '$(key Icon)' is not the application id '$id'"
 exec_cmd=$(key Exec)
 [ "${exec_cmd%% *}" = tessera ] || fail "Exec '$exec_cmd' does not start the installed tessera"
+# "Open With" hands over the chosen files.
+[ "$exec_cmd" = "tessera %F" ] || fail "Exec '$exec_cmd' does not take the files (tessera %F)"
+case ";$(key MimeType)" in
+  *";application/octet-stream;"*) ;;
+  *) fail "MimeType '$(key MimeType)' lacks application/octet-stream" ;;
+esac
 case ";$(key Categories)" in
   *";Utility;"*) ;;
   *) fail "Categories '$(key Categories)' lack Utility" ;;
@@ -45,6 +52,29 @@ grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id differs from '$id'"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" \
   || fail "metainfo does not launch $id.desktop"
 grep -q "<binary>tessera</binary>" "$metainfo" || fail "metainfo does not provide the tessera binary"
+grep -q "<project_license>MIT</project_license>" "$metainfo" || fail "metainfo does not name the MIT licence"
+
+# The service menu: KDE's own type "Service", whose keys the validator only
+# knows for applications; read as an application entry it must be valid.
+menu=$prefix/share/kio/servicemenus/$id.desktop
+[ -f "$menu" ] || fail "no service menu $menu"
+grep -qx 'Type=Service' "$menu" || fail "service menu is not of type Service"
+sed 's/^Type=Service$/Type=Application/' "$menu" >"$work/menu.desktop"
+desktop-file-validate "$work/menu.desktop" || fail "desktop-file-validate rejects the service menu $menu"
+action() { sed -n "/^\[Desktop Action $1\]/,/^\[/p" "$menu" | sed -n "s/^$2=//p"; }
+[ "$(action split Name)" = "Tesseraで分割" ] || fail "split action named '$(action split Name)'"
+[ "$(action split Exec)" = "tessera --split %f" ] || fail "split action runs '$(action split Exec)'"
+[ "$(action join Name)" = "Tesseraで結合" ] || fail "join action named '$(action join Name)'"
+[ "$(action join Exec)" = "tessera --join %F" ] || fail "join action runs '$(action join Exec)'"
+
+# The licence in Debian's machine-readable copyright format.
+copyright=$prefix/share/doc/tessera/copyright
+[ -f "$copyright" ] || fail "no $copyright"
+head -n 1 "$copyright" | grep -q '^Format: .*copyright-format/1.0/\?$' || fail "$copyright lacks the Format line"
+grep -qx 'Files: \*' "$copyright" || fail "$copyright has no Files: * paragraph"
+grep -qx 'Copyright: 2026 Tessera developers' "$copyright" || fail "$copyright lacks the copyright holder"
+[ "$(grep -cx 'License: MIT' "$copyright")" -eq 2 ] || fail "$copyright does not state the MIT licence and its text"
+grep -q '^ Permission is hereby granted, free of charge' "$copyright" || fail "$copyright lacks the licence text"
 
 for size in 16 32 48; do
   icon=$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png
@@ -79,7 +109,9 @@ expected=$(printf '%s\n' \
   "share/icons/hicolor/16x16/apps/$id.png" \
   "share/icons/hicolor/32x32/apps/$id.png" \
   "share/icons/hicolor/48x48/apps/$id.png" \
-  "share/icons/hicolor/scalable/apps/$id.svg" | sort)
+  "share/icons/hicolor/scalable/apps/$id.svg" \
+  "share/kio/servicemenus/$id.desktop" \
+  share/doc/tessera/copyright | sort)
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$actual") || true)"
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack into a temporary folder and inspects it
 # with dpkg-deb: its control data (name, dependencies on the Qt 6 libraries,
-# the platform plugins and the Japanese font, the descriptive fields) and its
-# file list.
+# the platform plugins and the Japanese font, the Wayland plugin recommended,
+# the descriptive fields) and its file list.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -34,6 +34,8 @@ for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-g
 done
 # The libraries found by dpkg-shlibdeps carry the minimum version they need.
 field Depends | grep -q 'libqt6widgets6 (>= ' || fail "libqt6widgets6 without a version: $(field Depends)"
+field Recommends | tr ',' '\n' | sed 's/[[:space:]]//g' | grep -qx qt6-wayland \
+  || fail "Recommends lacks qt6-wayland: $(field Recommends)"
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | sort)
 grep -qx usr/bin/tessera <<<"$files" || fail "usr/bin/tessera not packaged"
@@ -50,7 +52,9 @@ expected=$(printf '%s\n' \
   "usr/share/icons/hicolor/16x16/apps/$id.png" \
   "usr/share/icons/hicolor/32x32/apps/$id.png" \
   "usr/share/icons/hicolor/48x48/apps/$id.png" \
-  "usr/share/icons/hicolor/scalable/apps/$id.svg" | sort)
+  "usr/share/icons/hicolor/scalable/apps/$id.svg" \
+  "usr/share/kio/servicemenus/$id.desktop" \
+  usr/share/doc/tessera/copyright | sort)
 [ "$files" = "$expected" ] || fail "packaged files differ:$(diff <(echo "$expected") <(echo "$files") || true)"
 
 # The removal script takes along the log file the program may have left

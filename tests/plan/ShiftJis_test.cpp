@@ -79,5 +79,28 @@ TEST(EncodeShiftJis, SafeFromSeveralThreads)
         EXPECT_EQ(wrong[t], 0) << t;
 }
 
+TEST(DecodeShiftJisForDisplay, Table)
+{
+    const struct {
+        std::string bytes;
+        const char* shown;
+    } cases[] = {
+        {"", ""},
+        {"abc", "abc"},
+        {"\x95\x5c\x8e\xa6", "表示"},
+        {"\xb1", "ｱ"},
+        {"\x87\x40", "①"},
+        {"\x81\x60", "～"},
+        {std::string("a\0\tb\x7f", 5), "a..b."},        // control characters
+        {"\x5c\x8e\xa6", "\\示"},                       // starts on the trail byte of 表
+        {"\x95", "."},                                  // a lead byte cut off at the end
+        {"\x95\x20", ". "},                             // a lead byte with no trail
+        {"\xa0\xfd\xfe\xff", "...."},                  // no character of the code page
+        {"\xf0\x40", "."},                              // user-defined: private use
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeShiftJisForDisplay(c.bytes), c.shown) << Hex(c.bytes);
+}
+
 }  // namespace
 }  // namespace tessera

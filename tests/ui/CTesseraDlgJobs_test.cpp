@@ -96,6 +96,44 @@ TEST_F(JobTest, JoinAppendsTheListedFilesInOrder)
     EXPECT_EQ(States(), Expected(true));
 }
 
+// Dropped names that are not UTF-8 reach the worker as their bytes: the
+// Shift_JIS name is split and joined, and of two look-alikes the dropped one
+// is cut, never the other.
+TEST_F(JobTest, NamesThatAreNotUtf8AreSplitAndJoinedByTheirBytes)
+{
+    const std::string sjis = dir.file("\x93\xae\x89\xe6.avi");
+    const std::string stray = dir.file("n\xFFx.bin");
+    const std::string lookAlike = dir.file("n\xEF\xBF\xBDx.bin");
+    WritePatternFile(sjis, 1000);
+    WriteFile(stray, "stray bytes");
+    WriteFile(lookAlike, "the look-alike");
+    const QPoint sourceField = dialog.Edit(kEditSource)->geometry().center();
+
+    ASSERT_TRUE(DropFiles(dialog, sourceField, {sjis}));
+    dialog.AppendLines(kListSplit, {"0 400", "400 1000"});
+    dialog.Button(kButtonStartSplit)->click();
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(StatusText(dialog), "終了");
+    EXPECT_EQ(ReadFile(sjis + ".000"), PatternBytes(0, 400));
+    EXPECT_EQ(ReadFile(sjis + ".001"), PatternBytes(400, 600));
+
+    ASSERT_TRUE(DropFiles(dialog, sourceField, {stray}));
+    dialog.AppendLines(kListSplit, {"0 5"});
+    dialog.Button(kButtonStartSplit)->click();
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(StatusText(dialog), "終了");
+    EXPECT_EQ(ReadFile(stray + ".000"), "stray");
+    EXPECT_FALSE(std::filesystem::exists(lookAlike + ".000"));
+
+    const std::string destination = dir.file("\x8c\x8b\x8d\x87.avi");
+    ASSERT_TRUE(DropFiles(dialog, dialog.List(kListJoin)->geometry().center(), {sjis + ".001", sjis + ".000"}));
+    dialog.SetFieldText(kEditJoinDestination, Q(destination));
+    dialog.Button(kButtonStartJoin)->click();
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(StatusText(dialog), "終了");
+    EXPECT_EQ(ReadFile(destination), PatternBytes(400, 600) + PatternBytes(0, 400));
+}
+
 TEST_F(JobTest, RunningJobLocksTheDialogAndAbortKeepsWholeBlocks)
 {
     const std::int64_t block = tessera::kTransferBufferSize;

@@ -2,10 +2,12 @@
 // choosers and drops. Jobs are in CTesseraDlgJobs_test.cpp.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
@@ -15,6 +17,7 @@
 #include <QStringListModel>
 
 #include <fstream>
+#include <random>
 #include <set>
 
 #include "DialogTestSupport.h"
@@ -46,6 +49,21 @@ protected:
         view->selectionModel()->setCurrentIndex(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
     }
     QPoint CenterOf(QWidget* control) const { return control->geometry().center(); }
+    // Text delivered as an input method commits it.
+    void Commit(int edit, const QString& text)
+    {
+        QInputMethodEvent event;
+        event.setCommitString(text);
+        QApplication::sendEvent(dialog.Edit(edit), &event);
+    }
+    // Text pasted from the clipboard into an empty single-line field.
+    void Paste(int edit, const QString& text)
+    {
+        auto* line = static_cast<QLineEdit*>(dialog.Edit(edit));
+        line->clear();
+        QApplication::clipboard()->setText(text);
+        line->paste();
+    }
 
     TempDir dir;
     CTesseraDlg dialog;
@@ -457,22 +475,26 @@ TEST_F(DialogTest, SplitListHoldsAMillionLinesAndNoMore)
     EXPECT_EQ(Split().constLast(), "0 1");
 }
 
+// The name is no markup: shown as rich text, "<h1>BIG" became a heading.
 TEST_F(DialogTest, UnreadableSourceShowsTheFileErrorAndAddsNothing)
 {
-    const std::string path = UseSource(100, "locked.bin");
+    const std::string path = UseSource(100, "<h1>BIG");
     NFilePSDK writer(path, NFilePSDK::Form::Writing);
     ASSERT_TRUE(writer.IsOpen());
     Type(kEditPieceSize, "10");
 
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    Qt::TextFormat format = Qt::AutoText;
     WithModal<QMessageBox>([&] { Press(kButtonFixedSizeAdd); },
                            [&](QMessageBox* box) {
                                text = box->text();
                                icon = box->icon();
+                               format = box->textFormat();
                                box->accept();
                            });
     EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(text, Q("A sharing violation occurred while accessing " + path + "."));
     EXPECT_TRUE(Split().isEmpty());
 
@@ -570,6 +592,113 @@ TEST(ProcessSettingsTest, StartupEmptiesLogTxtInTheProgramFolderAndGoesThere)
     CTesseraDlg again;
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(log)));
     EXPECT_EQ(ReadFile(log), "");
+}
+
+// Names that are not UTF-8 (Shift_JIS from an archive, a stray byte) are
+// carried as their bytes; a name never turns into its look-alike.
+TEST_F(DialogTest, DroppedNamesKeepTheirExactBytes)
+{
+    const std::string sjis = dir.file("\x93\xae\x89\xe6.avi");
+    const std::string stray = dir.file("n\xFFx.bin");
+    const std::string lookAlike = dir.file("n\xEF\xBF\xBDx.bin");
+    WriteFile(sjis, "sjis");
+    WriteFile(stray, std::string(10, 's'));
+    WriteFile(lookAlike, std::string(20, 'l'));
+
+    EXPECT_TRUE(DropFiles(dialog, CenterOf(dialog.Edit(kEditSource)), {sjis}));
+    EXPECT_EQ(dialog.FieldText(kEditSource), sjis);
+    EXPECT_TRUE(DropFiles(dialog, CenterOf(dialog.List(kListJoin)), {sjis, stray, lookAlike}));
+    ASSERT_EQ(dialog.ListCount(kListJoin), 3);
+    EXPECT_EQ(dialog.ListLines(kListJoin, 0, 3), (std::vector<std::string>{sjis, stray, lookAlike}));
+
+    // The size query reads the dropped file, not its look-alike.
+    EXPECT_TRUE(DropFiles(dialog, CenterOf(dialog.Edit(kEditSource)), {stray}));
+    EXPECT_EQ(dialog.FieldText(kEditSource), stray);
+    Type(kEditPieceSize, "100");
+    Press(kButtonFixedSizeAdd);
+    EXPECT_EQ(Split(), QStringList({"0 10"}));
+}
+
+TEST_F(DialogTest, BrowseTakesTheExactNameBehindALossyOneOrRefuses)
+{
+    const std::string stray = dir.file("n\xFFx.bin");
+    WriteFile(stray, "stray");
+    // What the file dialog hands back for that name.
+    const std::string shown = dir.file("n\xEF\xBF\xBDx.bin");
+
+    WithModal<QFileDialog>([&] { Press(kButtonBrowseSource); },
+                           [&](QFileDialog* chooser) { ChooseFile(chooser, shown); });
+    EXPECT_EQ(dialog.FieldText(kEditSource), stray);
+
+    // With the look-alike beside it, neither can be told: refused aloud.
+    WriteFile(shown, "look-alike");
+    dialog.SetFieldText(kEditSource, QString());
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    WithModal<QMessageBox>(
+        [&] {
+            WithModal<QFileDialog>([&] { Press(kButtonBrowseSource); },
+                                   [&](QFileDialog* chooser) { ChooseFile(chooser, shown); });
+        },
+        [&](QMessageBox* box) {
+            text = box->text();
+            format = box->textFormat();
+            box->accept();
+        });
+    EXPECT_TRUE(text.endsWith(QString::fromUtf8("n\xEF\xBF\xBDx.bin"))) << text.toStdString();
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(dialog.FieldText(kEditSource), "");
+}
+
+// A text beyond the old 32,767-character limit of a line edit is searched
+// whole: cut, it would also match its own beginning elsewhere in the file.
+TEST_F(DialogTest, PastedTextIsSearchedWhole)
+{
+    std::mt19937 random(13);
+    std::string text(40'000, ' ');
+    for (char& c : text)
+        c = static_cast<char>('a' + random() % 26);
+    const std::string head = text.substr(0, 32'767);
+    const std::string path = dir.file("text.bin");
+    WriteFile(path, "xx" + head + "yy" + text + "zz");
+    dialog.SetFieldText(kEditSource, Q(path));
+    const auto second = std::to_string(2 + head.size() + 2);
+    const auto size = std::to_string(2 + head.size() + 2 + text.size() + 2);
+
+    Paste(kEditString, Q(text));
+    EXPECT_EQ(dialog.FieldText(kEditString).size(), text.size());
+    Press(kButtonSearchString);
+    EXPECT_EQ(Split(), QStringList({Q("0 " + second), Q(second + " " + size)}));
+
+    // 20,000 bytes in hex: cut, the text would have an odd length.
+    Press(kButtonClearSplitList);
+    const std::string bytes = text.substr(0, 20'000);
+    const std::string other = dir.file("bytes.bin");
+    WriteFile(other, "ab" + bytes + "cd");
+    dialog.SetFieldText(kEditSource, Q(other));
+    const QByteArray hex = QByteArray::fromStdString(bytes).toHex();
+    Paste(kEditByteSequence, QString::fromLatin1(hex));
+    EXPECT_EQ(dialog.FieldText(kEditByteSequence).size(), 40'000u);
+    Press(kButtonSearchBytes);
+    EXPECT_EQ(Split(), QStringList({"0 2", "2 20004"}));
+}
+
+// Only ASCII white space separates the boundary field's numbers: a no-break
+// space or a line separator inside "300?500" makes one token, no number.
+TEST_F(DialogTest, BoundaryFieldKeepsNoBreakSpaceAndLineSeparator)
+{
+    UseSource(1000);
+    for (const char16_t separator : {u'\u00A0', u'\u2028'}) {
+        Type(kEditBoundaries, "");
+        Commit(kEditBoundaries, QStringLiteral("300") + QChar(separator) + QStringLiteral("500"));
+        EXPECT_EQ(dialog.FieldText(kEditBoundaries), TextToPath(QStringLiteral("300") + QChar(separator) + "500"));
+        Press(kButtonBoundariesAdd);
+        EXPECT_TRUE(Split().isEmpty()) << int(separator);
+    }
+    Type(kEditBoundaries, "");
+    Commit(kEditBoundaries, QStringLiteral("300 500"));
+    Press(kButtonBoundariesAdd);
+    EXPECT_EQ(Split(), QStringList({"0 300", "300 500", "500 1000"}));
 }
 
 }  // namespace

@@ -18,15 +18,18 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CTesseraDlg.h"
+#include "PathText.h"
 
 namespace tessera::test {
 
+// Text or path bytes as the dialog shows them.
 inline QString Q(const std::string& text)
 {
-    return QString::fromStdString(text);
+    return PathToText(text);
 }
 
 inline QString StatusText(const CTesseraDlg& dialog)
@@ -47,15 +50,26 @@ inline ControlStates EnableStates(const CTesseraDlg& dialog)
     return s;
 }
 
-// Drags local files over the dialog and drops them at point, as the window
-// system delivers a drop. True when the dialog took the drop.
-inline bool DropFiles(CTesseraDlg& dialog, QPoint point, const std::vector<std::string>& paths)
+// A file URI for the path's bytes, percent-encoded byte by byte as file
+// managers write them.
+inline QByteArray FileUri(const std::string& path)
 {
-    QMimeData mime;
-    QList<QUrl> urls;
-    for (const std::string& path : paths)
-        urls.append(QUrl::fromLocalFile(Q(path)));
-    mime.setUrls(urls);
+    QByteArray uri("file://");
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+            std::string_view("/-._~").find(c) != std::string_view::npos)
+            uri += c;
+        else
+            uri += '%' + QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+    }
+    return uri;
+}
+
+// Drags mime over the dialog and drops it at point, as the window system
+// delivers a drop. True when the dialog took the drop.
+inline bool DropMime(CTesseraDlg& dialog, QPoint point, QMimeData& mime)
+{
     QDragEnterEvent enter(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&dialog, &enter);
     QDragMoveEvent move(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -63,6 +77,17 @@ inline bool DropFiles(CTesseraDlg& dialog, QPoint point, const std::vector<std::
     QDropEvent drop(QPointF(point), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&dialog, &drop);
     return enter.isAccepted() && drop.isAccepted();
+}
+
+// Drops local files (path bytes) at point, named in a raw text/uri-list.
+inline bool DropFiles(CTesseraDlg& dialog, QPoint point, const std::vector<std::string>& paths)
+{
+    QByteArray list;
+    for (const std::string& path : paths)
+        list += FileUri(path) + "\r\n";
+    QMimeData mime;
+    mime.setData(QStringLiteral("text/uri-list"), list);
+    return DropMime(dialog, point, mime);
 }
 
 // Runs act, which opens a modal window; handle is called with that window

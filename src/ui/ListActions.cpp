@@ -1,0 +1,491 @@
+#include "ListActions.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStringListModel>
+#include <QToolTip>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+#include "CTesseraDlg.h"
+#include "PathText.h"
+#include "fileio/FileQuery.h"
+#include "fileio/NFilePSDK.h"
+#include "fileio/PeekBytes.h"
+#include "plan/NameOrder.h"
+#include "plan/PlanText.h"
+#include "plan/ShiftJis.h"
+#include "plan/SplitEntry.h"
+
+namespace tessera::ui {
+
+namespace {
+
+// List lines hold paths and plan lines as the dialog shows them; the file
+// system and the planners take them as their exact bytes.
+std::string Bytes(const QString& text)
+{
+    return TextToPath(text);
+}
+
+std::vector<std::string> Bytes(const QStringList& lines)
+{
+    std::vector<std::string> out;
+    out.reserve(static_cast<std::size_t>(lines.size()));
+    for (const QString& line : lines)
+        out.push_back(Bytes(line));
+    return out;
+}
+
+QStringList Lines(const std::vector<std::string>& lines)
+{
+    QStringList out;
+    out.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines)
+        out.append(PathToText(line));
+    return out;
+}
+
+QString SizeText(std::int64_t bytes)
+{
+    static constexpr struct {
+        std::int64_t size;
+        const char* name;
+    } kUnits[] = {{std::int64_t{1} << 30, "GiB"}, {std::int64_t{1} << 20, "MiB"}, {std::int64_t{1} << 10, "KiB"}};
+    auto unit = std::find_if(std::begin(kUnits), std::end(kUnits), [&](const auto& u) { return bytes >= u.size; });
+    if (unit == std::end(kUnits))
+        unit = std::end(kUnits) - 1;
+    return QStringLiteral("%1 バイト (%2 %3)")
+        .arg(bytes)
+        .arg(static_cast<double>(bytes) / static_cast<double>(unit->size), 0, 'f', 2)
+        .arg(QLatin1String(unit->name));
+}
+
+// One row of the tooltip's dump: the offset, the bytes in hex, the bytes as
+// code page 932 text.
+QString DumpRow(const char* label, std::int64_t offset, const std::string& bytes, const char* none)
+{
+    QString row = QStringLiteral("%1 %2:").arg(QString::fromUtf8(label)).arg(offset);
+    if (bytes.empty())
+        return row + QLatin1Char(' ') + QString::fromUtf8(none);
+    for (const char c : bytes)
+        row += QStringLiteral(" %1").arg(static_cast<unsigned char>(c), 2, 16, QLatin1Char('0')).toUpper();
+    return row + QStringLiteral("  ") + QString::fromStdString(DecodeShiftJisForDisplay(bytes));
+}
+
+constexpr std::int64_t kTipBytes = 16;
+
+QString FaultText(const PlanTextReader& reader)
+{
+    QString what;
+    switch (reader.Fault()) {
+    case PlanFault::None: return {};
+    case PlanFault::NotAnEntry: what = QStringLiteral("%1 行目は「開始 終了」の行として読めません。"); break;
+    case PlanFault::NegativeStart: what = QStringLiteral("%1 行目の開始位置が負の数です。"); break;
+    case PlanFault::Backwards: what = QStringLiteral("%1 行目の終了位置が開始位置より前です。"); break;
+    case PlanFault::TooManyLines: what = QStringLiteral("%1 行目で分割リストが %2 行を超えます。"); break;
+    }
+    QString text = what.arg(reader.FaultLine());
+    if (reader.Fault() == PlanFault::TooManyLines)
+        text = text.arg(kMaxSplitLines);
+    text += QStringLiteral("何も追加していません。");
+    if (reader.Fault() != PlanFault::TooManyLines) {
+        constexpr qsizetype kShown = 80;
+        QString line = QString::fromStdString(reader.FaultText());
+        if (line.size() > kShown)
+            line = line.left(kShown) + QStringLiteral("…");
+        text += QLatin1Char('\n') + line;
+    }
+    return text;
+}
+
+}  // namespace
+
+ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog)
+{
+    for (int list = 0; list < kListCount; ++list) {
+        QListView* view = dialog_.List(list);
+        menus_[list] = new QMenu(view);
+        menus_[list]->setObjectName(list == kListSplit ? QStringLiteral("menuSplitList")
+                                                       : QStringLiteral("menuJoinList"));
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this, [this, list, view](const QPoint& pos) {
+            UpdateActions();
+            menus_[list]->popup(view->viewport()->mapToGlobal(pos));
+        });
+        view->installEventFilter(this);
+        QItemSelectionModel* selection = view->selectionModel();
+        connect(selection, &QItemSelectionModel::currentChanged, this, &ListActions::UpdateActions);
+        connect(selection, &QItemSelectionModel::selectionChanged, this, &ListActions::UpdateActions);
+        QAbstractItemModel* model = view->model();
+        connect(model, &QAbstractItemModel::rowsInserted, this, &ListActions::UpdateActions);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &ListActions::UpdateActions);
+        connect(model, &QAbstractItemModel::rowsMoved, this, &ListActions::UpdateActions);
+        connect(model, &QAbstractItemModel::modelReset, this, &ListActions::UpdateActions);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &ListActions::UpdateActions);
+    }
+    dialog_.List(kListSplit)->viewport()->installEventFilter(this);
+
+    joinAddFiles_ = AddAction(kListJoin, "actionJoinAddFiles", "ファイルを追加…", QKeySequence::Open,
+                              &ListActions::AddJoinFiles);
+    joinAddSeries_ = AddAction(kListJoin, "actionJoinAddSeries", "連番をすべて追加", {}, &ListActions::AddJoinSeries);
+    menus_[kListJoin]->addSeparator();
+    joinUp_ = AddAction(kListJoin, "actionJoinMoveUp", "上へ", QKeySequence(Qt::CTRL | Qt::Key_Up),
+                        &ListActions::MoveJoinLineUp);
+    joinDown_ = AddAction(kListJoin, "actionJoinMoveDown", "下へ", QKeySequence(Qt::CTRL | Qt::Key_Down),
+                          &ListActions::MoveJoinLineDown);
+    joinSort_ = AddAction(kListJoin, "actionJoinSortByName", "名前順に並べ替え", {}, &ListActions::SortJoinList);
+    menus_[kListJoin]->addSeparator();
+    joinDelete_ = AddAction(kListJoin, "actionJoinDelete", "削除", QKeySequence(Qt::Key_Delete),
+                            &ListActions::DeleteJoinLine);
+
+    splitCopy_ = AddAction(kListSplit, "actionSplitCopy", "コピー", QKeySequence::Copy, &ListActions::CopySplitLines);
+    splitPaste_ =
+        AddAction(kListSplit, "actionSplitPaste", "貼り付け", QKeySequence::Paste, &ListActions::PasteSplitLines);
+    menus_[kListSplit]->addSeparator();
+    splitSave_ = AddAction(kListSplit, "actionSplitSavePlan", "プランを保存…", QKeySequence::Save,
+                           &ListActions::SaveSplitPlan);
+    splitOpen_ = AddAction(kListSplit, "actionSplitOpenPlan", "プランを開く…", QKeySequence::Open,
+                           &ListActions::OpenSplitPlan);
+    menus_[kListSplit]->addSeparator();
+    splitDelete_ = AddAction(kListSplit, "actionSplitDelete", "削除", QKeySequence(Qt::Key_Delete),
+                             &ListActions::DeleteSplitLine);
+    UpdateActions();
+}
+
+QAction* ListActions::AddAction(int list, const char* name, const char* text, const QKeySequence& keys,
+                                void (ListActions::*handler)())
+{
+    auto* action = new QAction(QString::fromUtf8(text), this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    // The keys work while the list has the focus, so each list keeps its own
+    // meaning for the same key.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    action->setShortcutVisibleInContextMenu(true);
+    connect(action, &QAction::triggered, this, handler);
+    dialog_.List(list)->addAction(action);
+    menus_[list]->addAction(action);
+    return action;
+}
+
+QStringListModel* ListActions::Model(int list) const
+{
+    return static_cast<QStringListModel*>(dialog_.List(list)->model());
+}
+
+bool ListActions::Idle(int list) const
+{
+    // A running job reads the lists: they stay as they are until it ends.
+    return !dialog_.JobRunning() && dialog_.List(list)->isEnabled();
+}
+
+int ListActions::SelectedRow(int list) const
+{
+    const QItemSelectionModel* selection = dialog_.List(list)->selectionModel();
+    const QModelIndex current = selection->currentIndex();
+    return current.isValid() && selection->isSelected(current) ? current.row() : -1;
+}
+
+int ListActions::SeriesRow() const
+{
+    const int row = SelectedRow(kListJoin);
+    if (row >= 0)
+        return row;
+    return dialog_.ListCount(kListJoin) == 1 ? 0 : -1;
+}
+
+void ListActions::Select(int list, int row)
+{
+    QListView* view = dialog_.List(list);
+    view->selectionModel()->setCurrentIndex(view->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
+}
+
+void ListActions::UpdateActions()
+{
+    // The lists are disabled while a job runs; the handlers also refuse from
+    // the Start press on, before the worker has switched the controls.
+    const bool join = dialog_.List(kListJoin)->isEnabled();
+    const int joinRow = SelectedRow(kListJoin);
+    const int joinCount = dialog_.ListCount(kListJoin);
+    const int seriesRow = SeriesRow();
+    const bool series =
+        seriesRow >= 0 && !SeriesNumber(Bytes(Model(kListJoin)->index(seriesRow).data().toString())).empty();
+    joinAddFiles_->setEnabled(join);
+    joinAddSeries_->setEnabled(join && series);
+    joinUp_->setEnabled(join && joinRow > 0);
+    joinDown_->setEnabled(join && joinRow >= 0 && joinRow + 1 < joinCount);
+    joinSort_->setEnabled(join && joinCount > 1);
+    joinDelete_->setEnabled(join && joinRow >= 0);
+
+    const bool split = dialog_.List(kListSplit)->isEnabled();
+    const int splitCount = dialog_.ListCount(kListSplit);
+    splitCopy_->setEnabled(split && splitCount > 0);
+    splitPaste_->setEnabled(split);
+    splitSave_->setEnabled(split && splitCount > 0);
+    splitOpen_->setEnabled(split);
+    splitDelete_->setEnabled(split && SelectedRow(kListSplit) >= 0);
+}
+
+bool ListActions::eventFilter(QObject* watched, QEvent* event)
+{
+    // Only these two events look at the lists: others (children going away
+    // while the dialog is destroyed) may come when a list is gone.
+    if (event->type() == QEvent::EnabledChange)
+        UpdateActions();
+    if (event->type() != QEvent::ToolTip)
+        return QObject::eventFilter(watched, event);
+    QListView* split = dialog_.List(kListSplit);
+    if (watched == split->viewport()) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = split->indexAt(help->pos());
+        const QString tip = index.isValid() ? SplitLineTip(index.row()) : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, split->viewport(), split->visualRect(index));
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QString ListActions::SplitLineTip(int row) const
+{
+    SplitEntry entry;
+    const QModelIndex index = Model(kListSplit)->index(row);
+    if (!index.isValid() || !ReadEntry(Bytes(index.data().toString()), entry) || entry.start < 0 ||
+        entry.end < entry.start)
+        return {};
+    // The first line is never taken for markup, so bytes of the file that look
+    // like tags in the rows below show as they are.
+    QString tip = SizeText(entry.end - entry.start);
+    const std::string source = dialog_.FieldText(kEditSource);
+    const std::int64_t from = std::max<std::int64_t>(0, entry.start - kTipBytes);
+    const std::optional<std::string> before =
+        PeekBytes(source, from, static_cast<std::size_t>(entry.start - from));
+    const std::optional<std::string> after = PeekBytes(source, entry.start, kTipBytes);
+    if (!before || !after)
+        return tip;
+    // A start past the end of the file has nothing before it either.
+    tip += QLatin1Char('\n') + DumpRow("前", from, *before, entry.start == 0 ? "(ファイルの先頭)" : "(ファイルの終わり)");
+    tip += QLatin1Char('\n') + DumpRow("後", entry.start, *after, "(ファイルの終わり)");
+    return tip;
+}
+
+void ListActions::Tell(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, dialog_.windowTitle(), text, QMessageBox::Ok, &dialog_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+// --- Join list --------------------------------------------------------------
+
+void ListActions::AddJoinFiles()
+{
+    if (!Idle(kListJoin))
+        return;
+    QFileDialog chooser(&dialog_, QStringLiteral("ファイルを追加"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFiles);
+    // Beside the files already listed.
+    const QStringList lines = dialog_.ListLines(kListJoin);
+    if (!lines.isEmpty()) {
+        const int row = SelectedRow(kListJoin);
+        chooser.setDirectory(QFileInfo(lines.at(row >= 0 ? row : lines.size() - 1)).absolutePath());
+    }
+    if (chooser.exec() != QDialog::Accepted || !Idle(kListJoin))
+        return;
+    // Admitted exactly as files dropped on the join list are, by their exact
+    // bytes.
+    std::vector<std::string> paths;
+    for (const QString& chosen : chooser.selectedFiles()) {
+        if (std::optional<std::string> path = dialog_.ExactChosenPath(chosen))
+            paths.push_back(std::move(*path));
+    }
+    dialog_.OnDropFiles(paths, dialog_.List(kListJoin)->geometry().center());
+}
+
+void ListActions::AddJoinSeries()
+{
+    const int row = SeriesRow();
+    if (!Idle(kListJoin) || row < 0)
+        return;
+    const std::vector<std::string> lines = Bytes(dialog_.ListLines(kListJoin));
+    const SeriesResult result = AddFollowingParts(lines, static_cast<std::size_t>(row),
+                                                  [](const std::string& name) { return IsRegularFile(name); });
+    if (result.added == 0) {
+        const std::string_view number = SeriesNumber(lines[row]);
+        if (number.empty())
+            return;
+        const std::string next =
+            lines[row].substr(0, lines[row].size() - number.size()) + NextSeriesNumber(number);
+        if (std::find(lines.begin(), lines.end(), next) == lines.end())
+            Tell(QStringLiteral("続きのファイルがありません : ") + PathToText(next));
+        return;
+    }
+    Model(kListJoin)->setStringList(Lines(result.lines));
+    Select(kListJoin, row);
+}
+
+void ListActions::MoveJoinLine(int by)
+{
+    const int row = SelectedRow(kListJoin);
+    const int to = row + by;
+    if (!Idle(kListJoin) || row < 0 || to < 0 || to >= dialog_.ListCount(kListJoin))
+        return;
+    // moveRows takes the row before which the line lands.
+    Model(kListJoin)->moveRows(QModelIndex(), row, 1, QModelIndex(), by > 0 ? to + 1 : to);
+    Select(kListJoin, to);
+}
+
+void ListActions::SortJoinList()
+{
+    if (!Idle(kListJoin))
+        return;
+    const QStringList lines = dialog_.ListLines(kListJoin);
+    const std::vector<std::string> names = Bytes(lines);
+    std::vector<qsizetype> order(names.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return NameLess(names[static_cast<std::size_t>(a)], names[static_cast<std::size_t>(b)]);
+    });
+    QStringList sorted;
+    sorted.reserve(lines.size());
+    for (const qsizetype i : order)
+        sorted.append(lines.at(i));
+    const int selected = SelectedRow(kListJoin);
+    Model(kListJoin)->setStringList(sorted);
+    // The selected line stays selected where it went.
+    if (selected >= 0)
+        Select(kListJoin, static_cast<int>(std::find(order.begin(), order.end(), selected) - order.begin()));
+}
+
+void ListActions::DeleteJoinLine()
+{
+    if (Idle(kListJoin))
+        dialog_.OnDeleteJoinItem();
+}
+
+// --- Split list -------------------------------------------------------------
+
+void ListActions::CopySplitLines()
+{
+    if (!Idle(kListSplit))
+        return;
+    const int row = SelectedRow(kListSplit);
+    QStringList lines = dialog_.ListLines(kListSplit);
+    if (row >= 0)
+        lines = QStringList{lines.at(row)};
+    if (lines.isEmpty())
+        return;
+    QApplication::clipboard()->setText(QString::fromStdString(FormatPlanText(Bytes(lines))));
+}
+
+void ListActions::PasteSplitLines()
+{
+    if (!Idle(kListSplit))
+        return;
+    PlanTextReader reader(static_cast<std::size_t>(dialog_.ListCount(kListSplit)));
+    reader.Feed(Bytes(QApplication::clipboard()->text()));
+    reader.Finish();
+    AppendPlan(reader, QString());
+}
+
+void ListActions::AppendPlan(const PlanTextReader& reader, const QString& origin)
+{
+    if (reader.Fault() != PlanFault::None) {
+        Tell(origin.isEmpty() ? FaultText(reader) : origin + QLatin1Char('\n') + FaultText(reader));
+        return;
+    }
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(reader.Entries().size()));
+    // Written back in the list's own form: "007 +10" becomes "7 10".
+    for (const SplitEntry& entry : reader.Entries())
+        lines.append(QString::fromStdString(FormatEntry(entry)));
+    dialog_.AppendLines(kListSplit, lines);
+}
+
+void ListActions::SaveSplitPlan()
+{
+    if (!Idle(kListSplit) || dialog_.ListCount(kListSplit) == 0)
+        return;
+    QFileDialog chooser(&dialog_, QStringLiteral("プランを保存"));
+    chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before replacing a file
+    chooser.setFileMode(QFileDialog::AnyFile);
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+        return;
+    const QString path = chooser.selectedFiles().constFirst();
+    const std::string text = FormatPlanText(Bytes(dialog_.ListLines(kListSplit)));
+    // Written beside and then renamed over the old file: a failed save leaves
+    // the old plan whole.
+    QSaveFile file(path);
+    const bool saved = file.open(QIODevice::WriteOnly) &&
+                       file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+                       file.commit();
+    if (!saved)
+        Tell(QStringLiteral("プランの保存に失敗 : ") + path + QLatin1Char('\n') + file.errorString());
+}
+
+void ListActions::OpenSplitPlan()
+{
+    if (!Idle(kListSplit))
+        return;
+    QFileDialog chooser(&dialog_, QStringLiteral("プランを開く"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty() || !Idle(kListSplit))
+        return;
+    const QString path = chooser.selectedFiles().constFirst();
+    const QString refused = QStringLiteral("プランを開けません : ") + path;
+    const std::optional<std::string> exact = dialog_.ExactChosenPath(path);
+    if (!exact)
+        return;
+    NFilePSDK file(*exact, NFilePSDK::Form::Reading);
+    if (!file.IsOpen()) {
+        Tell(refused + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(file.LastError())));
+        return;
+    }
+    // Only a regular file: reading a pipe or a device could hold the window.
+    struct stat status {};
+    if (::fstat(file.Descriptor(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        Tell(refused);
+        return;
+    }
+    PlanTextReader reader(static_cast<std::size_t>(dialog_.ListCount(kListSplit)));
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const std::uint32_t got = file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        if (got == 0 && file.LastError() != 0) {
+            Tell(refused + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(file.LastError())));
+            return;
+        }
+        if (!reader.Feed(std::string_view(buffer.data(), got)) || got == 0)
+            break;
+    }
+    reader.Finish();
+    AppendPlan(reader, path);
+}
+
+void ListActions::DeleteSplitLine()
+{
+    if (Idle(kListSplit))
+        dialog_.OnDeleteEntry();
+}
+
+}  // namespace tessera::ui

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+
+#include "ControlIndex.h"
+
+class CTesseraDlg;
+class QAction;
+class QKeySequence;
+class QMenu;
+class QStringListModel;
+
+namespace tessera {
+class PlanTextReader;
+}
+
+namespace tessera::ui {
+
+// The context menus, keys and tooltips of the dialog's two lists. The join
+// list collects files (a file dialog, the rest of a part series), moves a
+// line and sorts by name; the split list copies, pastes, saves and opens its
+// plan as "start end" text. A split list line's tooltip shows the size of its
+// part and the source bytes on both sides of its start. Everything is
+// disabled while a job runs.
+class ListActions : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ListActions(CTesseraDlg& dialog);
+
+    // The tooltip of split list line `row`: the part's size, then 16 bytes
+    // before and 16 bytes from its start in the source, in hex and as
+    // Shift_JIS text. Only the size when the source cannot be read; empty for
+    // a line that is not an entry.
+    [[nodiscard]] QString SplitLineTip(int row) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void AddJoinFiles();
+    void AddJoinSeries();
+    void MoveJoinLineUp() { MoveJoinLine(-1); }
+    void MoveJoinLineDown() { MoveJoinLine(+1); }
+    void MoveJoinLine(int by);
+    void SortJoinList();
+    void DeleteJoinLine();
+    void CopySplitLines();
+    void PasteSplitLines();
+    void SaveSplitPlan();
+    void OpenSplitPlan();
+    void DeleteSplitLine();
+
+    QAction* AddAction(int list, const char* name, const char* text, const QKeySequence& keys,
+                       void (ListActions::*handler)());
+    void UpdateActions();
+    [[nodiscard]] bool Idle(int list) const;
+    // The selected line, -1 when none (the current line may be unselected).
+    [[nodiscard]] int SelectedRow(int list) const;
+    [[nodiscard]] int SeriesRow() const;
+    [[nodiscard]] QStringListModel* Model(int list) const;
+    void Select(int list, int row);
+    void AppendPlan(const PlanTextReader& reader, const QString& origin);
+    void Tell(const QString& text);
+
+    CTesseraDlg& dialog_;
+    std::array<QMenu*, kListCount> menus_{};
+    QAction* joinAddFiles_ = nullptr;
+    QAction* joinAddSeries_ = nullptr;
+    QAction* joinUp_ = nullptr;
+    QAction* joinDown_ = nullptr;
+    QAction* joinSort_ = nullptr;
+    QAction* joinDelete_ = nullptr;
+    QAction* splitCopy_ = nullptr;
+    QAction* splitPaste_ = nullptr;
+    QAction* splitSave_ = nullptr;
+    QAction* splitOpen_ = nullptr;
+    QAction* splitDelete_ = nullptr;
+};
+
+}  // namespace tessera::ui
