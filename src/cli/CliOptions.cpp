@@ -14,14 +14,14 @@ namespace {
 
 constexpr const char* kProgram = "tessera-cli";
 
-struct ToolSpec {
+struct ToolFlagText {
     Tool tool;
     const char* name;
     const char* type;
     const char* help;
 };
 
-constexpr ToolSpec kToolSpecs[] = {
+constexpr ToolFlagText kToolFlags[] = {
     {Tool::Extract, "--extract", "OFFSET:SIZE", "Add SIZE bytes from OFFSET, at its place in text order"},
     {Tool::Range, "--range", "START:END", "Add the bytes from START up to END"},
     {Tool::Size, "--size", "SIZE", "Add pieces of SIZE bytes, the last one shorter"},
@@ -36,14 +36,14 @@ constexpr ToolSpec kToolSpecs[] = {
 std::map<CLI::Option*, Tool> AddTools(CLI::App& command, std::map<Tool, std::vector<std::string>>& values)
 {
     std::map<CLI::Option*, Tool> options;
-    for (const ToolSpec& spec : kToolSpecs) {
-        CLI::Option* option = command.add_option(spec.name, values[spec.tool], spec.help)
+    for (const ToolFlagText& flag : kToolFlags) {
+        CLI::Option* option = command.add_option(flag.name, values[flag.tool], flag.help)
                                   ->expected(1)
                                   ->allow_extra_args(false)
                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-                                  ->type_name(spec.type)
+                                  ->type_name(flag.type)
                                   ->group("Plan (applied in command-line order)");
-        options[option] = spec.tool;
+        options[option] = flag.tool;
     }
     return options;
 }

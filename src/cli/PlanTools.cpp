@@ -9,6 +9,7 @@
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
 #include "plan/PatternSearch.h"
+#include "plan/PlanText.h"
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
 #include "plan/SplitEntry.h"
@@ -61,6 +62,24 @@ std::string Quoted(std::string_view text)
     quoted += text;
     quoted += '\'';
     return quoted;
+}
+
+// The next line of in, without its "\n"; false at the end. A line longer
+// than a plan line can be is read no further than that, so a file that is no
+// plan never fills the memory.
+bool NextLine(std::istream& in, std::string& line)
+{
+    line.clear();
+    bool any = false;
+    for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
+        any = true;
+        if (c == '\n')
+            break;
+        line.push_back(static_cast<char>(c));
+        if (line.size() > kMaxPlanLineLength + 1)
+            break;
+    }
+    return any;
 }
 
 class Planner {
@@ -200,24 +219,26 @@ bool Planner::ReadPlanFile(const ToolOption& option)
         in = &file;
     }
     std::string text;
-    for (std::size_t number = 1; std::getline(*in, text); ++number) {
+    for (std::size_t number = 1; NextLine(*in, text); ++number) {
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
         if (text.find_first_not_of(kSpace) == std::string::npos)
             continue;
         const std::string where = name + ":" + std::to_string(number) + ": ";
-        const std::vector<std::string_view> tokens = Tokens(text);
+        // The rule of the split list's pasted and opened plans.
         SplitEntry entry;
-        if (tokens.size() != 2 || !ReadEntry(text, entry) || FormatEntry(entry) != std::string(tokens[0]) + " " + std::string(tokens[1])) {
-            error_ = where + Quoted(text) + " is no \"start end\" line";
+        const PlanFault fault = text.size() > kMaxPlanLineLength ? PlanFault::NotAnEntry : ReadPlanLine(text, entry);
+        const std::string shown = Quoted(text.substr(0, std::min<std::size_t>(text.size(), 80)));
+        if (fault == PlanFault::NotAnEntry) {
+            error_ = where + shown + " is no \"start end\" line";
             return false;
         }
-        if (entry.start < 0) {
-            error_ = where + Quoted(text) + " starts before the file";
+        if (fault == PlanFault::NegativeStart) {
+            error_ = where + shown + " starts before the file";
             return false;
         }
-        if (entry.start > entry.end) {
-            error_ = where + Quoted(text) + " runs backwards";
+        if (fault != PlanFault::None) {
+            error_ = where + shown + " runs backwards";
             return false;
         }
         if (entry.end > size_) {

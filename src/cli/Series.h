@@ -11,10 +11,11 @@ struct SeriesFound {
     std::string error;
 };
 
-// The parts of a series from `first` on: first ends in "." and three digits,
-// and the series runs through the following numbers, up to .999, until a
-// name under which nothing exists. A name that exists but cannot be looked
-// at is kept, so that opening it fails and names it.
+// The parts of a series from `first` on, as the join list adds them: first
+// ends in "." and digits, and the series runs through the following numbers
+// (NextSeriesNumber) until a name under which nothing exists, at most
+// kMaxSeriesParts more. A name that exists but cannot be looked at is kept,
+// so that opening it fails and names it.
 [[nodiscard]] SeriesFound FindSeries(const std::string& first);
 
 }  // namespace tessera::cli

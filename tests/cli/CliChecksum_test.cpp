@@ -72,12 +72,14 @@ TEST(Manifest, Paths)
 TEST(Series, RunsFromTheFirstPartToTheFirstGap)
 {
     test::TempDir dir;
-    for (const char* name : {"s.000", "s.001", "s.002", "s.004", "s.998", "s.999"})
+    for (const char* name : {"s.000", "s.001", "s.002", "s.004", "s.998", "s.999", "s.1000", "s.1002"})
         test::WriteFile(dir.file(name), "x");
     const SeriesFound from0 = FindSeries(dir.file("s.000"));
     EXPECT_EQ(from0.error, "");
     EXPECT_EQ(from0.parts, (std::vector<std::string>{dir.file("s.000"), dir.file("s.001"), dir.file("s.002")}));
-    EXPECT_EQ(FindSeries(dir.file("s.998")).parts, (std::vector<std::string>{dir.file("s.998"), dir.file("s.999")}));
+    // past .999 the numbers grow a digit, as in the join list
+    EXPECT_EQ(FindSeries(dir.file("s.998")).parts,
+              (std::vector<std::string>{dir.file("s.998"), dir.file("s.999"), dir.file("s.1000")}));
     EXPECT_EQ(FindSeries(dir.file("s.003")).error,
               "cannot open '" + dir.file("s.003") + "': No such file or directory");
     EXPECT_NE(FindSeries(dir.file("s")).error, "");

@@ -106,6 +106,8 @@ TEST(CliPlan, PlanFileLinesAreCheckedWithTheirLineNumbers)
     test::WriteFile(plan, "0 10\r\n\n  10\t20  \n5 7\n");
     EXPECT_EQ(PlanOf({"--plan", plan, "--extract", "0:1"}, std::string(100, 'x')), "0 1|0 10|10 20|5 7");
     EXPECT_EQ(PlanOf({"--plan", "-"}, std::string(100, 'x'), "1 2\n3 4"), "1 2|3 4");
+    // the split list's rule: leading zeros and tabs read back, the line is kept canonical
+    EXPECT_EQ(PlanOf({"--plan", "-"}, std::string(100, 'x'), "\t007  10\r\n"), "7 10");
 
     const std::pair<std::string, std::string> bad[] = {
         {"0 10\n10 x\n", "f.txt:2: '10 x' is no \"start end\" line"},
@@ -114,6 +116,8 @@ TEST(CliPlan, PlanFileLinesAreCheckedWithTheirLineNumbers)
         {"-1 10\n", "f.txt:1: '-1 10' starts before the file"},
         {"20 10\n", "f.txt:1: '20 10' runs backwards"},
         {"0 101\n", "f.txt:1: '0 101' ends beyond the end of 's' (100 bytes)"},
+        // a file that is no plan is not read whole; the message shows the line's start
+        {std::string(1 << 20, '1'), "f.txt:1: '" + std::string(80, '1') + "' is no \"start end\" line"},
     };
     for (const auto& [text, message] : bad) {
         const std::string f = dir.file("f.txt");
