@@ -11,7 +11,6 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev file
-  libcli11-dev
   dbus-daemon dbus-session-bus-common
   qt6-wayland weston
   "$@"
