@@ -26,39 +26,13 @@
 #include <thread>
 #include <vector>
 
-#include "engine/JobPort.h"
 #include "engine/Jobs.h"
+#include "engine/ListedJobPort.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBlock = tessera::kTransferBufferSize;
-
-// A front end that serves the job's paths and lines and shows nothing.
-class SilentPort : public tessera::JobPort {
-public:
-    std::string source;
-    std::vector<std::string> plan;
-    std::string destination;
-    std::vector<std::string> inputs;
-    std::string SourcePath() override { return source; }
-    std::size_t PlanLineCount() override { return plan.size(); }
-    std::vector<std::string> PlanLines(std::size_t first, std::size_t) override { return Rest(plan, first); }
-    std::string DestinationPath() override { return destination; }
-    std::size_t InputCount() override { return inputs.size(); }
-    std::vector<std::string> Inputs(std::size_t first, std::size_t) override { return Rest(inputs, first); }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetRunning(bool) override {}
-
-private:
-    static std::vector<std::string> Rest(const std::vector<std::string>& lines, std::size_t first)
-    {
-        return first < lines.size() ? std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(first),
-                                                               lines.end())
-                                    : std::vector<std::string>{};
-    }
-};
 
 [[noreturn]] void Die(const char* what)
 {
@@ -253,14 +227,14 @@ int main(int argc, char** argv)
         ::unlink(part.c_str());
         const double splitFloor = BestUnpacedCopy(source, scratch, warm);
         Prepare(source, warm);
-        SilentPort split;
+        tessera::ListedJobPort split;
         split.source = source;
         split.plan = {"0 " + std::to_string(bytes)};
         const JobRun splitRun = Timed([&] { return tessera::RunSplitJob(split, abort).Code(); });
 
         const double joinFloor = BestUnpacedCopy(part, scratch, warm);
         Prepare(part, warm);
-        SilentPort join;
+        tessera::ListedJobPort join;
         join.destination = joined;
         join.inputs = {part};
         const JobRun joinRun = Timed([&] { return tessera::RunJoinJob(join, abort).Code(); });

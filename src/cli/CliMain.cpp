@@ -24,6 +24,7 @@
 #include "ProgressLine.h"
 #include "Series.h"
 #include "engine/Jobs.h"
+#include "engine/ListedJobPort.h"
 #include "fileio/FileQuery.h"
 #include "plan/SplitEntry.h"
 
@@ -143,41 +144,6 @@ int RunPlan(const Options& options)
 }
 
 // --- Jobs -------------------------------------------------------------------
-
-// The job described by the command line; the status texts and the progress
-// position are the window's, the command line shows its own progress line.
-class CliPort : public JobPort {
-public:
-    std::string source;
-    std::string destination;
-    std::vector<std::string> lines;
-    std::vector<std::string> inputs;
-
-    std::string SourcePath() override { return source; }
-    std::size_t PlanLineCount() override { return lines.size(); }
-    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override
-    {
-        return Slice(lines, first, count);
-    }
-    std::string DestinationPath() override { return destination; }
-    std::size_t InputCount() override { return inputs.size(); }
-    std::vector<std::string> Inputs(std::size_t first, std::size_t count) override
-    {
-        return Slice(inputs, first, count);
-    }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
-    void SetRunning(bool) override {}
-
-private:
-    static std::vector<std::string> Slice(const std::vector<std::string>& all, std::size_t first, std::size_t count)
-    {
-        if (first >= all.size())
-            return {};
-        const std::size_t end = first + std::min(count, all.size() - first);
-        return {all.begin() + static_cast<std::ptrdiff_t>(first), all.begin() + static_cast<std::ptrdiff_t>(end)};
-    }
-};
 
 // Follows the pieces of a job: the progress line, and the SHA-256 of every
 // piece and of all of them together, from the bytes of the same pass.
@@ -399,9 +365,10 @@ int RunSplit(const Options& options)
     ProgressLine progress(stderr, ProgressWanted(options));
     CliObserver observer(progress, options.checksum);
     observer.hashWhole = options.checksum && CoversInOrder(*lines, *size);
-    CliPort port;
+    // The job described by the command line; it shows its own progress line.
+    ListedJobPort port;
     port.source = options.source;
-    port.lines = std::move(*lines);
+    port.plan = std::move(*lines);
 
     CatchStopSignals();
     const JobResult result = RunSplitJob(port, g_abort, SettingsFor(options, observer));
@@ -483,7 +450,8 @@ int RunJoin(const Options& options)
         }
     }
 
-    CliPort port;
+    // The job described by the command line; it shows its own progress line.
+    ListedJobPort port;
     port.destination = options.output;
     port.inputs = std::move(inputs);
     CatchStopSignals();

@@ -5,34 +5,28 @@
 #include <string>
 #include <vector>
 
-#include "engine/JobPort.h"
+#include "engine/ListedJobPort.h"
 
 namespace tessera::test {
 
 // A front end without widgets: serves the job's paths and lines, records
 // what the job reports. Safe to read from the test's thread while a job runs.
-class FakeJobPort : public JobPort {
+class FakeJobPort : public ListedJobPort {
 public:
-    std::string source;
-    std::vector<std::string> plan;
-    std::string destination;
-    std::vector<std::string> inputs;
     // Called on the job's thread after each status text is recorded.
     std::function<void(const std::string&)> onStatus;
     // Called on the job's thread before each batch of lines is served.
     std::function<void(std::size_t first)> onBatch;
 
-    std::string SourcePath() override { return source; }
-    std::size_t PlanLineCount() override { return plan.size(); }
     std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override
     {
-        return Batch(plan, first, count);
+        Served(first);
+        return ListedJobPort::PlanLines(first, count);
     }
-    std::string DestinationPath() override { return destination; }
-    std::size_t InputCount() override { return inputs.size(); }
     std::vector<std::string> Inputs(std::size_t first, std::size_t count) override
     {
-        return Batch(inputs, first, count);
+        Served(first);
+        return ListedJobPort::Inputs(first, count);
     }
     void SetStatus(const std::string& text) override
     {
@@ -90,7 +84,7 @@ public:
     }
 
 private:
-    std::vector<std::string> Batch(const std::vector<std::string>& lines, std::size_t first, std::size_t count)
+    void Served(std::size_t first)
     {
         {
             std::lock_guard lock(mutex_);
@@ -98,10 +92,6 @@ private:
         }
         if (onBatch)
             onBatch(first);
-        if (first >= lines.size())
-            return {};
-        const std::size_t last = std::min(lines.size(), first + count);
-        return {lines.begin() + static_cast<std::ptrdiff_t>(first), lines.begin() + static_cast<std::ptrdiff_t>(last)};
     }
 
     mutable std::mutex mutex_;
