@@ -1,16 +1,13 @@
 #include "Boundaries.h"
-#include "ParseNumber.h"
 
 #include <algorithm>
+
+#include "ParseNumber.h"
+#include "Tokens.h"
 
 namespace tessera {
 
 namespace {
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
 
 // Sorted, without repeats, closed with 0 and size.
 void CloseAndSort(std::vector<std::int64_t>& offsets, std::int64_t size)
@@ -45,21 +42,15 @@ std::optional<std::vector<SplitEntry>> PlanBoundaries(std::string_view text, std
     if (size < 0)
         return std::nullopt;
     std::vector<std::int64_t> offsets;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (IsBlank(text[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < text.size() && !IsBlank(text[j]))
-            ++j;
-        const std::int64_t value = ParseNumber(text.substr(i, j - i));
+    const bool allNumbers = ForEachToken(text, [&](std::string_view token) {
+        const std::int64_t value = ParseNumber(token);
         if (value < 0 || value > size)
-            return std::nullopt;
+            return false;
         offsets.push_back(value);
-        i = j;
-    }
+        return true;
+    });
+    if (!allNumbers)
+        return std::nullopt;
     if (offsets.empty())
         return std::vector<SplitEntry>{};
     CloseAndSort(offsets, size);

@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
+#include "Tokens.h"
+
 namespace tessera {
 
 namespace {
-
-bool IsSpace(char c)
-{
-    // The white space that stream extraction skips in the classic locale.
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool IsDigit(char c)
 {
@@ -28,7 +24,7 @@ bool IsIntegerToken(std::string_view token)
 
 bool IsBlank(std::string_view line)
 {
-    return std::all_of(line.begin(), line.end(), IsSpace);
+    return std::all_of(line.begin(), line.end(), IsAsciiSpace);
 }
 
 }  // namespace
@@ -52,20 +48,11 @@ PlanFault ReadPlanLine(std::string_view line, SplitEntry& entry)
     // Exactly two integer tokens: ReadEntry alone would take "5 10 15" or
     // "5 10x" as 5 10 and lose the rest without a word.
     std::size_t tokens = 0;
-    for (std::size_t i = 0; i < line.size();) {
-        if (IsSpace(line[i])) {
-            ++i;
-            continue;
-        }
-        std::size_t end = i;
-        while (end < line.size() && !IsSpace(line[end]))
-            ++end;
-        if (++tokens > 2 || !IsIntegerToken(line.substr(i, end - i)))
-            return PlanFault::NotAnEntry;
-        i = end;
-    }
+    const bool integers = ForEachToken(line, [&](std::string_view token) {
+        return ++tokens <= 2 && IsIntegerToken(token);
+    });
     SplitEntry read;
-    if (tokens != 2 || !ReadEntry(line, read))
+    if (!integers || tokens != 2 || !ReadEntry(line, read))
         return PlanFault::NotAnEntry;  // also a number beyond 64 bits
     if (read.start < 0)
         return PlanFault::NegativeStart;
