@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -13,16 +14,9 @@ namespace tessera {
 // neighbour not greater and before a neighbour greater than the line.
 [[nodiscard]] inline std::size_t TextOrderPosition(const std::vector<std::string>& lines, std::string_view line)
 {
-    std::size_t low = 0;
-    std::size_t high = lines.size();
-    while (low < high) {
-        const std::size_t middle = low + (high - low) / 2;
-        if (std::string_view(lines[middle]).compare(line) <= 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
+    const auto after = std::upper_bound(lines.begin(), lines.end(), line,
+                                        [](std::string_view a, const std::string& b) { return a < b; });
+    return static_cast<std::size_t>(after - lines.begin());
 }
 
 }  // namespace tessera

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace tessera::ui {
 
 // Where a list box with the sorted style puts a new line: after every line
@@ -12,16 +14,10 @@ namespace tessera::ui {
 // neighbour not greater and before a neighbour greater than the line.
 [[nodiscard]] inline qsizetype TextOrderPosition(const QStringList& lines, const QString& line)
 {
-    qsizetype low = 0;
-    qsizetype high = lines.size();
-    while (low < high) {
-        const qsizetype middle = low + (high - low) / 2;
-        if (QString::compare(lines.at(middle), line, Qt::CaseSensitive) <= 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
+    const auto after = std::upper_bound(lines.begin(), lines.end(), line, [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseSensitive) < 0;
+    });
+    return after - lines.begin();
 }
 
 }  // namespace tessera::ui
