@@ -20,6 +20,7 @@
 
 #include "CliOptions.h"
 #include "Manifest.h"
+#include "Messages.h"
 #include "PlanTools.h"
 #include "ProgressLine.h"
 #include "Series.h"
@@ -61,21 +62,11 @@ void CatchStopSignals()
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-std::string Quoted(const std::string& text)
-{
-    return "'" + text + "'";
-}
-
 int Fail(const std::string& message)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     return kExitFailed;
-}
-
-std::string WithError(const std::string& what, int error)
-{
-    return error == 0 ? what : what + ": " + std::strerror(error);
 }
 
 bool ProgressWanted(const Options& options)

@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include "Messages.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -94,7 +96,7 @@ ManifestRead ReadManifest(const std::string& path)
     ManifestRead read;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        read.error = "cannot open '" + path + "': " + std::strerror(errno);
+        read.error = WithError("cannot open " + Quoted(path), errno);
         return read;
     }
     std::string text;
@@ -122,7 +124,7 @@ ManifestRead ReadManifest(const std::string& path)
         read.lines.push_back(std::move(line));
     }
     if (in.bad())
-        read.error = "cannot read '" + path + "'";
+        read.error = "cannot read " + Quoted(path);
     return read;
 }
 

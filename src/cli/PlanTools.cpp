@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "Messages.h"
 #include "SizeText.h"
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
@@ -52,16 +53,6 @@ std::vector<std::uint8_t> SjisPattern(const std::string& text)
     if (!bytes)
         return {};
     return {bytes->begin(), bytes->end()};
-}
-
-std::string Quoted(std::string_view text)
-{
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '\'';
-    quoted += text;
-    quoted += '\'';
-    return quoted;
 }
 
 // The next line of in, without its "\n"; false at the end. A line longer
@@ -213,7 +204,7 @@ bool Planner::ReadPlanFile(const ToolOption& option)
         file.open(option.value, std::ios::binary);
         if (!file) {
             const int err = errno;
-            error_ = "cannot open " + Quoted(option.value) + ": " + std::strerror(err);
+            error_ = WithError("cannot open " + Quoted(option.value), err);
             return false;
         }
         in = &file;

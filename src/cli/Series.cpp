@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Messages.h"
 #include "plan/NameOrder.h"
 
 namespace tessera::cli {
@@ -14,12 +15,12 @@ SeriesFound FindSeries(const std::string& first)
     SeriesFound found;
     const std::string_view number = SeriesNumber(first);
     if (number.empty()) {
-        found.error = "--series '" + first + "': the first part must end in a dot and digits, as .000";
+        found.error = "--series " + Quoted(first) + ": the first part must end in a dot and digits, as .000";
         return found;
     }
     struct stat st;
     if (::stat(first.c_str(), &st) != 0) {
-        found.error = "cannot open '" + first + "': " + std::strerror(errno);
+        found.error = WithError("cannot open " + Quoted(first), errno);
         return found;
     }
     // The same series as the join list's: the numbers that follow, in the

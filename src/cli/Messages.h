@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tessera::cli {
+
+// A name or value as a message shows it: in single quotes, each control byte
+// written as an escape (\n, \r, \t, \xHH), so a name cannot break the line it
+// is shown on. Other bytes are kept as they are.
+[[nodiscard]] std::string Quoted(std::string_view text);
+
+// "what: strerror(error)", or what alone when error is 0.
+[[nodiscard]] std::string WithError(const std::string& what, int error);
+
+}  // namespace tessera::cli
