@@ -1,8 +1,6 @@
 #include "CliMain.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +25,8 @@
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
 #include "fileio/FileQuery.h"
+#include "fileio/NFilePSDK.h"
+#include "fileio/StagedFile.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera::cli {
@@ -74,20 +74,27 @@ bool ProgressWanted(const Options& options)
     return !options.quiet && ::isatty(STDERR_FILENO) == 1;
 }
 
+// "it is a named pipe, not a regular file", and so on.
+std::string NotRegular(std::uint32_t type)
+{
+    return std::string("it is ") + FileTypeName(type) + ", not a regular file";
+}
+
 // The size of the file to cut, or the message why it cannot be cut.
 std::optional<std::int64_t> SourceSize(const std::string& path, std::string& why)
 {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        why = WithError("cannot open " + Quoted(path), errno);
+    int error = 0;
+    const std::uint32_t type = FileTypeAt(path, &error);
+    if (type == 0) {
+        why = WithError("cannot open " + Quoted(path), error);
         return std::nullopt;
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (type == S_IFDIR) {
         why = WithError("cannot split " + Quoted(path), EISDIR);
         return std::nullopt;
     }
-    if (!S_ISREG(st.st_mode)) {
-        why = "cannot split " + Quoted(path) + ": not a regular file";
+    if (type != S_IFREG) {
+        why = "cannot split " + Quoted(path) + ": " + NotRegular(type);
         return std::nullopt;
     }
     try {
@@ -136,12 +143,13 @@ int RunPlan(const Options& options)
 
 // --- Jobs -------------------------------------------------------------------
 
-// Follows the pieces of a job: the progress line, and the SHA-256 of every
-// piece and of all of them together, from the bytes of the same pass.
-class CliObserver : public JobObserver {
+// The job described by the command line, and what it reports: the progress
+// line, and the SHA-256 of every piece and of all of them together, from the
+// bytes of the same pass.
+class CliPort : public ListedJobPort {
 public:
     // Without hashing, libcrypto is never started.
-    CliObserver(ProgressLine& progress, bool hashing) : progress_(progress), hashing_(hashing)
+    CliPort(ProgressLine& progress, bool hashing) : progress_(progress), hashing_(hashing)
     {
         if (hashing) {
             piece_.emplace();
@@ -154,7 +162,6 @@ public:
     std::vector<std::string> expected;
     std::string expectedWhole;
     std::string manifest;
-    std::string destination;
     bool hashWhole = false;
 
     std::vector<ManifestLine> pieces;
@@ -162,8 +169,21 @@ public:
     std::string failure;
 
     [[nodiscard]] bool WantsBytes() const override { return hashing_; }
-    void Begin(const std::string&, std::int64_t) override {}
-    void Bytes(const char* data, std::size_t size) override
+    bool Report(const JobEvent& event) override
+    {
+        switch (event.kind) {
+        case JobEvent::Kind::Bytes: Hash(event.data, event.count); break;
+        case JobEvent::Kind::PieceEnded: return PieceEnded(std::string(event.path));
+        case JobEvent::Kind::Progress: progress_.Update(event.done, event.total); break;
+        default: break;
+        }
+        return true;
+    }
+
+    std::string FinishWhole() { return whole_->Finish(); }
+
+private:
+    void Hash(const char* data, std::size_t size)
     {
         if (!hashing_)
             return;
@@ -178,11 +198,12 @@ public:
         }
         // Two digests of the same bytes on the two cores; the bytes are the
         // job's until this returns.
-        std::future<void> whole = std::async(std::launch::async, [&] { whole_->Update(data, size); });
+        std::future<void> wholeDone = std::async(std::launch::async, [&] { whole_->Update(data, size); });
         piece_->Update(data, size);
-        whole.get();
+        wholeDone.get();
     }
-    [[nodiscard]] bool End(const std::string& path) override
+
+    bool PieceEnded(const std::string& path)
     {
         if (!hashing_)
             return true;
@@ -201,18 +222,14 @@ public:
         }
         return true;
     }
-    void Copied(std::int64_t done, std::int64_t total) override { progress_.Update(done, total); }
 
-    std::string FinishWhole() { return whole_->Finish(); }
-
-private:
     ProgressLine& progress_;
     bool hashing_;
     std::optional<Sha256> piece_;
     std::optional<Sha256> whole_;
 };
 
-JobSettings SettingsFor(const Options& options, CliObserver& observer)
+JobSettings SettingsFor(const Options& options)
 {
     JobSettings settings;
     if (!options.pace) {
@@ -223,13 +240,16 @@ JobSettings SettingsFor(const Options& options, CliObserver& observer)
     }
     settings.flushEveryPart = options.sync;
     settings.partFolder = options.into;
-    settings.observer = &observer;
+    // A join's output appears whole or not at all, and replaces a file only
+    // when asked.
+    settings.replaceDestination = options.force;
+    settings.stageDestination = true;
     return settings;
 }
 
 // The message for a job that did not finish, and the exit status. A join
-// names its destination, which a stop leaves incomplete.
-int Report(const JobResult& result, const CliObserver& observer, const std::string& what,
+// names its destination, which a stop leaves as it was.
+int Report(const JobResult& result, const CliPort& port, const std::string& what,
            const std::string& destination = {})
 {
     switch (result.end) {
@@ -240,28 +260,42 @@ int Report(const JobResult& result, const CliObserver& observer, const std::stri
         const std::string stopped = "stopped by " + std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT");
         if (!destination.empty())
             Fail(stopped + (result.path.empty() ? "" : " in " + Quoted(result.path)) + "; " + Quoted(destination) +
-                 " is incomplete");
+                 " was not written");
         else
             Fail(stopped + (result.path.empty() ? " between two parts" : "; " + Quoted(result.path) + " was cut short"));
         return 128 + signal;
     }
     case JobEnd::NotStarted:
-        return Fail("cannot " + what + ": " + Quoted(result.path) + " is not a regular file");
     case JobEnd::Failed:
         break;
     }
     const std::string path = Quoted(result.path);
     switch (result.fault) {
+    case JobFault::SourceNotRegular:
+    case JobFault::InputNotRegular:
+        if (result.fileType == 0)
+            return Fail(WithError("cannot open " + path, result.error != 0 ? result.error : ENOENT));
+        if (result.fileType == S_IFDIR)
+            return Fail("cannot " + what + ": " + path + " is a folder");
+        return Fail("cannot " + what + ": " + path + " " + NotRegular(result.fileType).substr(3));
     case JobFault::SourceOpen:
     case JobFault::InputOpen:
         return Fail(WithError("cannot open " + path, result.error));
+    case JobFault::LongerThanSize:
+        return Fail("cannot read " + path + ": it holds more than the " + std::to_string(result.size) +
+                    " bytes its size says (a file that grows, or one such as /proc's)");
     case JobFault::PlanLine:
         return Fail("plan line " + std::to_string(result.line + 1) + " does not read back as \"start end\"");
+    case JobFault::PlanPastEnd:
+        return Fail("plan line " + std::to_string(result.line + 1) + " ends past the end of " + path + " (" +
+                    std::to_string(result.size) + " bytes)");
     case JobFault::TooManyParts:
         return Fail("cannot " + what + ": too few of the part names .000 to .999 are free for the plan");
     case JobFault::PartCreate:
     case JobFault::DestinationOpen:
         return Fail(WithError("cannot create " + path, result.error));
+    case JobFault::DestinationExists:
+        return Fail(path + " exists; --force replaces it");
     case JobFault::DestinationListed:
         return Fail("cannot join into " + path + ": it is one of the inputs");
     case JobFault::Read:
@@ -272,7 +306,7 @@ int Report(const JobResult& result, const CliObserver& observer, const std::stri
     case JobFault::NoMemory:
         return Fail("no memory for the transfer buffer");
     case JobFault::Check:
-        return Fail(observer.failure.empty() ? "checksum mismatch in " + path : observer.failure);
+        return Fail(port.failure.empty() ? "checksum mismatch in " + path : port.failure);
     case JobFault::None:
         break;
     }
@@ -292,53 +326,14 @@ bool CoversInOrder(const std::vector<std::string>& lines, std::int64_t size)
     return next == size;
 }
 
-// Writes text into a new file, created exclusively and never through a
-// symlink; with replace, an existing regular file is emptied first, under an
-// exclusive lock. 0 or the errno.
-int WriteNewFile(const std::string& path, const std::string& text, bool replace)
-{
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (replace ? 0 : O_EXCL);
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0)
-        return errno;
-    const auto fail = [fd](int error) {
-        ::close(fd);
-        return error;
-    };
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        return fail(errno);
-    if (!S_ISREG(st.st_mode))
-        return fail(EINVAL);
-    if (replace && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0))
-        return fail(errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return fail(n < 0 ? errno : EIO);
-        done += static_cast<std::size_t>(n);
-    }
-    return ::close(fd) == 0 ? 0 : errno;
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
-
 int RunSplit(const Options& options)
 {
     std::string why;
     if (!options.into.empty()) {
-        struct stat st;
-        if (::stat(options.into.c_str(), &st) != 0)
-            return Fail(WithError("cannot use " + Quoted(options.into), errno));
-        if (!S_ISDIR(st.st_mode))
-            return Fail(WithError("cannot use " + Quoted(options.into), ENOTDIR));
+        int error = 0;
+        const std::uint32_t type = FileTypeAt(options.into, &error);
+        if (type != S_IFDIR)
+            return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
@@ -349,32 +344,48 @@ int RunSplit(const Options& options)
     if (lines->empty())
         return kExitDone;
 
-    const std::string manifest = options.checksum ? ManifestPath(options.source, options.into) : std::string();
-    if (options.checksum && !options.force && Exists(manifest))
-        return Fail(Quoted(manifest) + " exists; --force replaces it");
+    // The checksum file's name is taken before the first part is written, so
+    // that a second split of the same source is refused at once. Replaced, it
+    // is written beside and renamed over the old name at the end: a link at
+    // that name to the source or a part is never written through.
+    const std::string manifestPath = options.checksum ? ManifestPath(options.source, options.into) : std::string();
+    ReservedFile manifest;
+    if (options.checksum) {
+        if (SameFile(manifestPath, options.source))
+            return Fail("cannot write " + Quoted(manifestPath) + ": it is " + Quoted(options.source) +
+                        " itself, through a link");
+        const int error = manifest.Open(manifestPath, options.force);
+        if (error == EEXIST && !options.force)
+            return Fail(Quoted(manifestPath) + " exists; --force replaces it");
+        if (error != 0)
+            return Fail(WithError("cannot create " + Quoted(manifestPath), error));
+    }
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliObserver observer(progress, options.checksum);
-    observer.hashWhole = options.checksum && CoversInOrder(*lines, *size);
-    // The job described by the command line; it shows its own progress line.
-    ListedJobPort port;
+    CliPort port(progress, options.checksum);
+    port.hashWhole = options.checksum && CoversInOrder(*lines, *size);
     port.source = options.source;
     port.plan = std::move(*lines);
 
     CatchStopSignals();
-    const JobResult result = RunSplitJob(port, g_abort, SettingsFor(options, observer));
+    const JobSettings settings = SettingsFor(options);
+    const JobResult result = RunSplitJob(port, g_abort, settings);
     progress.Clear();
     if (result.end != JobEnd::Finished)
-        return Report(result, observer, "split " + Quoted(options.source));
+        return Report(result, port, "split " + Quoted(options.source));
 
     if (options.checksum) {
         std::string text;
-        for (const ManifestLine& line : observer.pieces)
+        for (const ManifestLine& line : port.pieces)
             text += FormatManifestLine(line);
-        if (observer.hashWhole)
-            text += FormatManifestLine({observer.FinishWhole(), NameOf(options.source)});
-        if (const int error = WriteNewFile(manifest, text, options.force))
-            return Fail(WithError("cannot create " + Quoted(manifest), error));
+        if (port.hashWhole)
+            text += FormatManifestLine({port.FinishWhole(), NameOf(options.source)});
+        NFile& file = manifest.File();
+        if (file.Write(text.data(), static_cast<std::uint32_t>(text.size())) != text.size() ||
+            (options.sync && !file.Flush()))
+            return Fail(WithError("cannot write " + Quoted(manifestPath), file.LastError()));
+        if (const int error = manifest.Commit())
+            return Fail(WithError("cannot create " + Quoted(manifestPath), error));
     }
     return kExitDone;
 }
@@ -396,6 +407,10 @@ std::size_t SourceLine(const std::string& manifest, const std::vector<ManifestLi
 
 int RunJoin(const Options& options)
 {
+    if (options.output == "-") {
+        std::fprintf(stderr, "%s: -o -: a join is written to a file; standard output is not supported\n", kProgram);
+        return kExitUsage;
+    }
     std::vector<std::string> inputs = options.inputs;
     if (!options.series.empty()) {
         SeriesFound series = FindSeries(options.series);
@@ -403,17 +418,15 @@ int RunJoin(const Options& options)
             return Fail(series.error);
         inputs = std::move(series.parts);
     }
-    if (!options.force && Exists(options.output))
-        return Fail(Quoted(options.output) + " exists; --force replaces it");
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliObserver observer(progress, !options.check.empty());
-    observer.destination = options.output;
+    CliPort port(progress, !options.check.empty());
+    port.destination = options.output;
     if (!options.check.empty()) {
         const ManifestRead manifest = ReadManifest(options.check);
         if (!manifest.error.empty())
             return Fail(manifest.error);
-        observer.manifest = options.check;
+        port.manifest = options.check;
         const std::size_t source = SourceLine(options.check, manifest.lines);
         std::vector<std::string> listed;
         for (std::size_t i = 0; i < manifest.lines.size(); ++i) {
@@ -426,7 +439,7 @@ int RunJoin(const Options& options)
                                             [&](const ManifestLine& line) { return NameOf(line.name) == name; });
             if (found == manifest.lines.end() || found - manifest.lines.begin() == static_cast<std::ptrdiff_t>(source))
                 return Fail(Quoted(input) + " is not listed in " + Quoted(options.check));
-            observer.expected.push_back(found->digest);
+            port.expected.push_back(found->digest);
         }
         if (source != std::string::npos) {
             std::vector<std::string> names;
@@ -436,19 +449,17 @@ int RunJoin(const Options& options)
                 name = NameOf(name);
             if (names != listed)
                 return Fail("the inputs are not the parts listed in " + Quoted(options.check) + ", in order");
-            observer.hashWhole = true;
-            observer.expectedWhole = manifest.lines[source].digest;
+            port.hashWhole = true;
+            port.expectedWhole = manifest.lines[source].digest;
         }
     }
 
-    // The job described by the command line; it shows its own progress line.
-    ListedJobPort port;
-    port.destination = options.output;
     port.inputs = std::move(inputs);
     CatchStopSignals();
-    const JobResult result = RunJoinJob(port, g_abort, SettingsFor(options, observer));
+    const JobSettings settings = SettingsFor(options);
+    const JobResult result = RunJoinJob(port, g_abort, settings);
     progress.Clear();
-    return Report(result, observer, "join into " + Quoted(options.output), options.output);
+    return Report(result, port, "join into " + Quoted(options.output), options.output);
 }
 
 // --- verify -----------------------------------------------------------------
@@ -457,35 +468,27 @@ int RunJoin(const Options& options)
 int HashFile(const std::string& path, std::vector<char>& buffer, Sha256& digest, Sha256* whole,
              ProgressLine& progress, std::int64_t& done, std::int64_t total)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return errno;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return err;
-    }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    NFilePSDK file(path, NFilePSDK::Form::Reading);
+    if (!file.IsOpen())
+        return file.LastError();
+    const std::uint32_t type = file.FileType();
+    if (type != S_IFREG)
+        return type == 0 ? file.LastError() : type == S_IFDIR ? EISDIR : EINVAL;
+    file.SetCacheUse(NFile::CacheUse::Cached);
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return err;
+        const std::uint32_t n = file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+        if (n > 0) {
+            digest.Update(buffer.data(), n);
+            if (whole != nullptr)
+                whole->Update(buffer.data(), n);
+            done += n;
+            progress.Update(done, total);
         }
-        if (n == 0)
-            break;
-        digest.Update(buffer.data(), static_cast<std::size_t>(n));
-        if (whole != nullptr)
-            whole->Update(buffer.data(), static_cast<std::size_t>(n));
-        done += n;
-        progress.Update(done, total);
+        if (file.LastError() != 0)
+            return file.LastError();
+        if (n < buffer.size())
+            return 0;
     }
-    ::close(fd);
-    return 0;
 }
 
 int RunVerify(const Options& options)
@@ -499,9 +502,10 @@ int RunVerify(const Options& options)
 
     std::int64_t total = 0;
     for (std::size_t i = 0; i < manifest.lines.size(); ++i) {
-        struct stat st;
-        if (i != source && ::stat(ResolveFromManifest(options.manifest, manifest.lines[i].name).c_str(), &st) == 0)
-            total += st.st_size;
+        const std::int64_t size =
+            i != source ? SizeAt(ResolveFromManifest(options.manifest, manifest.lines[i].name)) : -1;
+        if (size > 0)
+            total += size;
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));

@@ -1,11 +1,9 @@
 #include "Series.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <cstring>
 
 #include "Messages.h"
+#include "fileio/FileQuery.h"
 #include "plan/NameOrder.h"
 
 namespace tessera::cli {
@@ -13,28 +11,19 @@ namespace tessera::cli {
 SeriesFound FindSeries(const std::string& first)
 {
     SeriesFound found;
-    const std::string_view number = SeriesNumber(first);
-    if (number.empty()) {
+    if (SeriesNumber(first).empty()) {
         found.error = "--series " + Quoted(first) + ": the first part must end in a dot and digits, as .000";
         return found;
     }
-    struct stat st;
-    if (::stat(first.c_str(), &st) != 0) {
-        found.error = WithError("cannot open " + Quoted(first), errno);
+    if (const int error = NameState(first); error != 0) {
+        found.error = WithError("cannot open " + Quoted(first), error);
         return found;
     }
-    // The same series as the join list's: the numbers that follow, in the
-    // same width until it grows, as long as a name exists.
-    const std::string stem = first.substr(0, first.size() - number.size());
-    std::string digits(number);
+    // The join list's series: a name that exists but cannot be looked at is
+    // kept, so that the job refuses it by name (a folder as a folder).
     found.parts.push_back(first);
-    for (std::size_t step = 0; step < kMaxSeriesParts; ++step) {
-        digits = NextSeriesNumber(digits);
-        const std::string part = stem + digits;
-        if (::lstat(part.c_str(), &st) != 0 && errno == ENOENT)
-            break;
-        found.parts.push_back(part);
-    }
+    for (std::string& part : FollowingParts(first, [](const std::string& name) { return NameState(name) != ENOENT; }))
+        found.parts.push_back(std::move(part));
     return found;
 }
 

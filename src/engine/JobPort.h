@@ -3,9 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "fileio/FileOpener.h"
+
 namespace tessera {
+
+struct JobEvent;
 
 // What a job asks of the front end that runs it, and what it tells it. A job
 // is described by paths and plan lines, never by controls: the window answers
@@ -30,33 +35,16 @@ public:
     virtual std::size_t InputCount() = 0;
     virtual std::vector<std::string> Inputs(std::size_t first, std::size_t count) = 0;
 
-    // Replaces the one-line status text.
-    virtual void SetStatus(const std::string& text) = 0;
-    // Progress, 0 to kProgressRange.
-    virtual void SetProgress(int position) = 0;
+    // True when the job must report every byte it copies (JobEvent::Bytes);
+    // the job then never copies inside the kernel.
+    [[nodiscard]] virtual bool WantsBytes() const { return false; }
+    // Every report of the job, in order. False refuses a PieceEnded: the job
+    // fails with JobFault::Check. The return value of any other event is
+    // ignored.
+    virtual bool Report(const JobEvent& event) = 0;
     // The job has begun (true) or ended (false): a front end locks and
     // unlocks what the job reads. Called at most once each way per job.
     virtual void SetRunning(bool running) = 0;
-};
-
-// Sees every piece of a job as it is copied: a command line keeps checksums
-// with it, reports speed, and names the piece an interruption cut short. All
-// calls come from the job's thread.
-class JobObserver {
-public:
-    virtual ~JobObserver() = default;
-
-    // True when Bytes must see every byte copied; the job then never copies
-    // inside the kernel.
-    [[nodiscard]] virtual bool WantsBytes() const { return false; }
-    // A part file (split) or an input (join) of `size` bytes is begun.
-    virtual void Begin(const std::string& /*path*/, std::int64_t /*size*/) {}
-    // Bytes of the current piece, in order, once each.
-    virtual void Bytes(const char* /*data*/, std::size_t /*size*/) {}
-    // The current piece is complete. False fails the job (JobFault::Check).
-    [[nodiscard]] virtual bool End(const std::string& /*path*/) { return true; }
-    // After every block: bytes copied so far of the job's total.
-    virtual void Copied(std::int64_t /*done*/, std::int64_t /*total*/) {}
 };
 
 // How a job moves its bytes. The defaults are the window's pace.
@@ -69,14 +57,26 @@ struct JobSettings {
     // the destination before the job ends.
     bool flushEveryPart = false;
     // Copies inside the kernel (copy_file_range) where the file systems allow
-    // it and no observer wants the bytes; read and write otherwise.
+    // it and the front end wants no bytes reported; read and write otherwise.
     bool kernelCopy = false;
     // The files let go of the page cache as the job goes (the file layer's
     // streaming use, NFilePSDK::CacheUse); off, the kernel caches as it likes.
     bool streamingCache = true;
     // Split: the folder the part files go into; empty: beside the source.
     std::string partFolder;
-    JobObserver* observer = nullptr;
+    // Join: a destination that exists is emptied, under its lock, and
+    // written. Off: the destination is created exclusively, and one that
+    // exists is refused (JobFault::DestinationExists), never emptied.
+    bool replaceDestination = true;
+    // Join: the destination is written under a temporary name in its folder
+    // and renamed into place only when the job has finished; a failed or
+    // stopped job removes it and leaves the old destination as it was.
+    // Without replaceDestination, a file that appeared at the destination
+    // meanwhile is never replaced. A destination that exists and is no
+    // regular file (a pipe, a device) is written directly.
+    bool stageDestination = false;
+    // Opens every file of the job; nullptr: the real files.
+    const FileOpener* files = nullptr;
 };
 
 enum class JobEnd {
@@ -88,17 +88,22 @@ enum class JobEnd {
 
 enum class JobFault {
     None,
-    SourceOpen,         // split: the source cannot be opened
-    PlanLine,           // split: a plan line does not read back or runs backwards
-    TooManyParts,       // split: more plan lines than free part names
-    PartCreate,         // split: a part file cannot be created
-    DestinationOpen,    // join: the destination cannot be created
-    DestinationListed,  // join: the destination is one of the inputs
-    InputOpen,          // join: an input cannot be opened or sized
-    Read,               // a read stopped short
-    Write,              // a write or flush failed
-    NoMemory,           // no transfer buffer
-    Check,              // the observer refused a piece
+    SourceOpen,          // split: the source cannot be opened
+    SourceNotRegular,    // split: the source is no regular file (fileType)
+    PlanLine,            // split: a plan line does not read back or runs backwards
+    PlanPastEnd,         // split: a plan line ends past the end of the source (size)
+    TooManyParts,        // split: more plan lines than free part names
+    PartCreate,          // split: a part file cannot be created
+    DestinationOpen,     // join: the destination cannot be created or put in place
+    DestinationExists,   // join: the destination exists and may not be replaced
+    DestinationListed,   // join: the destination is one of the inputs
+    InputOpen,           // join: an input cannot be opened or sized
+    InputNotRegular,     // join: an input is no regular file (fileType)
+    LongerThanSize,      // a source or input holds more bytes than its size (size) says
+    Read,                // a read stopped short
+    Write,               // a write or flush failed
+    NoMemory,            // no transfer buffer
+    Check,               // the front end refused a piece
 };
 
 struct JobResult {
@@ -109,11 +114,40 @@ struct JobResult {
     std::string path;
     // errno of the fault, 0 when there is none.
     int error = 0;
-    // PlanLine: the 0-based index of the line.
+    // PlanLine, PlanPastEnd: the 0-based index of the line.
     std::size_t line = 0;
+    // SourceNotRegular, InputNotRegular: the kind of file found, as the
+    // S_IFMT bits of its mode (0 when it could not be looked up).
+    std::uint32_t fileType = 0;
+    // PlanPastEnd, LongerThanSize: the size the file reported.
+    std::int64_t size = -1;
 
     // 0 for a job that ran to its end, completed or aborted; -1 otherwise.
     [[nodiscard]] int Code() const { return end == JobEnd::Finished || end == JobEnd::Aborted ? 0 : -1; }
+};
+
+// One report of a running job.
+struct JobEvent {
+    enum class Kind {
+        PieceBegun,  // path, size: a part file (split) or an input (join) is begun
+        Reading,     // path: a block of the piece is being read
+        Writing,     // path: the block just read is being written
+        Bytes,       // data, count: bytes of the piece, in order, once each (WantsBytes)
+        PieceEnded,  // path: the piece is complete
+        Progress,    // position; done of total bytes copied
+        Ended,       // result: how the job ended (not sent for JobEnd::NotStarted)
+    };
+    Kind kind = Kind::Progress;
+    // The piece: a part file's name (split) or an input's path (join).
+    std::string_view path;
+    std::int64_t size = 0;
+    const char* data = nullptr;
+    std::size_t count = 0;
+    // 0 to kProgressRange (Progress.h).
+    int position = 0;
+    std::int64_t done = 0;
+    std::int64_t total = 0;
+    const JobResult* result = nullptr;
 };
 
 }  // namespace tessera

@@ -1,11 +1,13 @@
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "Jobs.h"
-#include "StatusTexts.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
-#include "fileio/NFilePSDK.h"
+#include "fileio/StagedFile.h"
 
 namespace tessera {
 
@@ -14,19 +16,59 @@ using detail::Transfer;
 
 namespace {
 
-// The size of a join input, -1 (with the cause in error) when it names no
-// regular file or cannot be opened.
-std::int64_t InputSize(const std::string& path, int& error)
+// An input as admitted: a regular file of `size` bytes, or the refusal.
+struct Admission {
+    std::int64_t size = -1;
+    std::optional<JobResult> refusal;
+};
+
+JobResult Refusal(JobFault fault, const std::string& path, int error)
 {
-    try {
-        const std::int64_t size = FileSize(path);
-        if (size < 0)
-            error = ENOENT;
-        return size;
-    } catch (const FileError& e) {
-        error = e.osError();
-        return -1;
+    JobResult result;
+    result.fault = fault;
+    result.path = path;
+    result.error = error;
+    return result;
+}
+
+// Opens a join input and takes its size. What is no regular file is refused
+// by the name first (a device is never opened), then by the open file (the
+// name may change hands); so is a file that holds more than its size says.
+Admission Admit(const Transfer& job, const std::string& path, std::unique_ptr<NFile>& input)
+{
+    Admission admission;
+    const std::uint32_t named = FileTypeAt(path);
+    if (named != 0 && named != S_IFREG) {
+        admission.refusal = Refusal(JobFault::InputNotRegular, path, named == S_IFDIR ? EISDIR : 0);
+        admission.refusal->fileType = named;
+        return admission;
     }
+    input = job.Open(path, NFilePSDK::Form::Reading);
+    if (!input->IsOpen()) {
+        admission.refusal = Refusal(JobFault::InputOpen, path, input->LastError());
+        return admission;
+    }
+    const std::uint32_t type = input->FileType();
+    if (type != S_IFREG) {
+        admission.refusal = Refusal(type == 0 ? JobFault::InputOpen : JobFault::InputNotRegular, path,
+                                    type == 0 ? input->LastError() : type == S_IFDIR ? EISDIR : 0);
+        admission.refusal->fileType = type;
+        return admission;
+    }
+    const std::int64_t size = input->GetSize();
+    if (size < 0) {
+        admission.refusal = Refusal(JobFault::InputOpen, path, input->LastError());
+        return admission;
+    }
+    char extra;
+    const bool more = input->Seek(size, 0) && input->Read(&extra, 1) == 1;
+    if (more || !input->Seek(0, 0)) {
+        admission.refusal = Refusal(more ? JobFault::LongerThanSize : JobFault::Read, path, more ? 0 : input->LastError());
+        admission.refusal->size = size;
+        return admission;
+    }
+    admission.size = size;
+    return admission;
 }
 
 }  // namespace
@@ -39,6 +81,13 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
 
     const std::size_t count = port.InputCount();
     const std::string destinationPath = port.DestinationPath();
+
+    // A destination that is there already is not replaced unless asked; a
+    // pipe or device is written, never replaced.
+    const std::uint32_t existing = FileTypeAt(destinationPath);
+    const bool direct = existing != 0 && existing != S_IFREG && existing != S_IFDIR;
+    if (!settings.replaceDestination && !direct && !NameIsFree(destinationPath))
+        return job.Fail(JobFault::DestinationExists, destinationPath, EEXIST, {});
 
     // The inputs are looked at while the destination is still intact: one
     // that is the destination itself would be destroyed by emptying it, and
@@ -55,47 +104,57 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
             break;
         for (const std::string& path : batch) {
             if (SameFile(destinationPath, path))
-                return job.Fail(JobFault::DestinationListed, kStatusDestinationListed + destinationPath,
-                                destinationPath, 0, {});
-            int error = 0;
-            const std::int64_t size = InputSize(path, error);
-            if (size < 0)
-                return job.Fail(JobFault::InputOpen, kStatusOpenFailed + path, path, error, {});
-            total = SaturatedAdd(total, size);
+                return job.Fail(JobFault::DestinationListed, destinationPath, 0, {});
+            std::unique_ptr<NFile> input;
+            const Admission admission = Admit(job, path, input);
+            if (admission.refusal)
+                return job.Fail(*admission.refusal, {input.get()});
+            total = SaturatedAdd(total, admission.size);
             inputs.push_back(path);
         }
     }
 
-    NFilePSDK destination(destinationPath, NFilePSDK::Form::Writing);
-    if (!destination.IsOpen())
-        return job.Fail(JobFault::DestinationOpen, kStatusAborted, destinationPath, destination.LastError(), {});
-    // A pipe or device that takes nothing more gives up when Abort is pressed.
-    destination.WatchAbort(&abort);
+    StagedFile staged;
+    std::unique_ptr<NFile> destination;
+    if (settings.stageDestination && !direct)
+        destination = staged.Create(destinationPath, job.Files());
+    else
+        destination = job.Open(destinationPath, settings.replaceDestination || direct ? NFilePSDK::Form::Writing
+                                                                                   : NFilePSDK::Form::CreateNew);
+    destination->WatchAbort(&abort);
+    if (!destination->IsOpen()) {
+        const int error = destination->LastError();
+        return job.Fail(error == EEXIST && !settings.replaceDestination ? JobFault::DestinationExists
+                                                                        : JobFault::DestinationOpen,
+                        destinationPath, error, {});
+    }
     if (!job.AllocateBuffer(total))
-        return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&destination});
+        return job.Fail(JobFault::NoMemory, {}, ENOMEM, {destination.get()});
 
     for (const std::string& path : inputs) {
         if (job.AbortRequested())
             break;
-        NFilePSDK input(path, NFilePSDK::Form::Reading);
-        input.WatchAbort(&abort);
-        int error = input.LastError();
-        // Sized again once open: that much is copied, and a read that stops
-        // short of it fails the job.
-        const std::int64_t size = input.IsOpen() ? InputSize(path, error) : -1;
-        if (size < 0)
-            return job.Fail(JobFault::InputOpen, kStatusOpenFailed + path, path, error, {&input, &destination});
-
-        // Every read asks for a whole buffer; what the input held when it was
-        // sized must arrive, and nothing beyond it is written.
-        const Transfer::Copy copy = job.CopyPiece(input, destination, path, size, true);
+        std::unique_ptr<NFile> input;
+        // Admitted again once open: that much is copied, a read that stops
+        // short of it fails the job, and so does a byte beyond it.
+        const Admission admission = Admit(job, path, input);
+        if (admission.refusal)
+            return job.Fail(*admission.refusal, {input.get(), destination.get()});
+        const Transfer::Copy copy = job.CopyPiece(*input, *destination, path, admission.size, true, true);
         if (copy != Transfer::Copy::Done)
-            return job.EndAfter(copy, input, path, destination, destinationPath, path, {&input, &destination});
+            return job.EndAfter(copy, *input, path, *destination, destinationPath, path, admission.size,
+                                {input.get(), destination.get()});
     }
-    if (settings.flushEveryPart && !job.AbortRequested() && !destination.Flush())
-        return job.Fail(JobFault::Write, kStatusWriteFailed + destinationPath, destinationPath,
-                        destination.LastError(), {&destination});
-    return job.Finish({&destination});
+    if (settings.flushEveryPart && !job.AbortRequested() && !destination->Flush())
+        return job.Fail(JobFault::Write, destinationPath, destination->LastError(), {destination.get()});
+    if (!staged.TemporaryPath().empty() && !job.AbortRequested()) {
+        // Put in place only whole; a stopped job leaves the old file.
+        const int error = staged.Commit(settings.replaceDestination);
+        if (error != 0)
+            return job.Fail(error == EEXIST ? JobFault::DestinationExists : JobFault::DestinationOpen,
+                            destinationPath, error, {destination.get()});
+    }
+    return job.Finish({destination.get()});
 }
 
 }  // namespace tessera

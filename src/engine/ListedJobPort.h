@@ -10,7 +10,7 @@ namespace tessera {
 
 // A job given as lists held in memory: what the command line, the tests and
 // the benchmarks run. It shows nothing; a front end that shows the job
-// overrides the reports.
+// overrides Report.
 class ListedJobPort : public JobPort {
 public:
     std::string source;
@@ -30,8 +30,7 @@ public:
     {
         return Slice(inputs, first, count);
     }
-    void SetStatus(const std::string&) override {}
-    void SetProgress(int) override {}
+    bool Report(const JobEvent&) override { return true; }
     void SetRunning(bool) override {}
 
 private:

@@ -14,11 +14,13 @@ enum class NameState { Free, Taken, Unusable };
 // Free only when the file system says no entry of that name exists: a
 // dangling symlink or a folder is taken, and a name it cannot look up (too
 // long, a folder that cannot be searched) can be neither taken nor created.
-NameState StateOf(const std::string& name)
+NameState StateOf(const std::string& name, int* error = nullptr)
 {
     struct stat st;
     if (::lstat(name.c_str(), &st) == 0)
         return NameState::Taken;
+    if (error)
+        *error = errno;
     return errno == ENOENT ? NameState::Free : NameState::Unusable;
 }
 
@@ -46,11 +48,14 @@ FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
     FreeParts free;
     for (int n = 0; n < kPartNumbers && free.count < wanted; ++n) {
         std::string candidate = PartName(stem, n);
-        const NameState state = StateOf(candidate);
+        int error = 0;
+        const NameState state = StateOf(candidate, &error);
         if (state != NameState::Taken && free.first.empty())
             free.first = candidate;
-        if (state == NameState::Unusable)
+        if (state == NameState::Unusable) {
+            free.error = error;
             break;
+        }
         if (state == NameState::Free)
             ++free.count;
     }

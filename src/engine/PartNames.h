@@ -23,6 +23,9 @@ struct FreeParts {
     std::size_t count = 0;
     // The name the first part would get, as ProbeOutputName gives it.
     std::string first;
+    // errno of a name the file system could not look up (ENAMETOOLONG, a
+    // folder that cannot be searched); 0 when every name was looked up.
+    int error = 0;
 };
 
 // How many of the part names are free, counted until `wanted` are found.

@@ -1,12 +1,12 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <vector>
 
 #include "Jobs.h"
 #include "PartNames.h"
-#include "StatusTexts.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
-#include "fileio/NFilePSDK.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera {
@@ -34,18 +34,31 @@ std::string PartStem(const std::string& source, const std::string& folder)
 // The part file for the next entry, created exclusively at the lowest free
 // name: should another program take the probed name first, the probe runs
 // again. name is the name tried last (empty when none was free).
-NFilePSDK CreatePart(const std::string& stem, std::string& name)
+std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, std::string& name)
 {
-    NFilePSDK part;
+    std::unique_ptr<NFile> part;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
         name = ProbeOutputName(stem);
         if (name.empty())
             break;
-        part = NFilePSDK(name, NFilePSDK::Form::CreateNew);
-        if (part.IsOpen() || part.LastError() != EEXIST)
+        part = job.Open(name, NFilePSDK::Form::CreateNew);
+        if (part->IsOpen() || part->LastError() != EEXIST)
             break;
     }
+    if (!part) {
+        part = std::make_unique<NFilePSDK>();
+    }
     return part;
+}
+
+// True when the file holds at least one byte past `size`; the position is
+// left at the start.
+bool HoldsMoreThan(NFile& file, std::int64_t size)
+{
+    char extra;
+    const bool more = file.Seek(size, 0) && file.Read(&extra, 1) == 1;
+    file.Seek(0, 0);
+    return more;
 }
 
 }  // namespace
@@ -55,67 +68,98 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     Transfer job(port, abort, settings);
     job.ClearAbort();
     const std::string sourcePath = port.SourcePath();
-    if (!IsRegularFile(sourcePath))
-        return {};
+    // What is no regular file is not cut, and nothing shows it; the caller
+    // names it from the result.
+    if (!IsRegularFile(sourcePath)) {
+        JobResult result;
+        result.fault = JobFault::SourceNotRegular;
+        result.path = sourcePath;
+        result.fileType = FileTypeAt(sourcePath);
+        return result;
+    }
     job.Start();
 
-    NFilePSDK source(sourcePath, NFilePSDK::Form::Reading);
-    if (!source.IsOpen())
-        return job.Fail(JobFault::SourceOpen, kStatusAborted, sourcePath, source.LastError(), {});
-    // A pipe or device that gives nothing more gives up when Abort is pressed.
-    source.WatchAbort(&abort);
+    const std::unique_ptr<NFile> source = job.Open(sourcePath, NFilePSDK::Form::Reading);
+    if (!source->IsOpen())
+        return job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {});
+    // Looked at again on the open file: the name may have changed hands.
+    const std::uint32_t type = source->FileType();
+    if (type != S_IFREG) {
+        JobResult result;
+        result.fault = JobFault::SourceNotRegular;
+        result.path = sourcePath;
+        result.fileType = type;
+        return job.Fail(std::move(result), {source.get()});
+    }
+    const std::int64_t size = source->GetSize();
+    if (size < 0)
+        return job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {source.get()});
+    // A file that holds more than its size says (a /proc file says 0) would
+    // be cut as if it ended there.
+    if (HoldsMoreThan(*source, size)) {
+        JobResult result;
+        result.fault = JobFault::LongerThanSize;
+        result.path = sourcePath;
+        result.size = size;
+        return job.Fail(std::move(result), {source.get()});
+    }
 
     // A plan that cannot be carried out whole is refused before any part file
-    // exists: more lines than free part names, or a line that does not read
-    // back.
+    // exists: more lines than free part names, a line that does not read
+    // back, or one that ends past the end of the source.
     const std::string stem = PartStem(sourcePath, settings.partFolder);
     const std::size_t count = port.PlanLineCount();
     if (count > 0) {
         const FreeParts free = CountFreeParts(stem, count);
+        // A name that cannot even be looked up fails as its creation would.
+        if (free.error != 0)
+            return job.Fail(JobFault::PartCreate, free.first, free.error, {source.get()});
         if (free.count < count)
-            return job.Fail(JobFault::TooManyParts, kStatusCreateFailed + free.first, free.first, 0, {&source});
+            return job.Fail(JobFault::TooManyParts, free.first, 0, {source.get()});
     }
     std::vector<SplitEntry> entries;
     entries.reserve(count);
     std::int64_t total = 0;
     while (entries.size() < count) {
         if (job.AbortRequested())
-            return job.Finish({&source});
+            return job.Finish({source.get()});
         const std::vector<std::string> lines = port.PlanLines(entries.size(), kLineBatch);
         if (lines.empty())
             break;
         for (const std::string& line : lines) {
             SplitEntry entry;
-            if (!ReadEntry(line, entry) || entry.start < 0 || entry.end < entry.start) {
-                JobResult result = job.Fail(JobFault::PlanLine, kStatusAborted, sourcePath, 0, {&source});
+            const bool reads = ReadEntry(line, entry) && entry.start >= 0 && entry.end >= entry.start;
+            if (!reads || entry.end > size) {
+                JobResult result;
+                result.fault = reads ? JobFault::PlanPastEnd : JobFault::PlanLine;
+                result.path = sourcePath;
                 result.line = entries.size();
-                return result;
+                result.size = size;
+                return job.Fail(std::move(result), {source.get()});
             }
             entries.push_back(entry);
             total = SaturatedAdd(total, entry.end - entry.start);
         }
     }
     if (!job.AllocateBuffer(total))
-        return job.Fail(JobFault::NoMemory, kStatusNoMemory, {}, ENOMEM, {&source});
+        return job.Fail(JobFault::NoMemory, {}, ENOMEM, {source.get()});
 
     for (const SplitEntry& entry : entries) {
         if (job.AbortRequested())
             break;
         std::string name;
-        NFilePSDK part = CreatePart(stem, name);
-        if (!part.IsOpen())
-            return job.Fail(JobFault::PartCreate, kStatusCreateFailed + name, name, part.LastError(), {&source});
-        part.WatchAbort(&abort);
-        if (!source.Seek(entry.start, 0))
-            return job.Fail(JobFault::Read, kStatusReadFailed + sourcePath, sourcePath, source.LastError(),
-                            {&part, &source});
-        const Transfer::Copy copy = job.CopyPiece(source, part, name, entry.end - entry.start, false);
+        const std::unique_ptr<NFile> part = CreatePart(job, stem, name);
+        if (!part->IsOpen())
+            return job.Fail(JobFault::PartCreate, name, part->LastError(), {source.get()});
+        if (!source->Seek(entry.start, 0))
+            return job.Fail(JobFault::Read, sourcePath, source->LastError(), {part.get(), source.get()});
+        const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.end - entry.start, false);
         if (copy != Transfer::Copy::Done)
-            return job.EndAfter(copy, source, sourcePath, part, name, name, {&part, &source});
-        if (settings.flushEveryPart && !part.Flush())
-            return job.Fail(JobFault::Write, kStatusWriteFailed + name, name, part.LastError(), {&part, &source});
+            return job.EndAfter(copy, *source, sourcePath, *part, name, name, size, {part.get(), source.get()});
+        if (settings.flushEveryPart && !part->Flush())
+            return job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()});
     }
-    return job.Finish({&source});
+    return job.Finish({source.get()});
 }
 
 }  // namespace tessera

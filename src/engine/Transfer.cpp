@@ -6,11 +6,8 @@
 #include <new>
 #include <thread>
 
-#include <boost/format.hpp>
-
 #include "Jobs.h"
 #include "Progress.h"
-#include "StatusTexts.h"
 
 namespace tessera {
 
@@ -33,13 +30,27 @@ int ProgressPosition(float fraction)
 namespace detail {
 
 Transfer::Transfer(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
-    : port_(port), abort_(abort), settings_(settings)
+    : port_(port), abort_(abort), settings_(settings), wantsBytes_(port.WantsBytes())
 {
 }
 
 void Transfer::Start()
 {
     port_.SetRunning(true);
+}
+
+const FileOpener& Transfer::Files() const
+{
+    return settings_.files ? *settings_.files : RealFiles();
+}
+
+std::unique_ptr<NFile> Transfer::Open(const std::string& path, NFilePSDK::Form form) const
+{
+    std::unique_ptr<NFile> file = Files().Open(path, form);
+    // A pipe or device that gives or takes nothing more gives up when the
+    // job is aborted.
+    file->WatchAbort(&abort_);
+    return file;
 }
 
 bool Transfer::AllocateBuffer(std::int64_t total)
@@ -53,12 +64,15 @@ bool Transfer::AllocateBuffer(std::int64_t total)
 
 bool Transfer::KernelCopies() const
 {
-    return settings_.kernelCopy && !kernelRefused_ && !(settings_.observer && settings_.observer->WantsBytes());
+    return settings_.kernelCopy && !kernelRefused_ && !wantsBytes_;
 }
 
-void Transfer::Report(const char* format, const std::string& path)
+void Transfer::Report(JobEvent::Kind kind, const std::string& path)
 {
-    port_.SetStatus((boost::format(format) % path).str());
+    JobEvent event;
+    event.kind = kind;
+    event.path = path;
+    port_.Report(event);
 }
 
 void Transfer::ReportProgress()
@@ -67,7 +81,12 @@ void Transfer::ReportProgress()
     // overflow as the 64-bit product could.
     const float denominator = 2.0f * static_cast<float>(total_);
     const float fraction = static_cast<float>(static_cast<double>(transferred_) / denominator);
-    port_.SetProgress(ProgressPosition(fraction));
+    JobEvent event;
+    event.kind = JobEvent::Kind::Progress;
+    event.position = ProgressPosition(fraction);
+    event.done = copied_;
+    event.total = total_;
+    port_.Report(event);
 }
 
 void Transfer::Pause() const
@@ -76,16 +95,19 @@ void Transfer::Pause() const
         std::this_thread::sleep_for(kPause);
 }
 
-Transfer::Copy Transfer::CopyPiece(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown,
-                                   std::int64_t length, bool wholeReads)
+Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t length,
+                                   bool wholeReads, bool toTheEnd)
 {
-    const auto cacheUse = settings_.streamingCache ? NFilePSDK::CacheUse::Streaming : NFilePSDK::CacheUse::Cached;
+    const auto cacheUse = settings_.streamingCache ? NFile::CacheUse::Streaming : NFile::CacheUse::Cached;
     reader.SetCacheUse(cacheUse);
     writer.SetCacheUse(cacheUse);
-    JobObserver* observer = settings_.observer;
-    if (observer)
-        observer->Begin(shown, length);
+    JobEvent begun;
+    begun.kind = JobEvent::Kind::PieceBegun;
+    begun.path = shown;
+    begun.size = length;
+    port_.Report(begun);
     std::int64_t done = 0;
+    overread_ = false;
     while (done < length) {
         if (AbortRequested())
             return Copy::Aborted;
@@ -95,15 +117,27 @@ Transfer::Copy Transfer::CopyPiece(NFilePSDK& reader, NFilePSDK& writer, const s
             return copy;
         done += need;
     }
-    if (observer && !observer->End(shown))
+    if (toTheEnd) {
+        // A file whose size is not its length (a /proc file, one that grew
+        // since it was sized) would be copied short without a word.
+        char extra;
+        if (overread_ || reader.Read(&extra, 1) != 0)
+            return Copy::Longer;
+        if (reader.LastError() != 0)
+            return reader.LastError() == ECANCELED ? Copy::Aborted : Copy::ReadFailed;
+    }
+    JobEvent ended;
+    ended.kind = JobEvent::Kind::PieceEnded;
+    ended.path = shown;
+    if (!port_.Report(ended))
         return Copy::CheckFailed;
     return Copy::Done;
 }
 
-Transfer::Copy Transfer::CopyBlock(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown,
-                                   std::uint32_t request, std::uint32_t need)
+Transfer::Copy Transfer::CopyBlock(NFile& reader, NFile& writer, const std::string& shown, std::uint32_t request,
+                                   std::uint32_t need)
 {
-    Report(kStatusReading, shown);
+    Report(JobEvent::Kind::Reading, shown);
     ReportProgress();
     // What the kernel copied is already written; the buffer takes the rest.
     std::uint32_t inKernel = 0;
@@ -119,15 +153,24 @@ Transfer::Copy Transfer::CopyBlock(NFilePSDK& reader, NFilePSDK& writer, const s
         const std::uint32_t got = reader.Read(buffer_.get(), request - inKernel);
         if (got < rest)
             return reader.LastError() == ECANCELED ? Copy::Aborted : Copy::ReadFailed;
+        // A whole read that brought more than the piece still needed found
+        // the reader longer than its size.
+        overread_ = overread_ || got > rest;
     }
     Pause();
     transferred_ += need;
 
-    Report(kStatusWriting, shown);
+    Report(JobEvent::Kind::Writing, shown);
     ReportProgress();
     if (rest > 0) {
-        if (settings_.observer)
-            settings_.observer->Bytes(buffer_.get(), rest);
+        if (wantsBytes_) {
+            JobEvent bytes;
+            bytes.kind = JobEvent::Kind::Bytes;
+            bytes.path = shown;
+            bytes.data = buffer_.get();
+            bytes.count = rest;
+            port_.Report(bytes);
+        }
         if (writer.Write(buffer_.get(), rest) != rest)
             return writer.LastError() == ECANCELED ? Copy::Aborted : Copy::WriteFailed;
     }
@@ -136,8 +179,6 @@ Transfer::Copy Transfer::CopyBlock(NFilePSDK& reader, NFilePSDK& writer, const s
     Pause();
     transferred_ += need;
     copied_ += need;
-    if (settings_.observer)
-        settings_.observer->Copied(copied_, total_);
     return Copy::Done;
 }
 
@@ -150,48 +191,64 @@ void Transfer::Release(std::initializer_list<NFile*> files)
     }
 }
 
-JobResult Transfer::Finish(std::initializer_list<NFile*> files, std::string cutShort)
+JobResult Transfer::End(JobResult result, std::initializer_list<NFile*> files)
 {
-    port_.SetStatus(kStatusFinished);
-    port_.SetProgress(ProgressPosition(1.0f));
+    JobEvent event;
+    event.kind = JobEvent::Kind::Ended;
+    event.result = &result;
+    event.position = result.end == JobEnd::Failed ? -1 : ProgressPosition(1.0f);
+    event.done = copied_;
+    event.total = total_;
+    port_.Report(event);
     // Files are closed before the front end is idle again, so a job started
     // at once finds them unlocked.
     Release(files);
     port_.SetRunning(false);
-    JobResult result;
-    result.end = AbortRequested() ? JobEnd::Aborted : JobEnd::Finished;
-    result.path = std::move(cutShort);
     return result;
 }
 
-JobResult Transfer::EndAfter(Copy copy, const NFilePSDK& reader, const std::string& readerPath,
-                             const NFilePSDK& writer, const std::string& writerPath, const std::string& piece,
+JobResult Transfer::Finish(std::initializer_list<NFile*> files, std::string cutShort)
+{
+    JobResult result;
+    result.end = AbortRequested() ? JobEnd::Aborted : JobEnd::Finished;
+    result.path = std::move(cutShort);
+    return End(std::move(result), files);
+}
+
+JobResult Transfer::EndAfter(Copy copy, const NFile& reader, const std::string& readerPath, const NFile& writer,
+                             const std::string& writerPath, const std::string& piece, std::int64_t readerSize,
                              std::initializer_list<NFile*> files)
 {
     switch (copy) {
     case Copy::Done:
     case Copy::Aborted: break;
-    case Copy::ReadFailed:
-        return Fail(JobFault::Read, kStatusReadFailed + readerPath, readerPath, reader.LastError(), files);
-    case Copy::WriteFailed:
-        return Fail(JobFault::Write, kStatusWriteFailed + writerPath, writerPath, writer.LastError(), files);
-    case Copy::CheckFailed: return Fail(JobFault::Check, kStatusCheckFailed + piece, piece, 0, files);
+    case Copy::ReadFailed: return Fail(JobFault::Read, readerPath, reader.LastError(), files);
+    case Copy::WriteFailed: return Fail(JobFault::Write, writerPath, writer.LastError(), files);
+    case Copy::CheckFailed: return Fail(JobFault::Check, piece, 0, files);
+    case Copy::Longer: {
+        JobResult result;
+        result.fault = JobFault::LongerThanSize;
+        result.path = readerPath;
+        result.size = readerSize;
+        return Fail(std::move(result), files);
+    }
     }
     return Finish(files, piece);
 }
 
-JobResult Transfer::Fail(JobFault fault, const std::string& text, const std::string& path, int error,
-                         std::initializer_list<NFile*> files)
+JobResult Transfer::Fail(JobResult result, std::initializer_list<NFile*> files)
 {
-    port_.SetStatus(text);
-    Release(files);
-    port_.SetRunning(false);
-    JobResult result;
     result.end = JobEnd::Failed;
+    return End(std::move(result), files);
+}
+
+JobResult Transfer::Fail(JobFault fault, const std::string& path, int error, std::initializer_list<NFile*> files)
+{
+    JobResult result;
     result.fault = fault;
     result.path = path;
     result.error = error;
-    return result;
+    return Fail(std::move(result), files);
 }
 
 }  // namespace detail

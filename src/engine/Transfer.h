@@ -7,7 +7,7 @@
 #include <string>
 
 #include "JobPort.h"
-#include "fileio/NFilePSDK.h"
+#include "fileio/FileOpener.h"
 
 namespace tessera::detail {
 
@@ -19,7 +19,8 @@ inline std::int64_t SaturatedAdd(std::int64_t a, std::int64_t b)
 }
 
 // What the split and join jobs share: the abort flag, the reports to the
-// front end, the transfer buffer and the one copy loop. One object per job.
+// front end, the files, the transfer buffer and the one copy loop. One object
+// per job.
 class Transfer {
 public:
     Transfer(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings);
@@ -32,52 +33,64 @@ public:
     [[nodiscard]] JobPort& Port() { return port_; }
     [[nodiscard]] const JobSettings& Settings() const { return settings_; }
 
+    // Opens a file of the job through the settings' opener, watching the
+    // abort flag.
+    [[nodiscard]] std::unique_ptr<NFile> Open(const std::string& path, NFilePSDK::Form form) const;
+    [[nodiscard]] const FileOpener& Files() const;
+
     // Allocates the transfer buffer once the job total is known.
     [[nodiscard]] bool AllocateBuffer(std::int64_t total);
 
-    enum class Copy { Done, Aborted, ReadFailed, WriteFailed, CheckFailed };
+    enum class Copy { Done, Aborted, ReadFailed, WriteFailed, CheckFailed, Longer };
     // Copies `length` bytes from reader's position to writer's position in
     // blocks, polling abort before each; `shown` names the piece in the
-    // status texts. With `wholeReads` every read asks for a whole buffer (a
-    // join input is read to its end), else for what the block still needs.
-    // Of what a read returns, only what the piece still needs is written. A
-    // read that stops short fails before anything of its block is written.
-    // The observer sees the piece begin, its bytes and its end.
-    [[nodiscard]] Copy CopyPiece(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown, std::int64_t length,
-                                 bool wholeReads);
+    // reports. With `wholeReads` every read asks for a whole buffer (a join
+    // input is read to its end), else for what the block still needs. Of
+    // what a read returns, only what the piece still needs is written. A read
+    // that stops short fails before anything of its block is written. With
+    // `toTheEnd` the reader must end with the piece: a read of one more byte
+    // must find its end (Copy::Longer otherwise). The front end sees the
+    // piece begin, its blocks, its bytes if it wants them, and its end.
+    [[nodiscard]] Copy CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t length,
+                                 bool wholeReads, bool toTheEnd = false);
 
     // How a job ends after a piece that did not complete: an abort as an
     // aborted job ends, with `piece` cut short; a failed read names the
     // reader, a failed write the writer, a refused check the piece.
-    JobResult EndAfter(Copy copy, const NFilePSDK& reader, const std::string& readerPath, const NFilePSDK& writer,
-                       const std::string& writerPath, const std::string& piece, std::initializer_list<NFile*> files);
+    JobResult EndAfter(Copy copy, const NFile& reader, const std::string& readerPath, const NFile& writer,
+                       const std::string& writerPath, const std::string& piece, std::int64_t readerSize,
+                       std::initializer_list<NFile*> files);
 
-    // "終了", a full bar, the files closed and the buffer released, then the
-    // front end idle.
+    // The end reported (a full bar), the files closed and the buffer
+    // released, then the front end idle.
     JobResult Finish(std::initializer_list<NFile*> files, std::string cutShort = {});
-    // The failure text, the files closed and the buffer released, then the
-    // front end idle; the progress stays where it was.
-    JobResult Fail(JobFault fault, const std::string& text, const std::string& path, int error,
-                   std::initializer_list<NFile*> files);
+    // The failure reported, the files closed and the buffer released, then
+    // the front end idle; the progress stays where it was.
+    JobResult Fail(JobResult result, std::initializer_list<NFile*> files);
+    JobResult Fail(JobFault fault, const std::string& path, int error, std::initializer_list<NFile*> files);
 
 private:
-    Copy CopyBlock(NFilePSDK& reader, NFilePSDK& writer, const std::string& shown, std::uint32_t request,
+    Copy CopyBlock(NFile& reader, NFile& writer, const std::string& shown, std::uint32_t request,
                    std::uint32_t need);
     [[nodiscard]] bool KernelCopies() const;
-    void Report(const char* format, const std::string& path);
+    void Report(JobEvent::Kind kind, const std::string& path);
     void ReportProgress();
     void Pause() const;
     void Release(std::initializer_list<NFile*> files);
+    JobResult End(JobResult result, std::initializer_list<NFile*> files);
 
     JobPort& port_;
     std::atomic<bool>& abort_;
     const JobSettings& settings_;
+    bool wantsBytes_;
     std::unique_ptr<char[]> buffer_;
     std::int64_t total_ = 0;
     // Each block counts twice: once read, once written.
     std::int64_t transferred_ = 0;
     std::int64_t copied_ = 0;
     bool kernelRefused_ = false;
+    // The current piece's reader gave more than the piece.
+    bool overread_ = false;
 };
 
 }  // namespace tessera::detail

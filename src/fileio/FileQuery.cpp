@@ -62,7 +62,46 @@ FileError::Cause FileError::CauseOf(int osError)
 bool IsRegularFile(const std::string& path)
 {
     struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::uint32_t FileTypeAt(const std::string& path, int* error)
+{
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        if (error)
+            *error = path.empty() ? ENOENT : errno;
+        return 0;
+    }
+    return st.st_mode & S_IFMT;
+}
+
+int NameState(const std::string& path)
+{
+    struct stat st;
+    if (path.empty())
+        return ENOENT;
+    return ::lstat(path.c_str(), &st) == 0 ? 0 : errno;
+}
+
+std::int64_t SizeAt(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+const char* FileTypeName(std::uint32_t type)
+{
+    switch (type) {
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a folder";
+    case S_IFIFO: return "a named pipe";
+    case S_IFSOCK: return "a socket";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFLNK: return "a symbolic link";
+    default: return "not a regular file";
+    }
 }
 
 std::int64_t FileSize(const std::string& path)

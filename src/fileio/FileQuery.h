@@ -34,9 +34,28 @@ private:
     int osError_;
 };
 
-// True when the path names an existing entry (symlinks followed) that is not a
-// directory. Empty, missing, over-long and unreadable paths give false.
+// True when the path names a regular file (symlinks followed). Folders,
+// pipes, sockets and devices give false, as do empty, missing, over-long and
+// unreadable paths.
 bool IsRegularFile(const std::string& path);
+
+// The kind of file at path (symlinks followed), as the S_IFMT bits of its
+// mode; 0 when it cannot be looked up, with the errno in *error if given.
+std::uint32_t FileTypeAt(const std::string& path, int* error = nullptr);
+
+// What lstat says of the name (symlinks not followed): 0 when an entry of
+// that name exists, ENOENT when none does, else the error that kept it from
+// being looked up (ENAMETOOLONG, EACCES, ...).
+int NameState(const std::string& path);
+
+// The length of the file at path as the file system gives it, -1 when it
+// cannot be looked up.
+std::int64_t SizeAt(const std::string& path);
+
+// "a folder", "a named pipe", "a socket", "a character device", "a block
+// device", "a symbolic link", "a regular file" for S_IFMT bits; "not a
+// regular file" for anything else.
+const char* FileTypeName(std::uint32_t type);
 
 // The size of the regular file at path, or -1 when there is none (see
 // IsRegularFile). A regular file that exists but cannot be opened for reading,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,30 @@ public:
     virtual std::int64_t GetSize() = 0;
     // True when the data written so far has reached the disk.
     virtual bool Flush() = 0;
+
+    // errno of the failed open, or of the last failed call; 0 when none is
+    // known.
+    virtual int LastError() const { return 0; }
+    // The kind of the open file, as the S_IFMT bits of its mode; 0 when
+    // unknown.
+    virtual std::uint32_t FileType() { return 0; }
+    // Copies up to count bytes from this file's position to to's position
+    // without passing them through the caller, both positions advancing. The
+    // bytes copied: fewer at the end of this file, or when an error stopped
+    // the copy (LastError()). -1 when the files cannot be copied between this
+    // way at all; nothing was copied then, and the caller reads and writes.
+    virtual std::int64_t CopyTo(NFile& /*to*/, std::uint32_t /*count*/) { return -1; }
+
+    // How the file uses the page cache. Streaming: a reader lets go of the
+    // pages it has read and asks for the next block ahead; a writer starts
+    // writing each piece back at once and lets go of what Flush has put on
+    // disk. Cached: the kernel's own caching.
+    enum class CacheUse { Streaming, Cached };
+    virtual void SetCacheUse(CacheUse /*use*/) {}
+    // The flag that ends a Read or Write waiting on a pipe or device (with
+    // LastError() ECANCELED); nullptr for none. It must outlive the file's use
+    // of it.
+    virtual void WatchAbort(const std::atomic<bool>* /*abort*/) {}
 
 protected:
     NFile() = default;

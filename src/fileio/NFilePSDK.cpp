@@ -255,10 +255,22 @@ bool NFilePSDK::Flush()
     return true;
 }
 
-std::int64_t NFilePSDK::CopyTo(NFilePSDK& to, std::uint32_t count)
+std::uint32_t NFilePSDK::FileType()
 {
-    if (fd_ < 0 || to.fd_ < 0)
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        error_ = fd_ < 0 ? EBADF : errno;
+        return 0;
+    }
+    return st.st_mode & S_IFMT;
+}
+
+std::int64_t NFilePSDK::CopyTo(NFile& other, std::uint32_t count)
+{
+    auto* target = dynamic_cast<NFilePSDK*>(&other);
+    if (target == nullptr || fd_ < 0 || target->fd_ < 0)
         return -1;
+    NFilePSDK& to = *target;
     std::uint32_t done = 0;
     while (done < count) {
         const ssize_t n = ::copy_file_range(fd_, nullptr, to.fd_, nullptr, count - done, 0);

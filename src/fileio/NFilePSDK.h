@@ -40,31 +40,22 @@ public:
     std::int64_t GetSize() override;
     bool Flush() override;
 
-    // Copies up to count bytes from this file's position to to's position
-    // inside the kernel (copy_file_range), both positions advancing. The bytes
-    // copied: fewer at the end of this file, or when an error stopped the
-    // copy (LastError()). -1 when the kernel cannot copy between these two
-    // files at all; nothing was copied then.
-    std::int64_t CopyTo(NFilePSDK& to, std::uint32_t count);
+    // Copies inside the kernel (copy_file_range) to another NFilePSDK; -1 for
+    // any other kind of file, or when the kernel cannot copy between the two.
+    std::int64_t CopyTo(NFile& to, std::uint32_t count) override;
 
-    // How the file uses the page cache. Streaming: a reader lets go of the
-    // pages it has read and asks for the next block ahead; a writer starts
-    // writing each piece back at once and lets go of what Flush has put on
-    // disk. A long job at a slow pace then neither crowds the cache nor leaves
-    // Flush much to wait for. Cached: the kernel's own caching, for a copy at
-    // full speed, whose source stays cached for the next reader and whose
-    // writes go back in the background.
-    enum class CacheUse { Streaming, Cached };
-    void SetCacheUse(CacheUse use) { cacheUse_ = use; }
+    // Streaming use (see NFile::CacheUse) lets a long job at a slow pace
+    // neither crowd the cache nor leave Flush much to wait for; Cached suits a
+    // copy at full speed, whose source stays cached for the next reader and
+    // whose writes go back in the background.
+    void SetCacheUse(CacheUse use) override { cacheUse_ = use; }
 
     // errno of the failed open, or of the last failed Read, Write, Seek or Flush.
-    int LastError() const { return error_; }
+    int LastError() const override { return error_; }
+    std::uint32_t FileType() override;
     int Descriptor() const { return fd_; }
 
-    // The flag that ends a Read or Write waiting on a pipe or device; nullptr
-    // for none (such a call then waits as long as it takes). The flag must
-    // outlive the object's use of it.
-    void WatchAbort(const std::atomic<bool>* abort) { abort_ = abort; }
+    void WatchAbort(const std::atomic<bool>* abort) override { abort_ = abort; }
 
 private:
     // Waits until the descriptor is ready for events, in slices that let the

@@ -79,6 +79,25 @@ std::string NextSeriesNumber(std::string_view digits)
     return "1" + next;
 }
 
+std::vector<std::string> FollowingParts(const std::string& first,
+                                        const std::function<bool(const std::string&)>& exists)
+{
+    std::vector<std::string> parts;
+    const std::string_view number = SeriesNumber(first);
+    if (number.empty())
+        return parts;
+    const std::string stem = first.substr(0, first.size() - number.size());
+    std::string digits(number);
+    for (std::size_t step = 0; step < kMaxSeriesParts; ++step) {
+        digits = NextSeriesNumber(digits);
+        std::string name = stem + digits;
+        if (!exists(name))
+            break;
+        parts.push_back(std::move(name));
+    }
+    return parts;
+}
+
 SeriesResult AddFollowingParts(const std::vector<std::string>& lines, std::size_t row,
                                const std::function<bool(const std::string&)>& exists)
 {
@@ -88,18 +107,11 @@ SeriesResult AddFollowingParts(const std::vector<std::string>& lines, std::size_
         return result;
     }
     const std::string& first = lines[row];
-    const std::string_view number = SeriesNumber(first);
-    const std::string stem = first.substr(0, first.size() - number.size());
     std::unordered_set<std::string> listed(lines.begin(), lines.end());
 
     result.lines.assign(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(row) + 1);
     std::size_t next = row + 1;  // the first line not yet copied
-    std::string digits(number);
-    for (std::size_t step = 0; step < kMaxSeriesParts; ++step) {
-        digits = NextSeriesNumber(digits);
-        const std::string name = stem + digits;
-        if (!exists(name))
-            break;
+    for (const std::string& name : FollowingParts(first, exists)) {
         if (next < lines.size() && lines[next] == name) {
             result.lines.push_back(lines[next++]);
             continue;

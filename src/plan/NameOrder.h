@@ -31,6 +31,12 @@ namespace tessera {
 // system claims to hold.
 inline constexpr std::size_t kMaxSeriesParts = 100'000;
 
+// The names that follow first in its series: for x.NNN, x.NNN+1, x.NNN+2,
+// ... in number order for as long as `exists` says each is there, at most
+// kMaxSeriesParts of them. None when first has no series number.
+[[nodiscard]] std::vector<std::string> FollowingParts(const std::string& first,
+                                                      const std::function<bool(const std::string&)>& exists);
+
 struct SeriesResult {
     std::vector<std::string> lines;  // the whole list afterwards
     std::size_t added = 0;

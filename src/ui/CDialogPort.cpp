@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "CTesseraDlg.h"
+#include "StatusTexts.h"
 
 template <typename Function>
 auto CDialogPort::OnDialogThread(Function function)
@@ -51,6 +52,26 @@ std::size_t CDialogPort::InputCount()
 std::vector<std::string> CDialogPort::Inputs(std::size_t first, std::size_t count)
 {
     return OnDialogThread([this, first, count] { return dialog_.ListLines(kListJoin, first, count); });
+}
+
+bool CDialogPort::Report(const tessera::JobEvent& event)
+{
+    using Kind = tessera::JobEvent::Kind;
+    switch (event.kind) {
+    case Kind::Reading:
+    case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
+    case Kind::Progress: SetProgress(event.position); break;
+    case Kind::Ended:
+        SetStatus(tessera::EndStatusText(*event.result));
+        // A failure leaves the bar where it stood.
+        if (event.result->end != tessera::JobEnd::Failed)
+            SetProgress(event.position);
+        break;
+    case Kind::PieceBegun:
+    case Kind::Bytes:
+    case Kind::PieceEnded: break;
+    }
+    return true;
 }
 
 void CDialogPort::SetStatus(const std::string& text)

@@ -22,14 +22,18 @@ public:
     std::string DestinationPath() override;
     std::size_t InputCount() override;
     std::vector<std::string> Inputs(std::size_t first, std::size_t count) override;
-    void SetStatus(const std::string& text) override;
-    void SetProgress(int position) override;
+    // Shows the job's reports: the block being read or written and the end
+    // in the status line, the progress in the bar.
+    bool Report(const tessera::JobEvent& event) override;
     void SetRunning(bool running) override;
 
     // True once the job has switched the controls.
     [[nodiscard]] bool TouchedControls() const { return touchedControls_; }
 
 private:
+    void SetStatus(const std::string& text);
+    void SetProgress(int position);
+
     template <typename Function>
     auto OnDialogThread(Function function);
 

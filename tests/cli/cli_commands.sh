@@ -159,18 +159,21 @@ for signal in INT TERM; do
   [ ! -e stop/data.002 ] || fail "SIG$signal: a part after the stop"
 done
 
-# A join stopped in the middle names the input it was copying and says that
-# the output is incomplete.
-"$cli" join -q --pace -o stop/joined stop/data 2>stop/said &
+# A join stopped in the middle names the input it was copying; the output,
+# written under a temporary name, is removed and the old file left as it was.
+printf 'old output' >stop/joined
+"$cli" join -q --pace --force -o stop/joined stop/data 2>stop/said &
 pid=$!
-for _ in $(seq 600); do [ -e stop/joined ] && break; sleep 0.01; done
+for _ in $(seq 600); do compgen -G 'stop/.joined.tessera-*' >/dev/null && break; sleep 0.01; done
 sleep 0.3
 kill -s INT $pid
 wait $pid
 rc=$?
 [ $rc -eq 130 ] || fail "join SIGINT: exit $rc"
-[ "$(cat stop/said)" = "tessera-cli: stopped by SIGINT in 'stop/data'; 'stop/joined' is incomplete" ] \
+[ "$(cat stop/said)" = "tessera-cli: stopped by SIGINT in 'stop/data'; 'stop/joined' was not written" ] \
   || fail "join SIGINT said: $(cat stop/said)"
+[ "$(cat stop/joined)" = "old output" ] || fail "join SIGINT: the old output was replaced"
+! compgen -G 'stop/.joined.tessera-*' >/dev/null || fail "join SIGINT left its temporary file"
 
 # --- the executable links no Qt ----------------------------------------------------
 ! ldd "$cli" | grep -qi 'libqt' || fail "tessera-cli links Qt"

@@ -6,15 +6,21 @@
 #include <vector>
 
 #include "engine/ListedJobPort.h"
+#include "ui/StatusTexts.h"
 
 namespace tessera::test {
 
 // A front end without widgets: serves the job's paths and lines, records
-// what the job reports. Safe to read from the test's thread while a job runs.
+// what the job reports as the window's status line and bar would show it, and
+// every event. Safe to read from the test's thread while a job runs.
 class FakeJobPort : public ListedJobPort {
 public:
     // Called on the job's thread after each status text is recorded.
     std::function<void(const std::string&)> onStatus;
+    // Called on the job's thread for every event; its result is the port's
+    // answer (a refused PieceEnded fails the job).
+    std::function<bool(const JobEvent&)> onEvent;
+    bool wantsBytes = false;
     // Called on the job's thread before each batch of lines is served.
     std::function<void(std::size_t first)> onBatch;
 
@@ -28,7 +34,32 @@ public:
         Served(first);
         return ListedJobPort::Inputs(first, count);
     }
-    void SetStatus(const std::string& text) override
+    [[nodiscard]] bool WantsBytes() const override { return wantsBytes; }
+    bool Report(const JobEvent& event) override
+    {
+        using Kind = JobEvent::Kind;
+        switch (event.kind) {
+        case Kind::Reading:
+        case Kind::Writing: SetStatus(BlockStatusText(event.kind, event.path)); break;
+        case Kind::Progress: SetProgress(event.position); break;
+        case Kind::Ended:
+            {
+                std::lock_guard lock(mutex_);
+                result_ = *event.result;
+            }
+            SetStatus(EndStatusText(*event.result));
+            if (event.result->end != JobEnd::Failed)
+                SetProgress(event.position);
+            break;
+        default: break;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            kinds_.push_back(event.kind);
+        }
+        return onEvent ? onEvent(event) : true;
+    }
+    void SetStatus(const std::string& text)
     {
         {
             std::lock_guard lock(mutex_);
@@ -37,10 +68,21 @@ public:
         if (onStatus)
             onStatus(text);
     }
-    void SetProgress(int position) override
+    void SetProgress(int position)
     {
         std::lock_guard lock(mutex_);
         progress_.push_back(position);
+    }
+    // The result the Ended event carried.
+    JobResult Ended() const
+    {
+        std::lock_guard lock(mutex_);
+        return result_;
+    }
+    std::vector<JobEvent::Kind> Kinds() const
+    {
+        std::lock_guard lock(mutex_);
+        return kinds_;
     }
     void SetRunning(bool running) override
     {
@@ -97,6 +139,8 @@ private:
     mutable std::mutex mutex_;
     int batches_ = 0;
     std::vector<std::string> statuses_;
+    std::vector<JobEvent::Kind> kinds_;
+    JobResult result_;
     std::vector<int> progress_;
     std::vector<bool> switches_;
 };

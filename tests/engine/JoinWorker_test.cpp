@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <filesystem>
 #include <unistd.h>
 
 #include "engine/FakeJobPort.h"
@@ -183,7 +185,9 @@ TEST_F(JoinJob, InputTruncatedDuringTheJobIsAReadFailure)
     ExpectEndedIdle();
 }
 
-TEST_F(JoinJob, InputGrownDuringItsCopyIsCopiedAsSized)
+// An input that holds more than its size said when it was opened (it grew,
+// or it is a /proc file) would be copied short: the job fails and names it.
+TEST_F(JoinJob, InputGrownDuringItsCopyFailsTheJob)
 {
     WriteFile(a, "0123456789");
     WriteFile(b, "abc");
@@ -192,8 +196,132 @@ TEST_F(JoinJob, InputGrownDuringItsCopyIsCopiedAsSized)
         if (text == Reading(b))
             WriteFile(b, "abcdefgh");  // after b was opened and sized
     };
-    EXPECT_EQ(Run(), 0);
+    const tessera::JobResult result = RunJoinJob(port, abort);
+    EXPECT_EQ(result.fault, tessera::JobFault::LongerThanSize);
+    EXPECT_EQ(result.path, b);
+    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + b);
+    EXPECT_EQ(port.Count("終了"), 0);
+    ExpectEndedIdle();
+}
+
+// Inputs that are no regular files, or whose size is not their length, are
+// refused by name before the destination is created or emptied.
+TEST_F(JoinJob, InputsThatAreNoRegularFilesAreRefusedByName)
+{
+    WriteFile(a, "0123456789");
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string socket = dir.file("socket");
+    ASSERT_TRUE(tessera::test::MakeSocket(socket));
+    ASSERT_EQ(::mkdir(c.c_str(), 0755), 0);
+    const struct {
+        std::string path;
+        tessera::JobFault fault;
+        std::uint32_t type;
+    } rows[] = {
+        {fifo, tessera::JobFault::InputNotRegular, S_IFIFO},
+        {"/dev/zero", tessera::JobFault::InputNotRegular, S_IFCHR},
+        {socket, tessera::JobFault::InputNotRegular, S_IFSOCK},
+        {c, tessera::JobFault::InputNotRegular, S_IFDIR},
+        {"/proc/self/status", tessera::JobFault::LongerThanSize, 0},
+    };
+    for (const bool existing : {false, true}) {
+        for (const auto& row : rows) {
+            if (existing)
+                WriteFile(out, "old contents");
+            else
+                ::unlink(out.c_str());
+            FakeJobPort p;
+            p.destination = out;
+            p.inputs = {a, row.path};
+            const tessera::JobResult result = RunJoinJob(p, abort);
+            EXPECT_EQ(result.fault, row.fault) << row.path;
+            EXPECT_EQ(result.path, row.path);
+            EXPECT_EQ(result.fileType, row.type) << row.path;
+            const char* text = row.fault == tessera::JobFault::LongerThanSize ? "ファイルの読込に失敗 : "
+                                                                               : "ファイルのオープンに失敗 : ";
+            EXPECT_EQ(p.Statuses(), std::vector<std::string>{text + row.path}) << row.path;
+            EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
+            struct stat st;
+            if (existing)
+                EXPECT_EQ(ReadFile(out), "old contents") << row.path;
+            else
+                EXPECT_NE(::lstat(out.c_str(), &st), 0) << row.path << ": the destination was created";
+        }
+    }
+}
+
+// Asked not to replace, a join creates its destination exclusively: one that
+// exists is refused untouched, and with a staged destination one that appears
+// while the job runs is never replaced either.
+TEST_F(JoinJob, DestinationThatMayNotBeReplacedIsNeverEmptied)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(out, "precious");
+    tessera::JobSettings settings;
+    settings.pace = false;
+    settings.replaceDestination = false;
+    for (const bool staged : {false, true}) {
+        settings.stageDestination = staged;
+        FakeJobPort p;
+        p.destination = out;
+        p.inputs = {a};
+        const tessera::JobResult result = RunJoinJob(p, abort, settings);
+        EXPECT_EQ(result.fault, tessera::JobFault::DestinationExists);
+        EXPECT_EQ(result.path, out);
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"});
+        EXPECT_EQ(ReadFile(out), "precious");
+    }
+
+    // The name is free when the job looks, and taken before it ends.
+    ASSERT_EQ(::unlink(out.c_str()), 0);
+    settings.stageDestination = true;
+    Plan(out, {a});
+    port.onStatus = [&](const std::string& text) {
+        if (text == Writing(a))
+            WriteFile(out, "appeared meanwhile");
+    };
+    const tessera::JobResult raced = RunJoinJob(port, abort, settings);
+    EXPECT_EQ(raced.fault, tessera::JobFault::DestinationExists);
+    EXPECT_EQ(ReadFile(out), "appeared meanwhile");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file is left";
+}
+
+// A staged destination appears only whole: a job that fails or is stopped
+// leaves the old file and no temporary file; one that finishes replaces the
+// old file's name, never its bytes (a hard link keeps them).
+TEST_F(JoinJob, StagedDestinationAppearsOnlyWhole)
+{
+    WriteFile(a, "0123456789");
+    WriteFile(b, "abc");
+    WriteFile(out, "old contents");
+    const std::string hard = dir.file("hard");
+    ASSERT_EQ(::link(out.c_str(), hard.c_str()), 0);
+    tessera::JobSettings settings;
+    settings.pace = false;
+    settings.stageDestination = true;
+
+    Plan(out, {a, b});
+    port.onEvent = [&](const tessera::JobEvent& event) {
+        return !(event.kind == tessera::JobEvent::Kind::PieceEnded && event.path == b);
+    };
+    EXPECT_EQ(RunJoinJob(port, abort, settings).fault, tessera::JobFault::Check);
+    EXPECT_EQ(ReadFile(out), "old contents");
+
+    port.onEvent = [&](const tessera::JobEvent& event) {
+        if (event.kind == tessera::JobEvent::Kind::PieceEnded)
+            abort = true;
+        return true;
+    };
+    EXPECT_EQ(RunJoinJob(port, abort, settings).end, tessera::JobEnd::Aborted);
+    EXPECT_EQ(ReadFile(out), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "a temporary file is left";
+
+    port.onEvent = nullptr;
+    EXPECT_EQ(RunJoinJob(port, abort, settings).end, tessera::JobEnd::Finished);
     EXPECT_EQ(ReadFile(out), "0123456789abc");
+    EXPECT_EQ(ReadFile(hard), "old contents");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
 
 // A long input list is read in batches, and Abort pressed while it is being

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -166,6 +167,8 @@ TEST_F(SplitJob, OverlongPartNamesAreNeverFree)
     EXPECT_EQ(result.Code(), -1);
     EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの作成に失敗 : " + Part(0)});
     EXPECT_EQ(result.path, Part(0));
+    EXPECT_EQ(result.fault, tessera::JobFault::PartCreate);
+    EXPECT_EQ(result.error, ENAMETOOLONG);
     ExpectEndedIdle();
 }
 
@@ -231,33 +234,37 @@ TEST_F(SplitJob, AbortWhileThePlanIsReadEndsBeforeAnyPart)
 }
 
 // Another front end's pace: no pauses, no flushes, copies in the kernel
-// where it can; an observer that wants the bytes sees each part's bytes and
+// where it can; a front end that wants the bytes sees each part's bytes and
 // can refuse a part.
-TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndShowThemToTheObserver)
+TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndReportThem)
 {
-    struct Recorder : tessera::JobObserver {
-        bool wants = false;
+    struct Recorder {
         std::vector<std::string> begun, ended;
         std::string bytes;
         std::string refuse;
-        bool WantsBytes() const override { return wants; }
-        void Begin(const std::string& path, std::int64_t) override { begun.push_back(path); }
-        void Bytes(const char* data, std::size_t size) override { bytes.append(data, size); }
-        bool End(const std::string& path) override
+        bool operator()(const tessera::JobEvent& event)
         {
-            ended.push_back(path);
-            return path != refuse;
+            using Kind = tessera::JobEvent::Kind;
+            if (event.kind == Kind::PieceBegun)
+                begun.emplace_back(event.path);
+            if (event.kind == Kind::Bytes)
+                bytes.append(event.data, event.count);
+            if (event.kind == Kind::PieceEnded) {
+                ended.emplace_back(event.path);
+                return event.path != refuse;
+            }
+            return true;
         }
     };
     Plan(3000, {"100 1100", "0 0", "2000 3000"});
     for (const bool wants : {false, true}) {
         Recorder recorder;
-        recorder.wants = wants;
+        port.wantsBytes = wants;
+        port.onEvent = [&](const tessera::JobEvent& event) { return recorder(event); };
         tessera::JobSettings settings;
         settings.pace = false;
         settings.flushEveryBlock = false;
         settings.kernelCopy = true;
-        settings.observer = &recorder;
         const int first = wants ? 3 : 0;
         EXPECT_EQ(RunSplitJob(port, abort, settings).Code(), 0);
         EXPECT_EQ(ReadFile(Part(first)), PatternBytes(100, 1000));
@@ -270,31 +277,65 @@ TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndShowThemToTheObserver)
 
     Recorder refusing;
     refusing.refuse = Part(7);
+    port.onEvent = [&](const tessera::JobEvent& event) { return refusing(event); };
     tessera::JobSettings settings;
     settings.pace = false;
-    settings.observer = &refusing;
     const tessera::JobResult result = RunSplitJob(port, abort, settings);
     EXPECT_EQ(result.fault, tessera::JobFault::Check);
     EXPECT_EQ(result.path, Part(7));
+    EXPECT_EQ(port.LastStatus(), "ファイルの照合に失敗 : " + Part(7));
     EXPECT_FALSE(Exists(Part(8)));
 }
 
+// What is no regular file is not cut: nothing shows, nothing is written,
+// and the result names it and says what it is. A pipe is never waited for.
 TEST_F(SplitJob, NoRegularSourceChangesNothing)
 {
     const std::string folder = dir.file("folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    for (const std::string& path : {std::string(), dir.file("missing"), folder}) {
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::string socket = dir.file("socket");
+    ASSERT_TRUE(tessera::test::MakeSocket(socket));
+    const struct {
+        std::string path;
+        std::uint32_t type;
+    } rows[] = {{std::string(), 0u},  {dir.file("missing"), 0u}, {folder, S_IFDIR},
+                {fifo, S_IFIFO},      {"/dev/zero", S_IFCHR},    {socket, S_IFSOCK}};
+    for (const auto& row : rows) {
         FakeJobPort quiet;
-        quiet.source = path;
+        quiet.source = row.path;
         quiet.plan = {"0 0"};
         abort = true;
-        EXPECT_EQ(RunSplitJob(quiet, abort).Code(), -1) << path;
-        EXPECT_FALSE(abort) << path;  // cleared all the same
-        EXPECT_TRUE(quiet.Statuses().empty()) << path;
-        EXPECT_TRUE(quiet.Progress().empty()) << path;
-        EXPECT_TRUE(quiet.Switches().empty()) << path;
+        const tessera::JobResult result = RunSplitJob(quiet, abort);
+        EXPECT_EQ(result.end, tessera::JobEnd::NotStarted) << row.path;
+        EXPECT_EQ(result.fault, tessera::JobFault::SourceNotRegular) << row.path;
+        EXPECT_EQ(result.path, row.path);
+        EXPECT_EQ(result.fileType, row.type) << row.path;
+        EXPECT_FALSE(abort) << row.path;  // cleared all the same
+        EXPECT_TRUE(quiet.Statuses().empty()) << row.path;
+        EXPECT_TRUE(quiet.Progress().empty()) << row.path;
+        EXPECT_TRUE(quiet.Switches().empty()) << row.path;
     }
     EXPECT_FALSE(Exists(folder + ".000"));
+    EXPECT_FALSE(Exists(fifo + ".000"));
+}
+
+// A /proc file reports a size of 0 but has content: cut by its size it would
+// give empty parts, so it is refused as a read failure before any part.
+TEST_F(SplitJob, SourceLongerThanItsSizeIsRefused)
+{
+    const std::string proc = "/proc/self/status";
+    port.source = proc;
+    port.plan = {"0 0"};
+    tessera::JobSettings settings;
+    settings.partFolder = dir.path();
+    const tessera::JobResult result = RunSplitJob(port, abort, settings);
+    EXPECT_EQ(result.fault, tessera::JobFault::LongerThanSize);
+    EXPECT_EQ(result.path, proc);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"ファイルの読込に失敗 : " + proc});
+    EXPECT_FALSE(Exists(dir.file("status.000")));
+    ExpectEndedIdle();
 }
 
 TEST_F(SplitJob, BadEntryRefusesThePlanBeforeAnyPart)
@@ -322,15 +363,18 @@ TEST_F(SplitJob, SourceHeldForWritingIsAborted)
     ExpectEndedIdle();
 }
 
-TEST_F(SplitJob, EntryPastTheEndOfTheSourceIsAReadFailure)
+// A line that ends past the end of the source could only be cut short: the
+// whole plan is refused before any part exists, as a line that does not read
+// back is.
+TEST_F(SplitJob, EntryPastTheEndRefusesThePlanBeforeAnyPart)
 {
-    Plan(10, {"0 5", "5 20", "0 1"});
-    EXPECT_EQ(Run(), -1);
-    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
-    EXPECT_EQ(port.Count("終了"), 0);
-    EXPECT_EQ(ReadFile(Part(0)), PatternBytes(0, 5));
-    EXPECT_EQ(ReadFile(Part(1)), "");  // nothing of the short block is written
-    EXPECT_FALSE(Exists(Part(2)));
+    Plan(10, {"0 5", "5 11", "0 1"});
+    const tessera::JobResult result = RunSplitJob(port, abort);
+    EXPECT_EQ(result.fault, tessera::JobFault::PlanPastEnd);
+    EXPECT_EQ(result.line, 1u);
+    EXPECT_EQ(result.size, 10);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"中止"});
+    EXPECT_FALSE(Exists(Part(0)));
     ExpectEndedIdle();
 }
 
@@ -362,23 +406,13 @@ TEST_F(SplitJob, TransferBufferThatCannotBeHadIsReported)
     EXPECT_EXIT(::_exit(runWithoutRoom()), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(SplitJob, PipeAsSourceFailsInsteadOfWaiting)
-{
-    ASSERT_EQ(::mkfifo(source.c_str(), 0644), 0);
-    port.source = source;
-    port.plan = {"0 10"};
-    EXPECT_EQ(Run(), -1);
-    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
-    ExpectEndedIdle();
-}
-
 TEST_F(SplitJob, HugeEntriesDoNotOverflowTheTotal)
 {
     Plan(10, {"0 9223372036854775807", "1 9223372036854775807"});
     EXPECT_EQ(Run(), -1);
-    EXPECT_EQ(port.LastStatus(), "ファイルの読込に失敗 : " + source);
-    for (int p : port.Progress())
-        EXPECT_EQ(p, 0);
+    EXPECT_EQ(port.Statuses(), std::vector<std::string>{"中止"});
+    EXPECT_TRUE(port.Progress().empty());
+    EXPECT_FALSE(Exists(Part(0)));
     ExpectEndedIdle();
 }
 

@@ -26,7 +26,7 @@
 
 #include "engine/Jobs.h"
 #include "engine/Progress.h"
-#include "engine/StatusTexts.h"
+#include "ui/StatusTexts.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 #include "ui/DialogTestSupport.h"
@@ -334,33 +334,73 @@ TEST_F(FaultTest, DanglingSymlinkAndFolderAtPartNamesAreSkipped)
     kept.ExpectUnchanged();
 }
 
-// A named pipe passes the regular-file test (it is no directory), but an open
-// that waited for its other end would never return: on the worker that is a
-// job Abort cannot end and a window that cannot close, on the dialog's thread
-// a frozen window.
-TEST_F(FaultTest, NamedPipeNeverHangsTheDialogOrAJob)
+// A named pipe, a device, a socket or a folder is no file to cut or join:
+// the drop is refused, a typed source changes nothing, and a listed input is
+// refused by name before the destination exists. A /proc file reports a size
+// of 0 but has content: it is refused as a read failure. An open that waited
+// for a pipe's other end would never return: neither the dialog nor a job
+// ever waits for one.
+TEST_F(FaultTest, FilesThatAreNoRegularFilesAreRefusedByName)
 {
     const std::string pipe = dir.file("pipe");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    ASSERT_TRUE(DropFiles(dialog, dialog.Edit(kEditSource)->geometry().center(), {pipe}));
-
-    dialog.SetFieldText(kEditString, "x");
-    dialog.Button(kButtonSearchString)->click();
-    EXPECT_EQ(dialog.ListCount(kListSplit), 0);
-
-    StartSplit(pipe, {"0 0"});
-    ExpectEnded("ファイルの読込に失敗 : " + pipe);
-
+    const std::string socket = dir.file("socket");
+    ASSERT_TRUE(MakeSocket(socket));
+    const std::string folder = dir.file("folder");
+    fs::create_directory(folder);
+    const std::string proc = "/proc/self/status";
+    const std::string input = dir.file("in");
+    WritePatternFile(input, 1000);
     const std::string destination = dir.file("joined");
-    StartJoin({pipe}, destination);
-    ExpectEnded("終了");
-    EXPECT_EQ(ReadFile(destination), "");
+    const Kept kept{input};
+
+    for (const std::string& path : {pipe, std::string("/dev/zero"), socket, folder}) {
+        dialog.SetFieldText(kEditSource, Q(input));
+        DropFiles(dialog, dialog.Edit(kEditSource)->geometry().center(), {path});
+        EXPECT_EQ(dialog.FieldText(kEditSource), input) << path << " was taken as the source";
+
+        dialog.SetStatus("-");
+        const ControlStates before = States();
+        StartSplit(path, {"0 0"});
+        ASSERT_TRUE(WaitForJobEnd());
+        EXPECT_EQ(StatusText(dialog), "-") << path;
+        EXPECT_EQ(States(), before) << path;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path + ".000"))) << path;
+        dialog.Button(kButtonClearSplitList)->click();
+    }
+    StartSplit(proc, {"0 0"});
+    ExpectEnded("ファイルの読込に失敗 : " + proc);
+    dialog.Button(kButtonClearSplitList)->click();
+
+    for (const std::string& path : {pipe, std::string("/dev/zero"), socket, folder, proc}) {
+        dialog.Button(kButtonClearJoinList)->click();
+        dialog.AppendLines(kListJoin, {Q(input), Q(path)});
+        dialog.SetFieldText(kEditJoinDestination, Q(destination));
+        dialog.Button(kButtonStartJoin)->click();
+        ExpectEnded((path == proc ? "ファイルの読込に失敗 : " : "ファイルのオープンに失敗 : ") + path);
+        EXPECT_FALSE(fs::exists(destination)) << path << ": the destination was created";
+    }
 
     dialog.Button(kButtonClearJoinList)->click();
-    dialog.AppendLines(kListJoin, {Q(destination)});
+    dialog.AppendLines(kListJoin, {Q(input)});
     dialog.SetFieldText(kEditJoinDestination, Q(pipe));
     dialog.Button(kButtonStartJoin)->click();
     ExpectEnded("中止");
+    kept.ExpectUnchanged();
+}
+
+// A plan line that ends past the end of the source could only be cut short
+// half way through the job: the whole plan is refused before any part.
+TEST_F(FaultTest, PlanLinePastTheEndLeavesNoPart)
+{
+    const std::string source = dir.file("s.bin");
+    WritePatternFile(source, 1000);
+    const Kept kept{source};
+    StartSplit(source, {"0 10", "990 1001", "10 20"});
+    ExpectEnded("中止");
+    EXPECT_FALSE(fs::exists(source + ".000"));
+    EXPECT_FALSE(fs::exists(source + ".001"));
+    kept.ExpectUnchanged();
 }
 
 TEST_F(FaultTest, DestinationHeldByAnotherOpeningIsLeftAlone)

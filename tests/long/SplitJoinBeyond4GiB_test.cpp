@@ -17,7 +17,7 @@
 
 #include "engine/FakeJobPort.h"
 #include "engine/Jobs.h"
-#include "engine/StatusTexts.h"
+#include "ui/StatusTexts.h"
 #include "engine/PartNames.h"
 #include "engine/Progress.h"
 #include "support/TempDir.h"

@@ -32,5 +32,7 @@ std::string ReadFile(const std::string& path);
 // period, so a misplaced block shows.
 void WritePatternFile(const std::string& path, std::int64_t size);
 std::string PatternBytes(std::int64_t offset, std::int64_t length);
+// Binds a Unix socket at path, which then names a socket (no one listens).
+bool MakeSocket(const std::string& path);
 
 }  // namespace tessera::test

@@ -11,7 +11,7 @@
 #include "DialogTestSupport.h"
 #include "engine/Jobs.h"
 #include "engine/Progress.h"
-#include "engine/StatusTexts.h"
+#include "ui/StatusTexts.h"
 #include "support/TempDir.h"
 
 using namespace tessera::test;

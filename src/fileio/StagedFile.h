@@ -1,0 +1,79 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "FileOpener.h"
+
+namespace tessera {
+
+// A file written under a temporary name in the folder of the path it is
+// meant for, and put in its place by a rename only once it is complete: a
+// reader of that path sees the old file or the whole new one, never a part,
+// and a failed or stopped job leaves the old file as it was. The temporary
+// file is removed unless committed.
+class StagedFile {
+public:
+    StagedFile() = default;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    ~StagedFile();
+
+    // Creates the temporary file ("." + the target's name + ".tessera-" and
+    // six random characters, in the target's folder) exclusively, never
+    // through a symlink, trying other names while they are taken. The open
+    // file, or a closed one with the cause in LastError().
+    [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileOpener& files = RealFiles());
+
+    [[nodiscard]] const std::string& TemporaryPath() const { return temporary_; }
+    [[nodiscard]] const std::string& Target() const { return target_; }
+
+    // Renames the temporary file to the target. With replace, a plain rename
+    // (the directory entry is replaced, never the file it named: a hard link
+    // to the old file keeps the old bytes). Without, a file that appeared at
+    // the target meanwhile is never replaced: the rename fails with EEXIST.
+    // 0, or the errno; a failed commit removes the temporary file.
+    [[nodiscard]] int Commit(bool replace);
+    // Removes the temporary file if it is still there.
+    void Discard();
+
+private:
+    std::string target_;
+    std::string temporary_;
+};
+
+// A new file whose name is taken when it is opened and whose contents count
+// only once committed: what a job writes at its end (a checksum file) holds
+// its name from the start, so that a second job is refused at once, and a
+// job that fails leaves nothing of it.
+class ReservedFile {
+public:
+    ReservedFile() = default;
+    ReservedFile(const ReservedFile&) = delete;
+    ReservedFile& operator=(const ReservedFile&) = delete;
+    ~ReservedFile();
+
+    // Without replace, path is created exclusively, never through a symlink
+    // (EEXIST when the name is taken). With replace, a temporary file beside
+    // it is created, which Commit renames over path: a file that path named
+    // (or that a hard link or symlink at path reaches) is never written. 0 or
+    // the errno.
+    [[nodiscard]] int Open(const std::string& path, bool replace, const FileOpener& files = RealFiles());
+    [[nodiscard]] NFile& File() { return *file_; }
+
+    // Closes the file and puts it in place; 0 or the errno (the file is
+    // removed then). What was written is not flushed here: the caller flushes
+    // when it wants the data on the disk.
+    [[nodiscard]] int Commit();
+    // Closes and removes what Open created, if it is still there.
+    void Discard();
+
+private:
+    std::string path_;
+    std::unique_ptr<NFile> file_;
+    StagedFile staged_;
+    bool replace_ = false;
+    bool open_ = false;
+};
+
+}  // namespace tessera

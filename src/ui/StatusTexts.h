@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/JobPort.h"
+
+namespace tessera {
+
+// The texts a job shows in its status line. %1% is a path.
+inline constexpr const char* kStatusReading = "読込中 %1%";
+inline constexpr const char* kStatusWriting = "書込中 %1%";
+inline constexpr const char* kStatusFinished = "終了";
+inline constexpr const char* kStatusAborted = "中止";
+// The failures below are followed directly by the path they concern.
+inline constexpr const char* kStatusCreateFailed = "ファイルの作成に失敗 : ";
+inline constexpr const char* kStatusReadFailed = "ファイルの読込に失敗 : ";
+inline constexpr const char* kStatusWriteFailed = "ファイルの書込に失敗 : ";
+inline constexpr const char* kStatusOpenFailed = "ファイルのオープンに失敗 : ";
+inline constexpr const char* kStatusCheckFailed = "ファイルの照合に失敗 : ";
+inline constexpr const char* kStatusNoMemory = "メモリの確保に失敗";
+inline constexpr const char* kStatusDestinationListed = "結合先ファイルが結合リストに含まれています : ";
+
+// "読込中 " or "書込中 " and the path, for a block being read or written.
+[[nodiscard]] inline std::string BlockStatusText(JobEvent::Kind kind, std::string_view path)
+{
+    std::string text = kind == JobEvent::Kind::Reading ? kStatusReading : kStatusWriting;
+    text.replace(text.find("%1%"), 3, path);
+    return text;
+}
+
+// What the status line shows at the end of a job: "終了" for one that ran to
+// its end, completed or aborted; for a failure, its text, with the path it
+// concerns where it names one. A job that never started shows nothing (the
+// empty text; the status line keeps what it had).
+[[nodiscard]] inline std::string EndStatusText(const JobResult& result)
+{
+    switch (result.end) {
+    case JobEnd::NotStarted: return {};
+    case JobEnd::Finished:
+    case JobEnd::Aborted: return kStatusFinished;
+    case JobEnd::Failed: break;
+    }
+    switch (result.fault) {
+    case JobFault::None:
+    case JobFault::SourceOpen:
+    case JobFault::SourceNotRegular:
+    case JobFault::PlanLine:
+    case JobFault::PlanPastEnd:
+    case JobFault::DestinationOpen:
+    case JobFault::DestinationExists: return kStatusAborted;
+    case JobFault::TooManyParts:
+    case JobFault::PartCreate: return kStatusCreateFailed + result.path;
+    case JobFault::DestinationListed: return kStatusDestinationListed + result.path;
+    case JobFault::InputOpen:
+    case JobFault::InputNotRegular: return kStatusOpenFailed + result.path;
+    case JobFault::LongerThanSize:
+    case JobFault::Read: return kStatusReadFailed + result.path;
+    case JobFault::Write: return kStatusWriteFailed + result.path;
+    case JobFault::NoMemory: return kStatusNoMemory;
+    case JobFault::Check: return kStatusCheckFailed + result.path;
+    }
+    return kStatusAborted;
+}
+
+}  // namespace tessera
