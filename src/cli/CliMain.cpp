@@ -341,16 +341,17 @@ int RunSplit(const Options& options)
     std::optional<std::vector<std::string>> lines = Plan(options, *size, why);
     if (!lines)
         return Fail(why);
-    if (lines->empty())
-        return kExitDone;
+    // An empty plan still goes to the job, which admits the source: a file
+    // whose size is not its length is refused rather than cut into nothing.
+    const bool checksum = options.checksum && !lines->empty();
 
     // The checksum file's name is taken before the first part is written, so
     // that a second split of the same source is refused at once. Replaced, it
     // is written beside and renamed over the old name at the end: a link at
     // that name to the source or a part is never written through.
-    const std::string manifestPath = options.checksum ? ManifestPath(options.source, options.into) : std::string();
+    const std::string manifestPath = checksum ? ManifestPath(options.source, options.into) : std::string();
     ReservedFile manifest;
-    if (options.checksum) {
+    if (checksum) {
         if (SameFile(manifestPath, options.source))
             return Fail("cannot write " + Quoted(manifestPath) + ": it is " + Quoted(options.source) +
                         " itself, through a link");
@@ -362,8 +363,8 @@ int RunSplit(const Options& options)
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress, options.checksum);
-    port.hashWhole = options.checksum && CoversInOrder(*lines, *size);
+    CliPort port(progress, checksum);
+    port.hashWhole = checksum && CoversInOrder(*lines, *size);
     port.source = options.source;
     port.plan = std::move(*lines);
 
@@ -374,7 +375,7 @@ int RunSplit(const Options& options)
     if (result.end != JobEnd::Finished)
         return Report(result, port, "split " + Quoted(options.source));
 
-    if (options.checksum) {
+    if (checksum) {
         std::string text;
         for (const ManifestLine& line : port.pieces)
             text += FormatManifestLine(line);

@@ -86,8 +86,14 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
     // pipe or device is written, never replaced.
     const std::uint32_t existing = FileTypeAt(destinationPath);
     const bool direct = existing != 0 && existing != S_IFREG && existing != S_IFDIR;
-    if (!settings.replaceDestination && !direct && !NameIsFree(destinationPath))
-        return job.Fail(JobFault::DestinationExists, destinationPath, EEXIST, {});
+    if (!settings.replaceDestination && !direct) {
+        // A name that cannot be looked up is reported as what it is.
+        const int state = NameState(destinationPath);
+        if (state == 0)
+            return job.Fail(JobFault::DestinationExists, destinationPath, EEXIST, {});
+        if (state != ENOENT)
+            return job.Fail(JobFault::DestinationOpen, destinationPath, state, {});
+    }
 
     // The inputs are looked at while the destination is still intact: one
     // that is the destination itself would be destroyed by emptying it, and

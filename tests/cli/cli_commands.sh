@@ -65,6 +65,57 @@ elif [ "$(id -u)" -ne 0 ]; then
   [ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot open 'src': Permission denied" ] || fail "unreadable: $got"
 fi
 
+# --- files that are no regular files: refused by name, nothing written ----------
+mkdir kinds && head -c 1000 /dev/urandom >kinds/a && mkfifo kinds/fifo && mkdir kinds/folder
+python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' kinds/socket 2>/dev/null || true
+proc=/proc/self/status
+for input in kinds/fifo /dev/zero kinds/folder kinds/socket "$proc"; do
+  [ -e "$input" ] || continue
+  case $input in
+    kinds/fifo) kind="is a named pipe, not a regular file" ;;
+    /dev/zero) kind="is a character device, not a regular file" ;;
+    kinds/folder) kind="is a folder" ;;
+    kinds/socket) kind="is a socket, not a regular file" ;;
+  esac
+  if [ "$input" = "$proc" ]; then
+    said="tessera-cli: cannot read '$proc': it holds more than the 0 bytes its size says (a file that grows, or one such as /proc's)"
+  else
+    said="tessera-cli: cannot join into 'kinds/out': '$input' $kind"
+  fi
+  got=$(timeout 10 "$cli" join -q -o kinds/out kinds/a "$input" 2>&1)
+  [ $? -eq 1 ] && [ "$got" = "$said" ] || fail "join input $input: $got"
+  [ "$(ls -A kinds | tr '\n' ' ')" = "a fifo folder $([ -e kinds/socket ] && echo 'socket ')" ] \
+    || fail "join input $input left $(ls -A kinds)"
+  [ "$input" = kinds/folder ] && said="tessera-cli: cannot split 'kinds/folder': Is a directory"
+  [ "$input" != "$proc" ] && [ "$input" != kinds/folder ] && said="tessera-cli: cannot split '$input': it $kind"
+  got=$(timeout 10 "$cli" split -q --into kinds --size 100 "$input" 2>&1)
+  [ $? -eq 1 ] && [ "$got" = "$said" ] || fail "split source $input: $got"
+  [ "$(ls -A kinds | tr '\n' ' ')" = "a fifo folder $([ -e kinds/socket ] && echo 'socket ')" ] \
+    || fail "split source $input left $(ls -A kinds)"
+done
+# A part of a series replaced by a folder is named as a folder.
+head -c 10 /dev/zero >kinds/p.000 && mkdir kinds/p.001
+got=$("$cli" join -q -o kinds/out --series kinds/p.000 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot join into 'kinds/out': 'kinds/p.001' is a folder" ] \
+  || fail "series part that is a folder: $got"
+[ ! -e kinds/out ] || fail "a refused series join wrote its output"
+rm -rf kinds
+
+# --- names the file system refuses are reported as such ----------------------------
+long=$(printf 's%.0s' $(seq 253))
+mkdir names && head -c 100 /dev/zero >"names/$long"
+got=$("$cli" split -q --size 50 "names/$long" 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot create 'names/$long.000': File name too long" ] \
+  || fail "a source name too long for its parts: $got"
+got=$("$cli" join -q -o "names/$long$long" "names/$long" 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot create 'names/$long$long': File name too long" ] \
+  || fail "an output name too long: $got"
+[ "$(ls names)" = "$long" ] || fail "refused names left $(ls names)"
+rm -rf names
+got=$("$cli" join -o - ours 2>&1)
+[ $? -eq 2 ] && [ "$got" = "tessera-cli: -o -: a join is written to a file; standard output is not supported" ] \
+  || fail "join -o -: $got"
+
 # --- split and join against split -b and cat -----------------------------------
 mkdir ours gnu
 head -c 3000001 /dev/urandom >ours/data
@@ -118,6 +169,24 @@ mkdir sums2 && cp sums/big sums2/ && printf 'old' >sums2/big.sha256
 [ "$(wc -l <usb/big.sha256)" -eq 3 ] || fail "a plan that is not the whole source in order lists the source"
 (cd usb && sha256sum --quiet -c big.sha256) || fail "sha256sum -c rejects the --into manifest"
 
+# A checksum file's name that links to the source is never written through.
+mkdir linked && head -c 3000 /dev/urandom >linked/s && cp linked/s linked/s.orig && ln linked/s linked/s.sha256
+got=$("$cli" split -q --checksum --force --size 1000 linked/s 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot write 'linked/s.sha256': it is 'linked/s' itself, through a link" ] \
+  || fail "hard-linked checksum file: $got"
+cmp -s linked/s linked/s.orig || fail "the checksum file was written over the source"
+[ ! -e linked/s.000 ] || fail "a refused split wrote parts"
+rm linked/s.sha256 && ln -s s linked/s.sha256
+"$cli" split -q --checksum --force --size 1000 linked/s >/dev/null 2>&1 && fail "symlinked checksum file accepted"
+cmp -s linked/s linked/s.orig || fail "the checksum file was written through a symlink"
+# Replaced with --force, the old checksum file's name is replaced, never its
+# bytes: a hard link to it elsewhere keeps them.
+rm linked/s.sha256 && printf 'old sums\n' >linked/old && ln linked/old linked/s.sha256
+"$cli" split -q --checksum --force --size 1000 linked/s && (cd linked && sha256sum --quiet -c s.sha256) \
+  || fail "split --checksum --force over a linked checksum file"
+[ "$(cat linked/old)" = "old sums" ] || fail "the old checksum file was written through"
+rm -rf linked
+
 # Parts of several blocks, each block hashed for its part and for the source.
 mkdir blocks
 head -c $((40 * 1024 * 1024 + 5)) /dev/urandom >blocks/big
@@ -137,6 +206,16 @@ got=$("$cli" verify sums/big.sha256 2>/dev/null)
 [ $? -eq 1 ] || fail "verify passed a corrupted part"
 grep -qx 'big.001: FAILED' <<<"$got" && grep -qx 'big.000: OK' <<<"$got" || fail "verify said: $got"
 (cd sums && sha256sum --quiet -c big.sha256 >/dev/null 2>&1) && fail "the oracle passed a corrupted part"
+
+# A join that fails its check leaves no output, and with --force the old
+# output survives untouched.
+printf 'old output' >kept
+got=$("$cli" join -q --force -o kept --check sums/big.sha256 --series sums/big.000 2>&1)
+[ $? -eq 1 ] || fail "join --check --force of a corrupted part: $got"
+[ "$(cat kept)" = "old output" ] || fail "a failed join --check --force replaced the old output"
+[ ! -e bad ] || fail "a failed join --check left its output"
+! compgen -G '.kept.tessera-*' >/dev/null && ! compgen -G '.bad.tessera-*' >/dev/null \
+  || fail "a failed join left its temporary file"
 
 # --- a stop signal in the middle of a part ----------------------------------------
 mkdir stop

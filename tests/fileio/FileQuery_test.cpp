@@ -28,6 +28,7 @@ protected:
         ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
         ASSERT_EQ(::symlink(dir.file("gone").c_str(), dangling.c_str()), 0);
         ASSERT_EQ(::symlink(folder.c_str(), folderLink.c_str()), 0);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     }
 
     TempDir dir;
@@ -38,6 +39,7 @@ protected:
     std::string dangling = dir.file("dangling");
     std::string folderLink = dir.file("sublink");
     std::string missing = dir.file("missing");
+    std::string fifo = dir.file("fifo");
     std::string longName = dir.file(std::string(300, 'n'));
 };
 
@@ -55,6 +57,8 @@ TEST_F(FileQueryTest, RegularFileSizeAndFreeNameTable)
         {folder, false, -1, false},
         {folderLink, false, -1, false},
         {dangling, false, -1, false},  // the name is taken by the link
+        {fifo, false, -1, false},      // a pipe, a device: never a file to cut or join
+        {"/dev/zero", false, -1, false},
         {missing, false, -1, true},
         {longName, false, -1, false},  // too long to look up is never free
         {file + "/x", false, -1, false},
