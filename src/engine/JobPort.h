@@ -129,7 +129,7 @@ struct JobResult {
 // One report of a running job.
 struct JobEvent {
     enum class Kind {
-        PieceBegun,  // path, size: a part file (split) or an input (join) is begun
+        PieceBegun,  // path, offset, size: a part file (split) or an input (join) is begun
         Reading,     // path: a block of the piece is being read
         Writing,     // path: the block just read is being written
         Bytes,       // data, count: bytes of the piece, in order, once each (WantsBytes)
@@ -140,6 +140,9 @@ struct JobEvent {
     Kind kind = Kind::Progress;
     // The piece: a part file's name (split) or an input's path (join).
     std::string_view path;
+    // PieceBegun: where the piece begins in the file it is read from (the
+    // source's range of a part; 0 for a join input) and its length.
+    std::int64_t offset = 0;
     std::int64_t size = 0;
     const char* data = nullptr;
     std::size_t count = 0;

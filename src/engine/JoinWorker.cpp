@@ -146,7 +146,7 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         const Admission admission = Admit(job, path, input);
         if (admission.refusal)
             return job.Fail(*admission.refusal, {input.get(), destination.get()});
-        const Transfer::Copy copy = job.CopyPiece(*input, *destination, path, admission.size, true, true);
+        const Transfer::Copy copy = job.CopyPiece(*input, *destination, path, 0, admission.size, true, true);
         if (copy != Transfer::Copy::Done)
             return job.EndAfter(copy, *input, path, *destination, destinationPath, path, admission.size,
                                 {input.get(), destination.get()});

@@ -153,7 +153,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
             return job.Fail(JobFault::PartCreate, name, part->LastError(), {source.get()});
         if (!source->Seek(entry.start, 0))
             return job.Fail(JobFault::Read, sourcePath, source->LastError(), {part.get(), source.get()});
-        const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.end - entry.start, false);
+        const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.start, entry.end - entry.start, false);
         if (copy != Transfer::Copy::Done)
             return job.EndAfter(copy, *source, sourcePath, *part, name, name, size, {part.get(), source.get()});
         if (settings.flushEveryPart && !part->Flush())

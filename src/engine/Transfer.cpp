@@ -95,8 +95,8 @@ void Transfer::Pause() const
         std::this_thread::sleep_for(kPause);
 }
 
-Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t length,
-                                   bool wholeReads, bool toTheEnd)
+Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t offset,
+                                   std::int64_t length, bool wholeReads, bool toTheEnd)
 {
     const auto cacheUse = settings_.streamingCache ? NFile::CacheUse::Streaming : NFile::CacheUse::Cached;
     reader.SetCacheUse(cacheUse);
@@ -104,6 +104,7 @@ Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::stri
     JobEvent begun;
     begun.kind = JobEvent::Kind::PieceBegun;
     begun.path = shown;
+    begun.offset = offset;
     begun.size = length;
     port_.Report(begun);
     std::int64_t done = 0;

@@ -51,8 +51,9 @@ public:
     // `toTheEnd` the reader must end with the piece: a read of one more byte
     // must find its end (Copy::Longer otherwise). The front end sees the
     // piece begin, its blocks, its bytes if it wants them, and its end.
-    [[nodiscard]] Copy CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t length,
-                                 bool wholeReads, bool toTheEnd = false);
+    // `offset` is where the reader stands, as reported.
+    [[nodiscard]] Copy CopyPiece(NFile& reader, NFile& writer, const std::string& shown, std::int64_t offset,
+                                 std::int64_t length, bool wholeReads, bool toTheEnd = false);
 
     // How a job ends after a piece that did not complete: an abort as an
     // aborted job ends, with `piece` cut short; a failed read names the

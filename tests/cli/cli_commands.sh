@@ -222,7 +222,7 @@ mkdir stop
 head -c $((48 * 1024 * 1024)) /dev/zero >stop/data
 for signal in INT TERM; do
   rm -f stop/data.*
-  "$cli" split -q --pace --at 1 stop/data 2>stop/said &
+  "$cli" split -q --pace --checksum --at 1 stop/data 2>stop/said &
   pid=$!
   for _ in $(seq 600); do [ -e stop/data.001 ] && break; sleep 0.01; done
   sleep 0.3
@@ -236,6 +236,7 @@ for signal in INT TERM; do
   [ "$(stat -c %s stop/data.000)" -eq 1 ] || fail "SIG$signal: the first part is not whole"
   [ "$(stat -c %s stop/data.001)" -lt $((48 * 1024 * 1024 - 1)) ] || fail "SIG$signal: the cut part is whole"
   [ ! -e stop/data.002 ] || fail "SIG$signal: a part after the stop"
+  [ ! -e stop/data.sha256 ] || fail "SIG$signal: a checksum file for a split that did not finish"
 done
 
 # A join stopped in the middle names the input it was copying; the output,

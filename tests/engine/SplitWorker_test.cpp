@@ -240,13 +240,17 @@ TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndReportThem)
 {
     struct Recorder {
         std::vector<std::string> begun, ended;
+        std::vector<std::int64_t> ranges;
         std::string bytes;
         std::string refuse;
         bool operator()(const tessera::JobEvent& event)
         {
             using Kind = tessera::JobEvent::Kind;
-            if (event.kind == Kind::PieceBegun)
+            if (event.kind == Kind::PieceBegun) {
                 begun.emplace_back(event.path);
+                ranges.push_back(event.offset);
+                ranges.push_back(event.size);
+            }
             if (event.kind == Kind::Bytes)
                 bytes.append(event.data, event.count);
             if (event.kind == Kind::PieceEnded) {
@@ -272,6 +276,7 @@ TEST_F(SplitJob, UnpacedJobsCopyTheSameBytesAndReportThem)
         EXPECT_EQ(ReadFile(Part(first + 2)), PatternBytes(2000, 1000));
         EXPECT_EQ(recorder.begun, (std::vector<std::string>{Part(first), Part(first + 1), Part(first + 2)}));
         EXPECT_EQ(recorder.ended, recorder.begun);
+        EXPECT_EQ(recorder.ranges, (std::vector<std::int64_t>{100, 1000, 0, 0, 2000, 1000}));
         EXPECT_EQ(recorder.bytes, wants ? PatternBytes(100, 1000) + PatternBytes(2000, 1000) : "");
     }
 

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/vfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,11 +182,58 @@ std::size_t ResidentPages(const std::string& path, std::size_t size)
     return ok ? count : SIZE_MAX;
 }
 
+// True when the folder's pages can leave the page cache: not a tmpfs or
+// ramfs, whose pages are the files themselves.
+bool DiskBacked(const std::string& folder)
+{
+    struct statfs fs;
+    if (::statfs(folder.c_str(), &fs) != 0)
+        return false;
+    constexpr long kTmpfs = 0x01021994;
+    constexpr long kRamfs = 0x858458f6;
+    return static_cast<long>(fs.f_type) != kTmpfs && static_cast<long>(fs.f_type) != kRamfs;
+}
+
+// A fresh folder on a disk: the temporary folder where that is one, else one
+// made under the build folder; removed with its contents. Empty when neither
+// is on a disk.
+class DiskFolder {
+public:
+    DiskFolder()
+    {
+        if (DiskBacked(temp_.path().string())) {
+            path_ = temp_.path().string();
+            return;
+        }
+        std::string pattern = std::string(TESSERA_BUILD_DIR) + "/disk-test-XXXXXX";
+        const bool made = ::mkdtemp(pattern.data()) != nullptr;
+        if (made && DiskBacked(pattern))
+            path_ = made_ = pattern;
+        else if (made)
+            ::rmdir(pattern.c_str());
+    }
+    ~DiskFolder()
+    {
+        if (!made_.empty())
+            std::filesystem::remove_all(made_);
+    }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    TempDir temp_;
+    std::string path_;
+    std::string made_;
+};
+
 // The streaming use lets go of what it read and of what it flushed; the
 // cached use (a copy at full speed) leaves both in the cache.
 TEST(NFilePSDK, CacheUseDecidesWhatStaysCached)
 {
-    TempDir dir;
+    DiskFolder dir;
+    if (dir.path().empty())
+        GTEST_SKIP() << "neither the temporary folder nor the build folder is on a disk: a tmpfs keeps every page "
+                        "in the cache";
     constexpr std::size_t kSize = 4 << 20;
     const std::string data(kSize, 'x');
     for (const auto use : {NFilePSDK::CacheUse::Streaming, NFilePSDK::CacheUse::Cached}) {
