@@ -258,5 +258,5 @@ rc=$?
 # --- the executable links no Qt ----------------------------------------------------
 ! ldd "$cli" | grep -qi 'libqt' || fail "tessera-cli links Qt"
 
-[ $failures -eq 0 ] || exit 1
+[ $failures -eq 0 ] || { echo "$failures failures"; exit 1; }
 echo "OK"
