@@ -27,7 +27,7 @@ limited() {
 
 # --- names sha256sum escapes, both ways ---------------------------------------------
 mkdir ours gnu
-name=$'back\\slash\nline\rcr'
+name=$'back\\slash\nline\rends in cr\r'
 head -c 2500 /dev/urandom >"ours/$name"
 "$cli" split -q --checksum --size 1000 "ours/$name" || fail "split --checksum of an odd name: exit $?"
 manifest="ours/$name.sha256"
@@ -36,8 +36,8 @@ manifest="ours/$name.sha256"
 got=$("$cli" verify "$manifest")
 [ $? -eq 0 ] || fail "verify of our own escaped manifest: $got"
 [ "$(wc -l <<<"$got")" -eq 4 ] || fail "a name split the report: $got"
-grep -qxF '\back\\slash\nline\rcr.001: OK' <<<"$got" || fail "verify does not show names as sha256sum writes them: $got"
-grep -qxF '\back\\slash\nline\rcr: OK (the parts joined)' <<<"$got" || fail "the source line: $got"
+grep -qxF '\back\\slash\nline\rends in cr\r.001: OK' <<<"$got" || fail "verify does not show names as sha256sum writes them: $got"
+grep -qxF '\back\\slash\nline\rends in cr\r: OK (the parts joined)' <<<"$got" || fail "the source line: $got"
 
 for n in $'a\\b' $'c\nd' $'e\rf' $'ends in cr\r' plain $'tab\there'; do
   head -c 100 /dev/urandom >"gnu/$n"
