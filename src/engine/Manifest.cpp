@@ -74,6 +74,17 @@ std::string FormatManifestLine(const ManifestLine& line)
     return "\\" + line.digest + "  " + shown.substr(1) + "\n";
 }
 
+std::string ManifestText(const std::vector<ManifestLine>& parts, const std::string& source,
+                         const std::string& sourceDigest)
+{
+    std::string text;
+    for (const ManifestLine& line : parts)
+        text += FormatManifestLine(line);
+    if (!sourceDigest.empty())
+        text += FormatManifestLine({sourceDigest, NameOf(source)});
+    return text;
+}
+
 // --- Reading ----------------------------------------------------------------------
 
 void ManifestReader::Refuse(ManifestFault fault)

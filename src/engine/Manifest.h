@@ -34,6 +34,12 @@ inline constexpr std::size_t kMaxManifestLine = 1 + 64 + 2 + 2 * PATH_MAX + 1;
 // sha256sum does.
 [[nodiscard]] std::string FormatManifestLine(const ManifestLine& line);
 
+// The manifest of a split: a line for each part, in the plan's order, then,
+// when sourceDigest is not empty (the plan covers the source in order, see
+// CoversInOrder), the source's own line under the last name of source.
+[[nodiscard]] std::string ManifestText(const std::vector<ManifestLine>& parts, const std::string& source,
+                                       const std::string& sourceDigest);
+
 enum class ManifestFault {
     None,
     Open,              // the file could not be opened (error)

@@ -75,6 +75,20 @@ TEST(ManifestFormat, EscapesAsSha256sumDoes)
     }
 }
 
+// A split lists its parts in order, then the source under its last name,
+// whose line verify finds again.
+TEST(ManifestFormat, ASplitsManifestEndsWithTheSource)
+{
+    const std::vector<ManifestLine> parts = {{kA, "s\nx.000"}, {kB, "s\nx.001"}};
+    EXPECT_EQ(ManifestText(parts, "/d/s\nx", ""), FormatManifestLine(parts[0]) + FormatManifestLine(parts[1]));
+    const std::string text = ManifestText(parts, "/d/s\nx", kC);
+    ManifestReader reader = ReadText(text);
+    const std::vector<ManifestLine> lines = reader.TakeLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], (ManifestLine{kC, "s\nx"}));
+    EXPECT_EQ(SourceLine("/d/s\nx.sha256", lines), 2u);
+}
+
 // Lines as sha256sum and other tools write them.
 TEST(ManifestFormat, ReadsWhatSha256sumReads)
 {
