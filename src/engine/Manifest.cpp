@@ -143,20 +143,54 @@ void ManifestReader::Line(std::string_view text)
     const bool escaped = !text.empty() && text.front() == '\\';
     if (escaped)
         text.remove_prefix(1);
-    // The digest, a space, then a space (text mode) or '*' (binary mode), then
-    // a name of at least one byte.
-    if (text.size() < kDigestLength + 3 || !std::all_of(text.begin(), text.begin() + kDigestLength, IsHexDigit) ||
-        text[kDigestLength] != ' ' || (text[kDigestLength + 1] != ' ' && text[kDigestLength + 1] != '*')) {
+    ManifestLine line;
+    std::string_view digest;
+    std::string_view name;
+    if (text.starts_with("SHA256")) {
+        // "SHA256 (name) = digest", as sha256sum --tag writes it; the name
+        // ends at the last ')', since a name may hold ") = " itself.
+        text.remove_prefix(6);
+        if (text.starts_with(' '))
+            text.remove_prefix(1);
+        const std::size_t close = text.rfind(')');
+        if (!text.starts_with('(') || close == std::string_view::npos) {
+            Refuse(ManifestFault::NotAChecksumLine);
+            return;
+        }
+        name = text.substr(1, close - 1);
+        digest = text.substr(close + 1);
+        while (!digest.empty() && (digest.front() == ' ' || digest.front() == '\t'))
+            digest.remove_prefix(1);
+        const bool equals = digest.starts_with('=');
+        digest.remove_prefix(equals ? 1 : 0);
+        while (!digest.empty() && (digest.front() == ' ' || digest.front() == '\t'))
+            digest.remove_prefix(1);
+        while (!digest.empty() && (digest.back() == ' ' || digest.back() == '\t'))
+            digest.remove_suffix(1);
+        if (!equals || digest.size() != kDigestLength) {
+            Refuse(ManifestFault::NotAChecksumLine);
+            return;
+        }
+    } else {
+        // The digest, a space, then a space (text mode) or '*' (binary mode),
+        // then the name.
+        if (text.size() < kDigestLength + 2 || text[kDigestLength] != ' ' ||
+            (text[kDigestLength + 1] != ' ' && text[kDigestLength + 1] != '*')) {
+            Refuse(ManifestFault::NotAChecksumLine);
+            return;
+        }
+        digest = text.substr(0, kDigestLength);
+        name = text.substr(kDigestLength + 2);
+    }
+    if (name.empty() || !std::all_of(digest.begin(), digest.end(), IsHexDigit)) {
         Refuse(ManifestFault::NotAChecksumLine);
         return;
     }
-    ManifestLine line;
-    line.digest.assign(text.substr(0, kDigestLength));
+    line.digest.assign(digest);
     for (char& c : line.digest) {
         if (c >= 'A' && c <= 'F')
             c = static_cast<char>(c - 'A' + 'a');
     }
-    const std::string_view name = text.substr(kDigestLength + 2);
     if (escaped) {
         if (!Unescape(name, line.name)) {
             Refuse(ManifestFault::NotAChecksumLine);

@@ -19,11 +19,11 @@ struct ManifestLine {
     friend bool operator==(const ManifestLine&, const ManifestLine&) = default;
 };
 
-// The longest line a checksum file may hold, its line feed not counted: a
-// backslash, the digest, two separators, a path of PATH_MAX bytes each
-// escaped to two, and a carriage return. No line this program or sha256sum
-// writes comes near it.
-inline constexpr std::size_t kMaxManifestLine = 1 + 64 + 2 + 2 * PATH_MAX + 1;
+// The longest line a checksum file may hold, its line feed not counted: the
+// longer form of line (a backslash, "SHA256 (", a path of PATH_MAX bytes each
+// escaped to two, ") = ", the digest) and a carriage return. No line this
+// program or sha256sum writes comes near it.
+inline constexpr std::size_t kMaxManifestLine = 1 + 8 + 2 * PATH_MAX + 4 + 64 + 1;
 
 // A name as sha256sum writes it at the start of a line: unchanged, or, when it
 // holds a backslash, a line feed or a carriage return, those written as "\\",
@@ -50,8 +50,9 @@ enum class ManifestFault {
 };
 
 // Reads the text of a checksum file as it comes, in pieces of any size:
-// "digest  name" or "digest *name" (binary mode), the digest in either case,
-// optionally indented, names escaped as ShownName writes them. Blank lines,
+// "digest  name" or "digest *name" (binary mode), or "SHA256 (name) = digest"
+// (sha256sum --tag); the digest in either case, the line optionally
+// indented, names escaped as ShownName writes them. Blank lines,
 // comment lines ('#') and a carriage return before the line feed are passed
 // over, as sha256sum does. The first bad line stops the reading; nothing
 // more than one line, and never more than kMaxManifestLine bytes of it, is

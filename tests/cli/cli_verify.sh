@@ -39,13 +39,16 @@ got=$("$cli" verify "$manifest")
 grep -qxF '\back\\slash\nline\rends in cr\r.001: OK' <<<"$got" || fail "verify does not show names as sha256sum writes them: $got"
 grep -qxF '\back\\slash\nline\rends in cr\r: OK (the parts joined)' <<<"$got" || fail "the source line: $got"
 
-for n in $'a\\b' $'c\nd' $'e\rf' $'ends in cr\r' plain $'tab\there'; do
+names=($'a\\b' $'c\nd' $'e\rf' $'ends in cr\r' plain $'tab\there' 'p (x) = y')
+for n in "${names[@]}"; do
   head -c 100 /dev/urandom >"gnu/$n"
 done
-(cd gnu && sha256sum -- * >../gnu.sha256 && mv ../gnu.sha256 .)
-got=$("$cli" verify gnu/gnu.sha256)
-[ $? -eq 0 ] || fail "verify of sha256sum's manifest of escaped names: $got"
-[ "$(wc -l <<<"$got")" -eq 6 ] || fail "verify of sha256sum's manifest: $got"
+(cd gnu && sha256sum -- "${names[@]}" >gnu.sha256 && sha256sum --tag -- "${names[@]}" >tag.sha256)
+for form in gnu tag; do
+  got=$("$cli" verify gnu/$form.sha256)
+  [ $? -eq 0 ] || fail "verify of sha256sum's $form manifest of escaped names: $got"
+  [ "$(wc -l <<<"$got")" -eq 7 ] || fail "verify of sha256sum's $form manifest: $got"
+done
 printf x >>$'gnu/ends in cr\r'
 got=$("$cli" verify -q gnu/gnu.sha256 2>/dev/null)
 [ $? -eq 1 ] && [ "$got" = '\ends in cr\r: FAILED' ] || fail "verify -q of a changed file: $got"

@@ -104,6 +104,10 @@ TEST(ManifestFormat, ReadsWhatSha256sumReads)
         {kA + "  name with trailing space \n", {{kA, "name with trailing space "}}},
         {kA + "  not\\escaped\n", {{kA, "not\\escaped"}}},
         {"\\" + kA + " *\\r\\n\\\\\n", {{kA, "\r\n\\"}}},
+        // sha256sum --tag; a name may hold ") = " and ')' itself
+        {"SHA256 (x) = " + kA + "\n", {{kA, "x"}}},
+        {"\\SHA256 (a\\\\b\\nc)) = " + kA + "\n", {{kA, "a\\b\nc)"}}},
+        {"SHA256(p (x) = y)=" + kB + " \r\n", {{kB, "p (x) = y"}}},
         {"", {}},
     };
     for (const Case& c : cases) {
@@ -124,7 +128,11 @@ TEST(ManifestFormat, BadLinesAreRefusedWithTheirNumber)
         "\\" + kA + "  a\\tb",       // an escape sha256sum never writes
         "\\" + kA + "  trailing\\",  // a lone backslash at the end
         kA + std::string("  nul\0byte", 10),
-        "SHA256 (x) = " + kA,
+        "MD5 (x) = " + kA,
+        "SHA256 (x) = " + kA.substr(1),
+        "SHA256 (x) " + kA,
+        "SHA256 () = " + kA,
+        "SHA256 x) = " + kA,
         " ",
     };
     for (const std::string& line : bad) {
@@ -140,8 +148,7 @@ TEST(ManifestFormat, BadLinesAreRefusedWithTheirNumber)
 TEST(ManifestFormat, LinesAreCappedWithoutReadingThemWhole)
 {
     const ManifestLine longest{kA, std::string(PATH_MAX, '\\')};
-    std::string text = FormatManifestLine(longest);
-    text.insert(text.size() - 1, "\r");
+    const std::string text = "\\SHA256 (" + ShownName(longest.name).substr(1) + ") = " + kA + "\r\n";
     ASSERT_EQ(text.size(), kMaxManifestLine + 1);
     const ManifestReader read = ReadText(text, 5);
     EXPECT_EQ(read.Fault(), ManifestFault::None);
