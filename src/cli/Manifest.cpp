@@ -19,6 +19,8 @@ std::string ManifestReadMessage(const std::string& path, const ManifestRead& rea
         return WithError("cannot read " + Quoted(path), read.error);
     case ManifestFault::NotAChecksumLine:
         return where + "no SHA-256 checksum line";
+    case ManifestFault::NameTooLong:
+        return where + "a name of " + std::to_string(PATH_MAX) + " bytes or more, which no file has";
     case ManifestFault::LineTooLong:
         return where + "no SHA-256 checksum line: longer than " + std::to_string(kMaxManifestLine) + " bytes";
     }

@@ -199,9 +199,14 @@ void ManifestReader::Line(std::string_view text)
     } else {
         line.name.assign(name);
     }
-    // No path holds a NUL byte.
+    // No path holds a NUL byte. Nor is one as long as PATH_MAX, and only
+    // below it does every name read write back within kMaxManifestLine.
     if (line.name.find('\0') != std::string::npos) {
         Refuse(ManifestFault::NotAChecksumLine);
+        return;
+    }
+    if (line.name.size() >= PATH_MAX) {
+        Refuse(ManifestFault::NameTooLong);
         return;
     }
     lines_.push_back(std::move(line));

@@ -47,6 +47,7 @@ enum class ManifestFault {
     Read,              // a read failed (error)
     NotAChecksumLine,  // line: not "digest  name", "digest *name" or an escaped form of them
     LineTooLong,       // line: longer than kMaxManifestLine
+    NameTooLong,       // line: a name of PATH_MAX bytes or more, which no file has
 };
 
 // Reads the text of a checksum file as it comes, in pieces of any size:

@@ -27,6 +27,8 @@ TEST(Manifest, ReasonsBecomeMessages)
         {{{}, ManifestFault::NotAChecksumLine, 7, 0}, "m.sha256:7: no SHA-256 checksum line"},
         {{{}, ManifestFault::LineTooLong, 1, 0},
          "m.sha256:1: no SHA-256 checksum line: longer than " + std::to_string(kMaxManifestLine) + " bytes"},
+        {{{}, ManifestFault::NameTooLong, 2, 0},
+         "m.sha256:2: a name of " + std::to_string(PATH_MAX) + " bytes or more, which no file has"},
         {{}, ""},
     };
     for (const Case& c : cases)

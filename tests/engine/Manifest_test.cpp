@@ -147,13 +147,25 @@ TEST(ManifestFormat, BadLinesAreRefusedWithTheirNumber)
 // passes the cap, without waiting for its end.
 TEST(ManifestFormat, LinesAreCappedWithoutReadingThemWhole)
 {
-    const ManifestLine longest{kA, std::string(PATH_MAX, '\\')};
+    const ManifestLine longest{kA, std::string(PATH_MAX - 1, '\\')};
     const std::string text = "\\SHA256 (" + ShownName(longest.name).substr(1) + ") = " + kA + "\r\n";
-    ASSERT_EQ(text.size(), kMaxManifestLine + 1);
+    ASSERT_EQ(text.size(), kMaxManifestLine - 1);
     const ManifestReader read = ReadText(text, 5);
     EXPECT_EQ(read.Fault(), ManifestFault::None);
     EXPECT_EQ(read.Lines(), std::vector<ManifestLine>{longest});
-    const std::string fits = kA + "  " + std::string(kMaxManifestLine - 66, 'x');
+    // A name too long for any file, though its line fits (found by fuzzing:
+    // such a line of backslashes wrote back longer than the cap).
+    for (const std::string& line :
+         {kA + "  " + std::string(PATH_MAX, '\\'), "SHA256 (" + std::string(PATH_MAX, 'x') + ") = " + kA}) {
+        const ManifestReader reader = ReadText(kA + "  a\n" + line + "\n");
+        EXPECT_EQ(reader.Fault(), ManifestFault::NameTooLong);
+        EXPECT_EQ(reader.FaultLine(), 2u);
+    }
+
+    // A line of exactly the cap: the padding after '=' is passed over.
+    std::string fits = "SHA256 (" + std::string(PATH_MAX - 1, 'x') + ") = ";
+    fits += std::string(kMaxManifestLine - fits.size() - 64, ' ') + kA;
+    ASSERT_EQ(fits.size(), kMaxManifestLine);
     EXPECT_EQ(ReadText(fits + "\n").Fault(), ManifestFault::None);
     EXPECT_EQ(ReadText(fits).Fault(), ManifestFault::None);
 
