@@ -23,7 +23,7 @@ fail() {
 # a terabyte line would pass at once; a sanitized build, whose shadow memory
 # alone passes any such limit, runs without it
 limit=262144
-if ! (ulimit -v $limit && "$cli" --version) >/dev/null 2>&1; then
+if ! bash -c 'ulimit -v "$1" && "$2" --version; exit $?' probe $limit "$cli" >/dev/null 2>&1; then
   echo "note: $cli does not start under ulimit -v $limit (a sanitized build?): run without the limit"
   limit=unlimited
 fi
