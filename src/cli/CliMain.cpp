@@ -22,6 +22,7 @@
 #include "PlanTools.h"
 #include "ProgressLine.h"
 #include "Series.h"
+#include "Verify.h"
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
 #include "fileio/FileQuery.h"
@@ -38,9 +39,6 @@ constexpr const char* kProgram = "tessera-cli";
 // Blocks from this size on are hashed for the piece and for the whole source
 // at the same time, on two threads.
 constexpr std::size_t kParallelHash = 1 << 20;
-
-// A file's checksums are read in blocks of this size.
-constexpr std::size_t kVerifyBlock = 4 << 20;
 
 std::atomic<bool> g_abort{false};
 volatile std::sig_atomic_t g_signal = 0;
@@ -313,17 +311,6 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
     return Fail("cannot " + what);
 }
 
-// True when the plan lines cover the source from 0 to its end, in order.
-bool CoversInOrder(const std::vector<std::string>& lines, std::int64_t size)
-{
-    std::int64_t next = 0;
-    for (const std::string& line : lines) {
-        SplitEntry entry;
-        if (!ReadEntry(line, entry) || entry.start != next)
-            return false;
-        next = entry.end;
-    }
-    return next == size;
 }
 
 int RunSplit(const Options& options)
@@ -376,11 +363,8 @@ int RunSplit(const Options& options)
         return Report(result, port, "split " + Quoted(options.source));
 
     if (checksum) {
-        std::string text;
-        for (const ManifestLine& line : port.pieces)
-            text += FormatManifestLine(line);
-        if (port.hashWhole)
-            text += FormatManifestLine({port.FinishWhole(), NameOf(options.source)});
+        const std::string text =
+            ManifestText(port.pieces, options.source, port.hashWhole ? port.FinishWhole() : std::string());
         NFile& file = manifest.File();
         if (file.Write(text.data(), static_cast<std::uint32_t>(text.size())) != text.size() ||
             (options.sync && !file.Flush()))
@@ -389,21 +373,6 @@ int RunSplit(const Options& options)
             return Fail(WithError("cannot create " + Quoted(manifestPath), error));
     }
     return kExitDone;
-}
-
-// The source line of a manifest: the one named as the manifest without its
-// ".sha256"; npos when there is none.
-std::size_t SourceLine(const std::string& manifest, const std::vector<ManifestLine>& lines)
-{
-    std::string name = NameOf(manifest);
-    if (!name.ends_with(".sha256"))
-        return std::string::npos;
-    name.resize(name.size() - 7);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].name == name)
-            return i;
-    }
-    return std::string::npos;
 }
 
 int RunJoin(const Options& options)
@@ -424,35 +393,14 @@ int RunJoin(const Options& options)
     CliPort port(progress, !options.check.empty());
     port.destination = options.output;
     if (!options.check.empty()) {
-        const ManifestRead manifest = ReadManifest(options.check);
-        if (!manifest.error.empty())
-            return Fail(manifest.error);
+        std::string why;
+        std::optional<JoinMatch> match = ReadJoinManifest(options.check, inputs, why);
+        if (!match)
+            return Fail(why);
         port.manifest = options.check;
-        const std::size_t source = SourceLine(options.check, manifest.lines);
-        std::vector<std::string> listed;
-        for (std::size_t i = 0; i < manifest.lines.size(); ++i) {
-            if (i != source)
-                listed.push_back(manifest.lines[i].name);
-        }
-        for (const std::string& input : inputs) {
-            const std::string name = NameOf(input);
-            const auto found = std::find_if(manifest.lines.begin(), manifest.lines.end(),
-                                            [&](const ManifestLine& line) { return NameOf(line.name) == name; });
-            if (found == manifest.lines.end() || found - manifest.lines.begin() == static_cast<std::ptrdiff_t>(source))
-                return Fail(Quoted(input) + " is not listed in " + Quoted(options.check));
-            port.expected.push_back(found->digest);
-        }
-        if (source != std::string::npos) {
-            std::vector<std::string> names;
-            for (const std::string& input : inputs)
-                names.push_back(NameOf(input));
-            for (std::string& name : listed)
-                name = NameOf(name);
-            if (names != listed)
-                return Fail("the inputs are not the parts listed in " + Quoted(options.check) + ", in order");
-            port.hashWhole = true;
-            port.expectedWhole = manifest.lines[source].digest;
-        }
+        port.expected = std::move(match->digests);
+        port.hashWhole = !match->whole.empty();
+        port.expectedWhole = std::move(match->whole);
     }
 
     port.inputs = std::move(inputs);
@@ -461,100 +409,6 @@ int RunJoin(const Options& options)
     const JobResult result = RunJoinJob(port, g_abort, settings);
     progress.Clear();
     return Report(result, port, "join into " + Quoted(options.output), options.output);
-}
-
-// --- verify -----------------------------------------------------------------
-
-// Feeds the whole file at path to each of the digests; 0 or the errno.
-int HashFile(const std::string& path, std::vector<char>& buffer, Sha256& digest, Sha256* whole,
-             ProgressLine& progress, std::int64_t& done, std::int64_t total)
-{
-    NFilePSDK file(path, NFilePSDK::Form::Reading);
-    if (!file.IsOpen())
-        return file.LastError();
-    const std::uint32_t type = file.FileType();
-    if (type != S_IFREG)
-        return type == 0 ? file.LastError() : type == S_IFDIR ? EISDIR : EINVAL;
-    file.SetCacheUse(NFile::CacheUse::Cached);
-    for (;;) {
-        const std::uint32_t n = file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-        if (n > 0) {
-            digest.Update(buffer.data(), n);
-            if (whole != nullptr)
-                whole->Update(buffer.data(), n);
-            done += n;
-            progress.Update(done, total);
-        }
-        if (file.LastError() != 0)
-            return file.LastError();
-        if (n < buffer.size())
-            return 0;
-    }
-}
-
-int RunVerify(const Options& options)
-{
-    const ManifestRead manifest = ReadManifest(options.manifest);
-    if (!manifest.error.empty())
-        return Fail(manifest.error);
-    if (manifest.lines.empty())
-        return Fail(Quoted(options.manifest) + " lists no files");
-    const std::size_t source = SourceLine(options.manifest, manifest.lines);
-
-    std::int64_t total = 0;
-    for (std::size_t i = 0; i < manifest.lines.size(); ++i) {
-        const std::int64_t size =
-            i != source ? SizeAt(ResolveFromManifest(options.manifest, manifest.lines[i].name)) : -1;
-        if (size > 0)
-            total += size;
-    }
-
-    ProgressLine progress(stderr, ProgressWanted(options));
-    std::vector<char> buffer(kVerifyBlock);
-    Sha256 digest;
-    Sha256 whole;
-    bool wholeReadable = true;
-    std::int64_t done = 0;
-    std::size_t failed = 0;
-    std::string report;
-    std::vector<std::string> errors;
-    // The parts are read once; the source line is checked against all of
-    // them together, in the manifest's order, which is the order of the plan.
-    for (std::size_t i = 0; i < manifest.lines.size(); ++i) {
-        if (i == source)
-            continue;
-        const ManifestLine& line = manifest.lines[i];
-        const std::string path = ResolveFromManifest(options.manifest, line.name);
-        const int error = HashFile(path, buffer, digest, source != std::string::npos ? &whole : nullptr, progress,
-                                   done, total);
-        if (error != 0) {
-            static_cast<void>(digest.Finish());
-            wholeReadable = false;
-            ++failed;
-            errors.push_back(WithError("cannot read " + Quoted(path), error));
-            report += line.name + ": FAILED open or read\n";
-            continue;
-        }
-        const bool ok = digest.Finish() == line.digest;
-        failed += ok ? 0 : 1;
-        report += line.name + (ok ? ": OK\n" : ": FAILED\n");
-    }
-    if (source != std::string::npos) {
-        const ManifestLine& line = manifest.lines[source];
-        const bool ok = wholeReadable && whole.Finish() == line.digest;
-        failed += ok ? 0 : 1;
-        report += line.name + (ok ? ": OK (the parts joined)\n" : ": FAILED (the parts joined)\n");
-    }
-    progress.Clear();
-    if (!options.quiet || failed != 0)
-        std::fwrite(report.data(), 1, report.size(), stdout);
-    std::fflush(stdout);
-    for (const std::string& error : errors)
-        Fail(error);
-    if (failed != 0)
-        return Fail(std::to_string(failed) + " of " + std::to_string(manifest.lines.size()) +
-                    " checksums in " + Quoted(options.manifest) + " did not match");
-    return kExitDone;
 }
 
 }  // namespace

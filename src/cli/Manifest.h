@@ -1,61 +1,25 @@
 #pragma once
 
-#include <cstddef>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/Manifest.h"
+#include "engine/Sha256.h"
+
 namespace tessera::cli {
 
-// SHA-256 through libcrypto, which uses the processor's SHA instructions.
-class Sha256 {
-public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
+// The message for a checksum file that could not be read; empty when it was.
+[[nodiscard]] std::string ManifestReadMessage(const std::string& path, const ManifestRead& read);
 
-    void Update(const void* data, std::size_t size);
-    // The digest of everything since the last Finish, in lowercase hex; the
-    // object then starts over.
-    [[nodiscard]] std::string Finish();
+// The message for join inputs that do not match the manifest at path; empty
+// when they do.
+[[nodiscard]] std::string JoinMatchMessage(const std::string& path, const std::vector<std::string>& inputs,
+                                           const JoinMatch& match);
 
-private:
-    struct Context;
-    std::unique_ptr<Context> context_;
-};
-
-// One line of a checksum file as sha256sum writes and reads it.
-struct ManifestLine {
-    std::string digest;  // 64 lowercase hex digits
-    std::string name;    // as written: relative to the manifest's folder, or absolute
-    friend bool operator==(const ManifestLine&, const ManifestLine&) = default;
-};
-
-// "digest  name\n"; a name holding a backslash or a line feed is escaped as
-// sha256sum escapes it ("\\" and "\n", with a backslash before the digest).
-[[nodiscard]] std::string FormatManifestLine(const ManifestLine& line);
-
-struct ManifestRead {
-    std::vector<ManifestLine> lines;
-    // Empty when every line read; otherwise "name:line: why" or why the file
-    // could not be read.
-    std::string error;
-};
-
-// Reads a checksum file in sha256sum's text format ("digest  name" or
-// "digest *name", escaped names too). Blank lines are skipped.
-[[nodiscard]] ManifestRead ReadManifest(const std::string& path);
-
-// The manifest of a split: "<source name>.sha256" in the parts' folder.
-[[nodiscard]] std::string ManifestPath(const std::string& source, const std::string& partFolder);
-
-// The folder part of path ("." when it has none) and the last name of it.
-[[nodiscard]] std::string FolderOf(const std::string& path);
-[[nodiscard]] std::string NameOf(const std::string& path);
-
-// A name from a manifest, made a path from the manifest's folder unless it is
-// absolute.
-[[nodiscard]] std::string ResolveFromManifest(const std::string& manifest, const std::string& name);
+// join --check: the manifest at path read and matched with the inputs, or
+// nullopt with the message in why.
+[[nodiscard]] std::optional<JoinMatch> ReadJoinManifest(const std::string& path, const std::vector<std::string>& inputs,
+                                                        std::string& why);
 
 }  // namespace tessera::cli

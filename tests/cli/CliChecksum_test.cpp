@@ -1,72 +1,67 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
+#include <vector>
 
 #include "Manifest.h"
+#include "Verify.h"
 #include "Series.h"
 #include "support/TempDir.h"
 
 namespace tessera::cli {
 namespace {
 
-TEST(Sha256, KnownDigestsAndStartingOver)
+// Every reason the manifest reader gives, as the command line says it.
+TEST(Manifest, ReasonsBecomeMessages)
 {
-    Sha256 digest;
-    EXPECT_EQ(digest.Finish(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    digest.Update("ab", 2);
-    digest.Update("c", 1);
-    EXPECT_EQ(digest.Finish(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    digest.Update("abc", 3);
-    EXPECT_EQ(digest.Finish(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-}
-
-TEST(Manifest, LinesReadBackAsWritten)
-{
-    test::TempDir dir;
-    const std::string digest(64, 'a');
-    const ManifestLine lines[] = {
-        {digest, "big.iso.000"}, {digest, "with space"}, {digest, "back\\slash"}, {digest, "line\nfeed"},
+    struct Case {
+        ManifestRead read;
+        std::string message;
     };
-    std::string text;
-    for (const ManifestLine& line : lines)
-        text += FormatManifestLine(line);
-    EXPECT_EQ(FormatManifestLine(lines[2]), "\\" + digest + "  back\\\\slash\n");
-    // sha256sum's binary marker and upper-case digits are read as well
-    text += std::string(64, 'B') + " *bin\n\n";
-    const std::string path = dir.file("m.sha256");
-    test::WriteFile(path, text);
-    const ManifestRead read = ReadManifest(path);
-    ASSERT_EQ(read.error, "");
-    ASSERT_EQ(read.lines.size(), 5u);
-    for (std::size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(read.lines[i], lines[i]);
-    EXPECT_EQ(read.lines[4], (ManifestLine{std::string(64, 'b'), "bin"}));
+    const Case cases[] = {
+        {{{}, ManifestFault::Open, 0, ENOENT}, "cannot open 'm.sha256': No such file or directory"},
+        {{{}, ManifestFault::NotRegular, 0, EISDIR}, "cannot read 'm.sha256': Is a directory"},
+        {{{}, ManifestFault::NotRegular, 0, 0}, "cannot read 'm.sha256': not a regular file"},
+        {{{}, ManifestFault::Read, 0, EIO}, "cannot read 'm.sha256': Input/output error"},
+        {{{}, ManifestFault::NotAChecksumLine, 7, 0}, "m.sha256:7: no SHA-256 checksum line"},
+        {{{}, ManifestFault::LineTooLong, 1, 0},
+         "m.sha256:1: no SHA-256 checksum line: longer than " + std::to_string(kMaxManifestLine) + " bytes"},
+        {{{}, ManifestFault::NameTooLong, 2, 0},
+         "m.sha256:2: a name of " + std::to_string(PATH_MAX) + " bytes or more, which no file has"},
+        {{}, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ManifestReadMessage("m.sha256", c.read), c.message);
+
+    const std::vector<std::string> inputs = {"a.000", "new\nline"};
+    EXPECT_EQ(JoinMatchMessage("m", inputs, {{}, "", JoinMatchFault::NotListed, 1}),
+              "'new\\nline' is not listed in 'm'");
+    EXPECT_EQ(JoinMatchMessage("m", inputs, {{}, "", JoinMatchFault::NotInOrder, 0}),
+              "the inputs are not the parts listed in 'm', in order");
 }
 
-TEST(Manifest, BadLinesAreRefusedWithTheirNumber)
+// One line of report per manifest line, whatever the names hold; a failed
+// part leaves the source line unchecked rather than counted twice.
+TEST(Verify, TheReportKeepsEachNameOnItsLine)
 {
-    test::TempDir dir;
-    const std::string path = dir.file("m.sha256");
-    const std::string digest(64, '0');
-    for (const std::string& bad : {digest.substr(1) + "  x", digest + " x", digest + "  ", "\\" + digest + "  a\\tb",
-                                   std::string(63, '0') + "g  x"}) {
-        test::WriteFile(path, digest + "  ok\n" + bad + "\n");
-        const ManifestRead read = ReadManifest(path);
-        EXPECT_EQ(read.error, path + ":2: no SHA-256 checksum line") << bad;
-        EXPECT_TRUE(read.lines.empty());
-    }
-    EXPECT_EQ(ReadManifest(dir.file("none")).error, "cannot open '" + dir.file("none") + "': No such file or directory");
-}
-
-TEST(Manifest, Paths)
-{
-    EXPECT_EQ(ManifestPath("big.iso", ""), "big.iso.sha256");
-    EXPECT_EQ(ManifestPath("/a/b/big.iso", ""), "/a/b/big.iso.sha256");
-    EXPECT_EQ(ManifestPath("/a/b/big.iso", "/media/usb"), "/media/usb/big.iso.sha256");
-    EXPECT_EQ(ManifestPath("big.iso", "/media/usb/"), "/media/usb/big.iso.sha256");
-    EXPECT_EQ(ResolveFromManifest("/media/usb/big.iso.sha256", "big.iso.000"), "/media/usb/big.iso.000");
-    EXPECT_EQ(ResolveFromManifest("big.iso.sha256", "big.iso.000"), "big.iso.000");
-    EXPECT_EQ(ResolveFromManifest("/m/x.sha256", "/abs/p"), "/abs/p");
+    using V = LineVerdict;
+    const std::string d(64, 'a');
+    const std::vector<ManifestLine> lines = {{d, "a\nb.000"}, {d, "a\\b.001"}, {d, "cr\r.002"}, {d, "a\nb"}};
+    const VerifyReport failed{{V::Ok, V::Failed, V::Unreadable, V::NotChecked}, 2};
+    EXPECT_EQ(VerifyReportText(lines, 3, failed, false),
+              "\\a\\nb.000: OK\n"
+              "\\a\\\\b.001: FAILED\n"
+              "\\cr\\r.002: FAILED open or read\n"
+              "\\a\\nb: NOT CHECKED (a part failed)\n");
+    EXPECT_EQ(VerifyReportText(lines, 3, failed, true),
+              "\\a\\\\b.001: FAILED\n"
+              "\\cr\\r.002: FAILED open or read\n"
+              "\\a\\nb: NOT CHECKED (a part failed)\n");
+    const VerifyReport whole{{V::Ok, V::Ok, V::Ok, V::Ok}, 0};
+    EXPECT_EQ(VerifyReportText({lines[0], lines[3]}, 1, {{V::Ok, V::Failed}, 1}, false),
+              "\\a\\nb.000: OK\n\\a\\nb: FAILED (the parts joined)\n");
+    EXPECT_EQ(VerifyReportText(lines, 3, whole, true), "");
 }
 
 TEST(Series, RunsFromTheFirstPartToTheFirstGap)

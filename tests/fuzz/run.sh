@@ -19,7 +19,7 @@ mkdir -p "$artifacts"
 trap 'rm -rf "$work"' EXIT INT TERM
 
 failed=0
-for target in ParseNumber Boundaries HexPattern ShiftJis Search PlanText; do
+for target in ParseNumber Boundaries HexPattern ShiftJis Search PlanText Manifest; do
   corpus=$work/$target
   mkdir -p "$corpus"
   log=$work/$target.log

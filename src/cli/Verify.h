@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "CliOptions.h"
+#include "engine/Manifest.h"
+
+namespace tessera::cli {
+
+// tessera-cli verify: reads every file the manifest lists, prints the report
+// on standard output and the reasons on standard error; the exit status.
+[[nodiscard]] int RunVerify(const Options& options);
+
+// The report, a line for each manifest line in its order, "name: OK",
+// "name: FAILED", "name: FAILED open or read"; the source line is checked
+// against the parts joined ("... (the parts joined)") or, when a part
+// failed, "name: NOT CHECKED (a part failed)". Names are shown as sha256sum
+// writes them, so that each stays on its line. Quiet leaves out the lines
+// that are OK.
+[[nodiscard]] std::string VerifyReportText(const std::vector<ManifestLine>& lines, std::size_t source,
+                                           const VerifyReport& report, bool quiet);
+
+}  // namespace tessera::cli
