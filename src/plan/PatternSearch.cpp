@@ -13,23 +13,36 @@
 #endif
 
 #include "Boundaries.h"
+#include "Tokens.h"
 #include "fileio/NFileStdio.h"
 
 namespace tessera {
 
-std::vector<std::uint8_t> ParseHexPattern(std::string_view text)
+Planned<std::vector<std::uint8_t>> ParseHexPattern(std::string_view text, HexSpacing spacing)
 {
-    if (text.size() % 2 != 0)
-        return {};
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = kHexDigits[static_cast<unsigned char>(text[i])];
-        const int low = kHexDigits[static_cast<unsigned char>(text[i + 1])];
-        if (high < 0 || low < 0)
-            return {};
-        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    int high = -1;  // the first digit of a pair, while the second is awaited
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const int digit = kHexDigits[static_cast<unsigned char>(c)];
+        if (digit >= 0) {
+            if (high < 0) {
+                high = digit;
+            } else {
+                bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+                high = -1;
+            }
+            continue;
+        }
+        if (spacing == HexSpacing::BetweenPairs && high < 0 && IsAsciiSpace(c))
+            continue;
+        return Refuse(Reason::NotAHexDigit, text.substr(i, 1), i);
     }
+    if (high >= 0)
+        return Refuse(Reason::OddHexDigits);
+    if (bytes.empty())
+        return Refuse(Reason::Empty);
     return bytes;
 }
 
@@ -388,19 +401,34 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
     }
 }
 
-std::vector<SplitEntry> PlanSearch(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,
-                                   std::size_t room)
+Planned<std::vector<SplitEntry>> PlanSearch(const std::string& path, std::int64_t size,
+                                            std::span<const std::uint8_t> pattern, std::size_t room,
+                                            SearchReach reach, std::size_t* occurrences)
 {
-    if (size < 0 || pattern.empty())
-        return {};
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (pattern.empty())
+        return Refuse(Reason::Empty);
+    // An occurrence lies whole in the window that starts at the last stride
+    // at or before it when the windows overlap by its length less one byte.
+    std::size_t window = kSearchWindow;
+    if (reach == SearchReach::Whole)
+        window = std::max(window, kSearchStride + pattern.size() - 1);
     // k distinct offsets make at most k + 1 entries, and exactly k when one of
     // them is 0: past room offsets no plan can fit, so the search stops there.
-    SearchOutcome outcome = SearchFile(path, size, pattern, room);
-    if (outcome.status != SearchOutcome::Status::Done)
-        return {};
+    SearchOutcome outcome = SearchFile(path, size, pattern, room, window, kSearchStride);
+    switch (outcome.status) {
+    case SearchOutcome::Status::Done: break;
+    case SearchOutcome::Status::OpenFailed: return Refuse(Reason::OpenFailed);
+    case SearchOutcome::Status::NoMemory: return Refuse(Reason::NoMemory);
+    case SearchOutcome::Status::ReadFailed: return Refuse(Reason::ReadFailed);
+    case SearchOutcome::Status::TooMany: return Refuse(Reason::TooManyLines);
+    }
+    if (occurrences)
+        *occurrences = outcome.offsets.size();
     std::vector<SplitEntry> entries = BoundariesToEntries(std::move(outcome.offsets), size);
     if (entries.size() > room)
-        return {};
+        return Refuse(Reason::TooManyLines);
     return entries;
 }
 
