@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -109,6 +110,49 @@ TEST(CliPlan, SearchesCutInFrontOfEveryOccurrence)
     EXPECT_EQ(PlanOf({"--size", "4", "--hex", "63"}, sjis), "0 4|4 8|8 12|0 2|2 12");
     // an empty source gives no lines, as in the window
     EXPECT_EQ(PlanOf({"--hex", "00", "--size", "5", "--at", "0"}, ""), "");
+}
+
+// A search that finds nothing plans the whole file, as the window does, and
+// says so.
+TEST(CliPlan, SearchThatFindsNothingSaysSo)
+{
+    test::TempDir dir;
+    const std::string file = dir.file("f.bin");
+    test::WriteFile(file, "abcdef");
+    std::istringstream none;
+    const PlanResult nothing = BuildPlan(file, 6, {{Tool::Hex, "0d 0a"}, {Tool::Sjis, "b"}}, none);
+    EXPECT_EQ(nothing.lines, (std::vector<std::string>{"0 6", "0 1", "1 6"}));
+    EXPECT_EQ(nothing.notices, (std::vector<std::string>{"no occurrence of '0d 0a' found: one part, the whole file"}));
+    // Found at 0 only: the same one line, and nothing to say.
+    EXPECT_TRUE(BuildPlan(file, 6, {{Tool::Hex, "61"}}, none).notices.empty());
+}
+
+// The manual promises every occurrence: a pattern longer than the overlap of
+// two search windows is found where it crosses their border.
+TEST(CliPlan, LongPatternAcrossASearchWindow)
+{
+    test::TempDir dir;
+    const std::string file = dir.file("big.bin");
+    std::string pattern(5000, '\0');
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = static_cast<char>(1 + i % 251);
+    {
+        // 17 MiB, sparse but for the pattern at 16,777,000.
+        std::ofstream out(file, std::ios::binary);
+        out.seekp(16'777'000);
+        out.write(pattern.data(), static_cast<std::streamsize>(pattern.size()));
+        out.seekp((17 << 20) - 1);
+        out.put('\0');
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : pattern)
+        hex += std::string{digits[static_cast<unsigned char>(c) >> 4], digits[static_cast<unsigned char>(c) & 15]};
+    std::istringstream none;
+    const PlanResult found = BuildPlan(file, 17 << 20, {{Tool::Hex, hex}}, none);
+    EXPECT_EQ(found.error, "");
+    EXPECT_EQ(found.lines, (std::vector<std::string>{"0 16777000", "16777000 17825792"}));
+    EXPECT_TRUE(found.notices.empty());
 }
 
 TEST(CliPlan, PlanFileLinesAreCheckedWithTheirLineNumbers)

@@ -128,6 +128,8 @@ cmp -s ours/data.000 gnu/data.000 || fail "refused join changed its input"
 printf 'ab\r\ncd\r\nef' >crlf
 [ "$("$cli" plan --hex 0d0a --extract 0:1 crlf | tr '\n' ,)" = "0 1,0 2,2 6,6 10," ] || fail "plan order"
 "$cli" plan --plan - crlf <<<"$(printf '0 4\n4 10')" | cmp -s - <(printf '0 4\n4 10\n') || fail "plan --plan -"
+said=$("$cli" plan --hex 'ff fe' crlf 2>&1 >/dev/null)
+[ "$said" = "tessera-cli: no occurrence of 'ff fe' found: one part, the whole file" ] || fail "a search that found nothing said '$said'"
 if command -v python3 >/dev/null; then
   "$cli" plan --json --pieces 2 crlf | python3 -c 'import json,sys; assert json.load(sys.stdin) == [{"start": 0, "end": 5}, {"start": 5, "end": 10}]' \
     || fail "plan --json"
