@@ -241,7 +241,7 @@ bool SearchRows(const char* kind, const std::string& path, std::int64_t size, co
         const double search = MedianOf(3, [&] { outcome = SearchFile(path, size, pattern, kMaxSplitLines); });
         std::size_t plainFound = 0;
         const double plain = MedianOf(1, [&] { plainFound = PlainWindows(path, size, pattern); });
-        const bool same = outcome.status == SearchOutcome::Status::Done && outcome.offsets.size() == plainFound;
+        const bool same = outcome.status == Reason::None && outcome.offsets.size() == plainFound;
         const double vsCat = search / cat;
         const double vsPlain = plain / search;
         std::printf("  %-6zu %-20s %9zu %9.3f %9.3f %9.2f %10.2fx %10.1fx%s%s%s\n", pattern.size(),

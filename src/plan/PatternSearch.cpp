@@ -330,7 +330,6 @@ void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> p
 SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,
                          std::size_t maxOffsets, std::size_t window, std::size_t stride)
 {
-    using Status = SearchOutcome::Status;
     SearchOutcome outcome;
     // One read is at most what the file layer can take in one call; a stride
     // longer than the window would skip bytes.
@@ -339,7 +338,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
 
     NFileStdio file(path, "rbS");
     if (!file.IsOpen()) {
-        outcome.status = Status::OpenFailed;
+        outcome.status = Reason::OpenFailed;
         return outcome;
     }
     if (size <= 0 || pattern.empty())
@@ -351,7 +350,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
         static_cast<std::size_t>(std::min<std::uint64_t>(window, static_cast<std::uint64_t>(size)));
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[bufferSize]);
     if (!buffer) {
-        outcome.status = Status::NoMemory;
+        outcome.status = Reason::NoMemory;
         return outcome;
     }
 
@@ -365,7 +364,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             const auto want = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(window, static_cast<std::uint64_t>(size - pos)));
             if (!file.Seek(pos, 0) || file.Read(buffer.get(), want) != want) {
-                outcome.status = Status::ReadFailed;
+                outcome.status = Reason::ReadFailed;
                 outcome.offsets.clear();
                 return outcome;
             }
@@ -384,7 +383,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             };
             FindAll({buffer.get(), want}, pattern, record);
             if (tooMany) {
-                outcome.status = Status::TooMany;
+                outcome.status = Reason::TooManyLines;
                 outcome.offsets.clear();
                 outcome.offsets.shrink_to_fit();
                 return outcome;
@@ -394,7 +393,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             pos += static_cast<std::int64_t>(stride);
         }
     } catch (const std::bad_alloc&) {
-        outcome.status = Status::NoMemory;
+        outcome.status = Reason::NoMemory;
         outcome.offsets.clear();
         outcome.offsets.shrink_to_fit();
         return outcome;
@@ -417,13 +416,8 @@ Planned<std::vector<SplitEntry>> PlanSearch(const std::string& path, std::int64_
     // k distinct offsets make at most k + 1 entries, and exactly k when one of
     // them is 0: past room offsets no plan can fit, so the search stops there.
     SearchOutcome outcome = SearchFile(path, size, pattern, room, window, kSearchStride);
-    switch (outcome.status) {
-    case SearchOutcome::Status::Done: break;
-    case SearchOutcome::Status::OpenFailed: return Refuse(Reason::OpenFailed);
-    case SearchOutcome::Status::NoMemory: return Refuse(Reason::NoMemory);
-    case SearchOutcome::Status::ReadFailed: return Refuse(Reason::ReadFailed);
-    case SearchOutcome::Status::TooMany: return Refuse(Reason::TooManyLines);
-    }
+    if (outcome.status != Reason::None)
+        return Refuse(outcome.status);
     if (occurrences)
         *occurrences = outcome.offsets.size();
     std::vector<SplitEntry> entries = BoundariesToEntries(std::move(outcome.offsets), size);

@@ -45,15 +45,16 @@ inline constexpr std::size_t kSearchWindow = 16'781'312;
 inline constexpr std::size_t kSearchStride = 16'777'216;
 
 struct SearchOutcome {
-    enum class Status { Done, OpenFailed, NoMemory, ReadFailed, TooMany };
-    Status status = Status::Done;
-    // Distinct occurrence offsets, ascending; meaningful only for Done.
+    // None when the search went through; otherwise OpenFailed, NoMemory,
+    // ReadFailed or TooManyLines (more offsets than maxOffsets).
+    Reason status = Reason::None;
+    // Distinct occurrence offsets, ascending; meaningful only for None.
     std::vector<std::int64_t> offsets;
 };
 
 // Searches the first size bytes of the file at path for every occurrence of
-// pattern. Stops with TooMany once more than maxOffsets distinct offsets were
-// found, with ReadFailed when reads stop short of size (the file shrank, a
+// pattern. Stops with TooManyLines once more than maxOffsets distinct offsets
+// were found, with ReadFailed when reads stop short of size (the file shrank, a
 // read error). window and stride are parameters for tests.
 [[nodiscard]] SearchOutcome SearchFile(const std::string& path, std::int64_t size,
                                        std::span<const std::uint8_t> pattern, std::size_t maxOffsets,

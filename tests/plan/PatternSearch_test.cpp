@@ -265,7 +265,7 @@ TEST(SearchFile, DifferentialWithSmallWindows)
 
         const SearchOutcome outcome =
             SearchFile(path, static_cast<std::int64_t>(size), pattern, SIZE_MAX, window, stride);
-        ASSERT_EQ(outcome.status, SearchOutcome::Status::Done) << round;
+        ASSERT_EQ(outcome.status, Reason::None) << round;
         ASSERT_EQ(outcome.offsets, ReferenceWindows(data, pattern, window, stride))
             << "round " << round << " window " << window << " stride " << stride << " length " << length;
     }
@@ -299,7 +299,7 @@ TEST(SearchFile, DifferentialWithLargeWindows)
     for (const Bytes& pattern : patterns) {
         const SearchOutcome outcome =
             SearchFile(path, static_cast<std::int64_t>(data.size()), pattern, SIZE_MAX, 1'000'000, 999'800);
-        ASSERT_EQ(outcome.status, SearchOutcome::Status::Done);
+        ASSERT_EQ(outcome.status, Reason::None);
         EXPECT_TRUE(outcome.offsets == ReferenceWindows(data, pattern, 1'000'000, 999'800)) << pattern.size();
         if (pattern == longPattern) {
             EXPECT_EQ(outcome.offsets, (std::vector<std::int64_t>{(256 << 10) - 100, 1'000'000 - 150}));
@@ -341,7 +341,7 @@ TEST_F(SearchFixture, NothingToSearch)
     EXPECT_EQ(Show(Plan("abc", {})), "refused: Empty");
     EXPECT_EQ(Show(PlanSearch(path_, -1, ToBytes("a"), kRoom)), "refused: NoSource");
     EXPECT_EQ(Show(PlanSearch(dir_.file("missing"), 10, ToBytes("a"), kRoom)), "refused: OpenFailed");
-    EXPECT_EQ(SearchFile(dir_.file("missing"), 10, ToBytes("a"), 10).status, SearchOutcome::Status::OpenFailed);
+    EXPECT_EQ(SearchFile(dir_.file("missing"), 10, ToBytes("a"), 10).status, Reason::OpenFailed);
 }
 
 TEST_F(SearchFixture, FileThatShrankOrGrew)
@@ -349,14 +349,14 @@ TEST_F(SearchFixture, FileThatShrankOrGrew)
     WriteFile(path_, "xxabxxab");
     // Shrank: the reads cannot deliver the size taken at the start.
     const SearchOutcome shrank = SearchFile(path_, 20, ToBytes("ab"), 100);
-    EXPECT_EQ(shrank.status, SearchOutcome::Status::ReadFailed);
+    EXPECT_EQ(shrank.status, Reason::ReadFailed);
     EXPECT_TRUE(shrank.offsets.empty());
     EXPECT_EQ(Show(PlanSearch(path_, 20, ToBytes("ab"), kRoom)), "refused: ReadFailed");
     // Grew: only the first size bytes count; "ab" at 6 runs past them.
     EXPECT_EQ(Show(PlanSearch(path_, 7, ToBytes("ab"), kRoom)), "(0 2)(2 7)");
     // Also when the growth lies inside a later window.
     const SearchOutcome grew = SearchFile(path_, 7, ToBytes("ab"), 100, 3, 2);
-    EXPECT_EQ(grew.status, SearchOutcome::Status::Done);
+    EXPECT_EQ(grew.status, Reason::None);
     EXPECT_EQ(grew.offsets, (std::vector<std::int64_t>{2}));
 }
 
@@ -367,7 +367,7 @@ TEST_F(SearchFixture, TooManyOccurrences)
     const std::string as(100'000, 'a');
     WriteFile(path_, as);
     const SearchOutcome many = SearchFile(path_, 100'000, ToBytes("aa"), 10);
-    EXPECT_EQ(many.status, SearchOutcome::Status::TooMany);
+    EXPECT_EQ(many.status, Reason::TooManyLines);
     EXPECT_TRUE(many.offsets.empty());
 
     // "ab" at 0, 10, 20 ... 90 in 100 bytes: 10 offsets, the first at 0, so
@@ -475,7 +475,7 @@ TEST_F(SearchFixture, EveryOccurrenceOfALongPatternWhenAsked)
     // A window far larger than any free memory the allocator keeps in hand.
     constexpr std::size_t kWindow = 256 << 20;
     const SearchOutcome outcome = SearchFile(path, kWindow, ToBytes("a"), 10, kWindow, kWindow);
-    std::_Exit(outcome.status == SearchOutcome::Status::NoMemory ? 0 : 1);
+    std::_Exit(outcome.status == Reason::NoMemory ? 0 : 1);
 }
 #endif
 
