@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <sstream>
 

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <istream>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -3,6 +3,7 @@
 // here: each names exactly the options each command has.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <set>
