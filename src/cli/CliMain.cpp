@@ -109,6 +109,8 @@ std::optional<std::int64_t> SourceSize(const std::string& path, std::string& why
 std::optional<std::vector<std::string>> Plan(const Options& options, std::int64_t size, std::string& why)
 {
     PlanResult plan = BuildPlan(options.source, size, options.tools, std::cin);
+    for (const std::string& notice : plan.notices)
+        std::fprintf(stderr, "%s: %s\n", kProgram, notice.c_str());
     if (!plan.error.empty()) {
         why = plan.error;
         return std::nullopt;

@@ -2,7 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <map>
+#include <sstream>
+
+#include "Messages.h"
 
 #ifndef TESSERA_VERSION
 #define TESSERA_VERSION "unknown"
@@ -14,38 +18,85 @@ namespace {
 
 constexpr const char* kProgram = "tessera-cli";
 
-struct ToolFlagText {
-    Tool tool;
-    const char* name;
-    const char* type;
-    const char* help;
+constexpr const char* kSizesFooter =
+    "Sizes and offsets: decimal or 0x hex, with an optional K, M, G, T, P, E (1024) or\n"
+    "kB, MB, GB, TB, PB, EB (1000) suffix.\n";
+constexpr const char* kExitFooter =
+    "Exit status: 0 done, 1 failed, 2 bad usage, 130 or 143 stopped by SIGINT or SIGTERM.";
+
+// The command line as CLI11 reads it, with the places the values land.
+struct CommandLine {
+    CLI::App app{"Cuts a file into byte-range parts and joins files back together.", kProgram};
+    CLI::App* plan = nullptr;
+    CLI::App* split = nullptr;
+    CLI::App* join = nullptr;
+    CLI::App* verify = nullptr;
+    std::map<CLI::Option*, Tool> planTools;
+    std::map<CLI::Option*, Tool> splitTools;
+    std::map<Tool, std::vector<std::string>> values;
+    Options o;
+
+    CommandLine();
 };
 
-constexpr ToolFlagText kToolFlags[] = {
-    {Tool::Extract, "--extract", "OFFSET:SIZE", "Add SIZE bytes from OFFSET, at its place in text order"},
-    {Tool::Range, "--range", "START:END", "Add the bytes from START up to END"},
-    {Tool::Size, "--size", "SIZE", "Add pieces of SIZE bytes, the last one shorter"},
-    {Tool::Pieces, "--pieces", "N", "Add N equal pieces"},
-    {Tool::At, "--at", "OFFSETS", "Cut at every offset of a white-space separated list"},
-    {Tool::Hex, "--hex", "HEX", "Cut in front of every occurrence of the bytes written in hex"},
-    {Tool::Sjis, "--sjis", "TEXT", "Cut in front of every occurrence of TEXT in Shift_JIS (code page 932)"},
-    {Tool::PlanFile, "--plan", "FILE", "Add the \"start end\" lines of FILE (- reads standard input)"},
-};
-
-// One option per tool; each may be given any number of times.
+// One option per tool of the table; each may be given any number of times.
 std::map<CLI::Option*, Tool> AddTools(CLI::App& command, std::map<Tool, std::vector<std::string>>& values)
 {
     std::map<CLI::Option*, Tool> options;
-    for (const ToolFlagText& flag : kToolFlags) {
-        CLI::Option* option = command.add_option(flag.name, values[flag.tool], flag.help)
+    for (const ToolInfo& info : kToolTable) {
+        CLI::Option* option = command.add_option(std::string(info.flag), values[info.tool], std::string(info.help))
                                   ->expected(1)
                                   ->allow_extra_args(false)
                                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-                                  ->type_name(flag.type)
+                                  ->type_name(std::string(info.value))
                                   ->group("Plan (applied in command-line order)");
-        options[option] = flag.tool;
+        options[option] = info.tool;
     }
     return options;
+}
+
+CommandLine::CommandLine()
+{
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string(kProgram) + " " + TESSERA_VERSION);
+    app.footer(std::string(kSizesFooter) + kExitFooter);
+
+    plan = app.add_subcommand("plan", "Print the plan lines that split would copy");
+    planTools = AddTools(*plan, values);
+    plan->add_flag("--json", o.json, "Print the plan as JSON");
+    plan->add_option("source", o.source, "The file to cut")->required();
+
+    split = app.add_subcommand("split", "Copy every plan line into a part file SOURCE.NNN");
+    splitTools = AddTools(*split, values);
+    split->add_flag("--checksum", o.checksum, "Write SOURCE.sha256 with the SHA-256 of every part");
+    split->add_option("--into", o.into, "Write the parts (and the checksums) into DIR")->type_name("DIR");
+    split->add_flag("--force", o.force, "Replace an existing checksum file");
+    split->add_option("source", o.source, "The file to cut")->required();
+
+    join = app.add_subcommand("join", "Copy the inputs back to back into one file");
+    join->add_option("-o,--output", o.output, "The file to write")->required()->type_name("FILE");
+    join->add_flag("--force", o.force, "Replace an existing output file");
+    join->add_option("--series", o.series, "Join FIRST and every consecutive part after it")->type_name("FIRST");
+    join->add_option("--check", o.check, "Check every input, and the result, against a checksum file")
+        ->type_name("FILE.sha256");
+    join->add_option("inputs", o.inputs, "The files to join, in order");
+
+    verify = app.add_subcommand("verify", "Check the files listed in a checksum file");
+    verify->add_option("manifest", o.manifest, "The checksum file (SOURCE.sha256)")->required();
+
+    split->add_flag("--pace", o.pace, "Copy at the window's pace: pauses and a flush after every block");
+    split->add_flag("--sync", o.sync, "Flush every part to the disk before the next one begins");
+    join->add_flag("--pace", o.pace, "Copy at the window's pace: pauses and a flush after every block");
+    join->add_flag("--sync", o.sync, "Flush the output to the disk before the job ends");
+    split->add_flag("-q,--quiet", o.quiet, "Show no progress line");
+    join->add_flag("-q,--quiet", o.quiet, "Show no progress line");
+    verify->add_flag("-q,--quiet", o.quiet, "Print only the files that fail");
+
+    // The sizes apply only where there are tools.
+    plan->footer(std::string(kSizesFooter) + kExitFooter);
+    split->footer(std::string(kSizesFooter) + kExitFooter);
+    join->footer(kExitFooter);
+    verify->footer(kExitFooter);
 }
 
 std::vector<ToolOption> ToolsInOrder(const CLI::App& command, const std::map<CLI::Option*, Tool>& options,
@@ -65,81 +116,200 @@ std::vector<ToolOption> ToolsInOrder(const CLI::App& command, const std::map<CLI
     return tools;
 }
 
+// Edits (insertions, deletions, substitutions, swaps of neighbours) from a to b.
+std::size_t Distance(std::string_view a, std::string_view b)
+{
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// "; did you mean 'x'?" for the nearest of names, when it is at most two
+// edits away (and fewer than half the typed text).
+std::string DidYouMean(std::string_view typed, const std::vector<std::string>& names)
+{
+    const std::string* best = nullptr;
+    std::size_t bestDistance = 0;
+    for (const std::string& name : names) {
+        const std::size_t d = Distance(typed, name);
+        if (best == nullptr || d < bestDistance) {
+            best = &name;
+            bestDistance = d;
+        }
+    }
+    if (best == nullptr || bestDistance > 2 || bestDistance * 2 >= typed.size())
+        return {};
+    return "; did you mean " + Quoted(*best) + "?";
+}
+
+const std::vector<std::string> kCommands{"plan", "split", "join", "verify"};
+
+// The options of a command: "--size" or "-o" to the option.
+std::map<std::string, const CLI::Option*> OptionsOf(const CLI::App& command)
+{
+    std::map<std::string, const CLI::Option*> options;
+    for (const CLI::Option* option : command.get_options()) {
+        for (const std::string& name : option->get_lnames())
+            options["--" + name] = option;
+        for (const std::string& name : option->get_snames())
+            options["-" + name] = option;
+    }
+    return options;
+}
+
+bool TakesValue(const CLI::Option* option)
+{
+    return option->get_type_size() > 0 && option->get_expected_min() > 0;
+}
+
+// The GNU-style message for a command line CLI11 refused: the first unknown
+// command or option (with the nearest known one), or the option left without
+// its value. Empty when none of these is the cause.
+std::string Diagnose(const CommandLine& line, int argc, const char* const* argv)
+{
+    if (argc < 2)
+        return "expected a command: plan, split, join or verify";
+    const std::string_view first = argv[1];
+    const CLI::App* command = nullptr;
+    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+        if (c->get_name() == first)
+            command = c;
+    }
+    if (!command) {
+        if (first.starts_with("-")) {
+            for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+                if (OptionsOf(*c).contains(std::string(first.substr(0, first.find('=')))))
+                    return "expected a command (plan, split, join or verify) before " + Quoted(first);
+            }
+            return "unrecognized option " + Quoted(first);
+        }
+        return "unknown command " + Quoted(first) + DidYouMean(first, kCommands);
+    }
+    const auto options = OptionsOf(*command);
+    std::vector<std::string> longNames;
+    for (const auto& [name, option] : options) {
+        if (name.starts_with("--"))
+            longNames.push_back(name);
+    }
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--")
+            break;
+        if (arg.size() < 2 || arg[0] != '-')
+            continue;
+        const std::string name(arg.substr(0, arg.starts_with("--") ? arg.find('=') : 2));
+        const auto found = options.find(name);
+        if (found == options.end()) {
+            return "unrecognized option " + Quoted(arg.starts_with("--") ? name : std::string(arg)) +
+                   DidYouMean(name, longNames);
+        }
+        if (!TakesValue(found->second) || arg.size() > name.size())
+            continue;
+        if (i + 1 >= argc)
+            return "option " + Quoted(name) + " requires a " + found->second->get_type_name();
+        ++i;
+    }
+    return {};
+}
+
+// Writes help or the version; false, with the reason said, when the output
+// cannot take it (a full disk, a closed pipe).
+bool WriteOut(std::ostream& out, std::ostream& err, const std::string& text)
+{
+    errno = 0;
+    out << text;
+    out.flush();
+    if (out)
+        return true;
+    const int error = errno;
+    err << kProgram << ": " << WithError("cannot write to standard output", error) << '\n';
+    return false;
+}
+
+// An option that names a file or a folder given an empty value: never right.
+std::optional<std::string> EmptyName(const CLI::App& command, const char* option, const std::string& value,
+                                     const char* what)
+{
+    const CLI::Option* given = command.get_option_no_throw(option);
+    if (given == nullptr || given->count() == 0 || !value.empty())
+        return std::nullopt;
+    return std::string(option) + " '': expected " + what;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
-    Options o;
-    CLI::App app{"Cuts a file into byte-range parts and joins files back together.", kProgram};
-    app.require_subcommand(1);
-    app.set_version_flag("--version", std::string(kProgram) + " " + TESSERA_VERSION);
-    app.footer("Sizes and offsets: decimal or 0x hex, with an optional K, M, G, T, P, E (1024) or\n"
-               "kB, MB, GB, TB, PB, EB (1000) suffix. Exit status: 0 done, 1 failed, 2 bad usage,\n"
-               "130 or 143 stopped by SIGINT or SIGTERM.");
-
-    std::map<Tool, std::vector<std::string>> values;
-
-    CLI::App* plan = app.add_subcommand("plan", "Print the plan lines that split would copy");
-    const auto planTools = AddTools(*plan, values);
-    plan->add_flag("--json", o.json, "Print the plan as JSON");
-    plan->add_option("source", o.source, "The file to cut")->required();
-
-    CLI::App* split = app.add_subcommand("split", "Copy every plan line into a part file SOURCE.NNN");
-    const auto splitTools = AddTools(*split, values);
-    split->add_flag("--checksum", o.checksum, "Write SOURCE.sha256 with the SHA-256 of every part");
-    split->add_option("--into", o.into, "Write the parts (and the checksums) into DIR")->type_name("DIR");
-    split->add_flag("--force", o.force, "Replace an existing checksum file");
-    split->add_option("source", o.source, "The file to cut")->required();
-
-    CLI::App* join = app.add_subcommand("join", "Copy the inputs back to back into one file");
-    join->add_option("-o,--output", o.output, "The file to write")->required()->type_name("FILE");
-    join->add_flag("--force", o.force, "Replace an existing output file");
-    join->add_option("--series", o.series, "Join FIRST and every consecutive part after it")
-        ->type_name("FIRST");
-    join->add_option("--check", o.check, "Check every input, and the result, against a checksum file")
-        ->type_name("FILE.sha256");
-    join->add_option("inputs", o.inputs, "The files to join, in order");
-
-    CLI::App* verify = app.add_subcommand("verify", "Check the files listed in a checksum file");
-    verify->add_option("manifest", o.manifest, "The checksum file (SOURCE.sha256)")->required();
-
-    for (CLI::App* command : {split, join}) {
-        command->add_flag("--pace", o.pace, "Copy at the window's pace: pauses and a flush after every block");
-        command->add_flag("--sync", o.sync, "Flush every part to the disk before the next one begins");
-    }
-    for (CLI::App* command : {split, join, verify})
-        command->add_flag("-q,--quiet", o.quiet, "Show no progress line");
+    CommandLine line;
+    Options& o = line.o;
+    CLI::App& app = line.app;
 
     const auto refuse = [&](const std::string& why) {
         err << kProgram << ": " << why << "\nTry '" << kProgram << " --help' for more information.\n";
         return ParsedCommandLine{std::nullopt, kExitUsage};
     };
+    const auto said = [&](const CLI::Error& e) {
+        std::ostringstream text, ignored;
+        const int status = app.exit(e, text, ignored);
+        return ParsedCommandLine{std::nullopt, WriteOut(out, err, text.str()) ? status : kExitFailed};
+    };
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return {std::nullopt, app.exit(e, out, err)};
+        return said(e);
     } catch (const CLI::CallForAllHelp& e) {
-        return {std::nullopt, app.exit(e, out, err)};
+        return said(e);
     } catch (const CLI::CallForVersion& e) {
-        return {std::nullopt, app.exit(e, out, err)};
+        return said(e);
     } catch (const CLI::ParseError& e) {
-        return refuse(e.what());
+        const std::string why = Diagnose(line, argc, argv);
+        return refuse(why.empty() ? e.what() : why);
     }
 
-    if (plan->parsed()) {
+    const CLI::App* command = nullptr;
+    if (line.plan->parsed()) {
         o.command = Command::Plan;
-        o.tools = ToolsInOrder(*plan, planTools, values);
-    } else if (split->parsed()) {
+        o.tools = ToolsInOrder(*line.plan, line.planTools, line.values);
+        command = line.plan;
+    } else if (line.split->parsed()) {
         o.command = Command::Split;
-        o.tools = ToolsInOrder(*split, splitTools, values);
-    } else if (join->parsed()) {
+        o.tools = ToolsInOrder(*line.split, line.splitTools, line.values);
+        command = line.split;
+    } else if (line.join->parsed()) {
         o.command = Command::Join;
+        command = line.join;
     } else {
         o.command = Command::Verify;
+        command = line.verify;
     }
 
-    if ((o.command == Command::Plan || o.command == Command::Split) && o.tools.empty())
-        return refuse("no plan: give one or more of --extract, --range, --size, --pieces, --at, --hex, --sjis, --plan");
+    for (const auto& empty : {EmptyName(*command, "--into", o.into, "a folder name"),
+                              EmptyName(*command, "--output", o.output, "a file name"),
+                              EmptyName(*command, "--series", o.series, "a file name"),
+                              EmptyName(*command, "--check", o.check, "a file name"),
+                              EmptyName(*command, "source", o.source, "a file name"),
+                              EmptyName(*command, "manifest", o.manifest, "a file name")}) {
+        if (empty)
+            return refuse(*empty);
+    }
+
+    if ((o.command == Command::Plan || o.command == Command::Split) && o.tools.empty()) {
+        std::string flags;
+        for (const ToolInfo& info : kToolTable)
+            flags += (flags.empty() ? "" : ", ") + std::string(info.flag);
+        return refuse("no plan: give one or more of " + flags);
+    }
     for (const ToolOption& tool : o.tools) {
         if (const std::optional<std::string> wrong = CheckTool(tool))
             return refuse(*wrong);
@@ -156,6 +326,22 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
             return refuse("nothing to join: give the inputs or --series FIRST");
     }
     return {std::move(o), kExitDone};
+}
+
+std::vector<std::string> CommandOptionNames(std::string_view command)
+{
+    const CommandLine line;
+    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+        if (c->get_name() != command)
+            continue;
+        std::vector<std::string> names;
+        for (const auto& [name, option] : OptionsOf(*c)) {
+            if (name.starts_with("--"))
+                names.push_back(name);
+        }
+        return names;
+    }
+    return {};
 }
 
 }  // namespace tessera::cli

@@ -3,6 +3,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "PlanTools.h"
@@ -49,7 +50,15 @@ struct ParsedCommandLine {
 // Reads the command line with CLI11. Help and the version go to out, the
 // refusal of a bad command line ("tessera-cli: why", then a hint) to err.
 // Tool values that are wrong whatever the file (CheckTool) are refused here.
+// A command line CLI11 refuses is told in the manner of GNU tools: an
+// unrecognized option or unknown command with the nearest known one, an
+// option without its value. Help or the version that cannot be written
+// exits kExitFailed.
 [[nodiscard]] ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                                  std::ostream& err);
+
+// The long options of a command ("plan", "split", "join", "verify"), --help
+// included, sorted: what its completion and its manual name.
+[[nodiscard]] std::vector<std::string> CommandOptionNames(std::string_view command);
 
 }  // namespace tessera::cli

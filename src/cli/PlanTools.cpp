@@ -1,18 +1,17 @@
 #include "PlanTools.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <limits>
 
 #include "Messages.h"
-#include "SizeText.h"
+#include "fileio/NFilePSDK.h"
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
 #include "plan/PatternSearch.h"
 #include "plan/PlanText.h"
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
+#include "plan/SizeText.h"
 #include "plan/SplitEntry.h"
 #include "plan/TextOrder.h"
 
@@ -20,57 +19,68 @@ namespace tessera::cli {
 
 namespace {
 
-constexpr std::string_view kSpace = " \t\r\n\v\f";
+constexpr std::int64_t kMaxPieces = std::numeric_limits<std::int32_t>::max();
 
-// "A:B" as two sizes; nullopt when either half does not parse.
-std::optional<std::pair<std::int64_t, std::int64_t>> SizePair(std::string_view text)
+// A plan file or standard input is read in pieces of this size.
+constexpr std::uint32_t kPlanReadPiece = 64 * 1024;
+
+std::string Prefix(const ToolOption& option)
 {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos)
-        return std::nullopt;
-    const std::int64_t a = ParseSize(text.substr(0, colon));
-    const std::int64_t b = ParseSize(text.substr(colon + 1));
-    if (a < 0 || b < 0)
-        return std::nullopt;
-    return std::pair{a, b};
+    return std::string(ToolFlag(option.tool)) + " " + Quoted(option.value) + ": ";
 }
 
-std::vector<std::string_view> Tokens(std::string_view text)
+std::string TooManyText()
 {
-    std::vector<std::string_view> tokens;
-    std::size_t pos = 0;
-    while ((pos = text.find_first_not_of(kSpace, pos)) != std::string_view::npos) {
-        const std::size_t end = std::min(text.find_first_of(kSpace, pos), text.size());
-        tokens.push_back(text.substr(pos, end - pos));
-        pos = end;
+    return "the plan would pass " + std::to_string(kMaxSplitLines) + " lines";
+}
+
+// Why a tool's value is wrong, from the planner's refusal; the source's
+// matters (the end, opening and reading it) are the caller's.
+std::string ValueText(const ToolOption& option, const Refusal& why)
+{
+    const Tool tool = option.tool;
+    const bool pair = tool == Tool::Extract || tool == Tool::Range;
+    const std::string pairHint = tool == Tool::Extract ? "expected OFFSET:SIZE, two numbers"
+                                                       : "expected START:END, two numbers";
+    switch (why.reason) {
+    case Reason::Empty:
+        switch (tool) {
+        case Tool::Extract:
+        case Tool::Range: return pairHint;
+        case Tool::Size: return "expected a piece size of at least 1 byte";
+        case Tool::Pieces: return "expected a piece count from 1 to 2147483647";
+        case Tool::At: return "expected one or more offsets";
+        case Tool::Hex: return "expected hex digits";
+        case Tool::Sjis: return "expected a text";
+        case Tool::PlanFile: return "expected a file name (- for standard input)";
+        }
+        break;
+    case Reason::NotANumber:
+        if (pair && why.token == option.value)
+            return pairHint;
+        if (tool == Tool::At)
+            return Quoted(why.token) + " is not an offset";
+        return Quoted(why.token) + " is not a number";
+    case Reason::NotASizeSuffix:
+        return Quoted(why.token) + " is not a size suffix (" + std::string(kSizeSuffixHint) + ")";
+    case Reason::TooLarge:
+        if (tool == Tool::Pieces)
+            return "expected a piece count from 1 to 2147483647";
+        return "the number " + Quoted(why.token) + " is too large (2^63 - 1 at most)";
+    case Reason::Zero:
+        return tool == Tool::Pieces ? "expected a piece count from 1 to 2147483647"
+                                    : "expected a piece size of at least 1 byte";
+    case Reason::StartAfterEnd: return "the start lies after the end";
+    case Reason::OddHexDigits: return "an odd number of hex digits";
+    case Reason::NotAHexDigit: return Quoted(why.token) + " is not a hex digit";
+    case Reason::NoCodePage932Form:
+        if (why.token.size() == 1 && static_cast<unsigned char>(why.token[0]) >= 0x80)
+            return "the text is not UTF-8";
+        return Quoted(why.token) + " has no Shift_JIS (code page 932) form";
+    case Reason::TooManyLines: return TooManyText();
+    default: break;
     }
-    return tokens;
-}
-
-std::vector<std::uint8_t> SjisPattern(const std::string& text)
-{
-    const std::optional<std::string> bytes = EncodeShiftJis(text);
-    if (!bytes)
-        return {};
-    return {bytes->begin(), bytes->end()};
-}
-
-// The next line of in, without its "\n"; false at the end. A line longer
-// than a plan line can be is read no further than that, so a file that is no
-// plan never fills the memory.
-bool NextLine(std::istream& in, std::string& line)
-{
-    line.clear();
-    bool any = false;
-    for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
-        any = true;
-        if (c == '\n')
-            break;
-        line.push_back(static_cast<char>(c));
-        if (line.size() > kMaxPlanLineLength + 1)
-            break;
-    }
-    return any;
+    return "refused";
 }
 
 class Planner {
@@ -83,32 +93,48 @@ public:
     bool Apply(const ToolOption& option);
     PlanResult Take()
     {
-        if (!error_.empty())
+        if (!error_.empty()) {
             lines_.clear();
-        return {std::move(lines_), std::move(error_)};
+            notices_.clear();
+        }
+        return {std::move(lines_), std::move(error_), std::move(notices_)};
     }
 
 private:
     std::size_t Room() const { return lines_.size() >= kMaxSplitLines ? 0 : kMaxSplitLines - lines_.size(); }
-    bool Fail(const ToolOption& option, const std::string& why)
+    bool Fail(const std::string& why)
     {
-        error_ = std::string(ToolFlag(option.tool)) + " " + Quoted(option.value) + ": " + why;
+        error_ = why;
         return false;
     }
     std::string BeyondEnd() const
     {
         return "beyond the end of " + Quoted(source_) + " (" + std::to_string(size_) + " bytes)";
     }
-    std::string TooMany() const { return "the plan would pass " + std::to_string(kMaxSplitLines) + " lines"; }
-    bool Append(const ToolOption& option, const std::vector<SplitEntry>& entries)
+    // The message of a planner's refusal.
+    bool Refused(const ToolOption& option, const Refusal& why)
     {
-        if (entries.size() > Room())
-            return Fail(option, TooMany());
-        for (const SplitEntry& e : entries)
+        switch (why.reason) {
+        case Reason::BeyondEnd:
+            if (option.tool == Tool::At)
+                return Fail(Prefix(option) + Quoted(why.token) + " lies " + BeyondEnd());
+            return Fail(Prefix(option) + BeyondEnd());
+        case Reason::NoSource: return Fail("cannot size " + Quoted(source_));
+        case Reason::OpenFailed: return Fail(Prefix(option) + "cannot open " + Quoted(source_));
+        case Reason::ReadFailed: return Fail(Prefix(option) + "cannot read " + Quoted(source_) + " to its end");
+        case Reason::NoMemory: return Fail(Prefix(option) + "no memory for the search");
+        default: return Fail(Prefix(option) + ValueText(option, why));
+        }
+    }
+    bool Append(const ToolOption& option, const Planned<std::vector<SplitEntry>>& entries)
+    {
+        if (!entries)
+            return Refused(option, entries.error());
+        for (const SplitEntry& e : *entries)
             lines_.push_back(FormatEntry(e));
         return true;
     }
-    bool Search(const ToolOption& option, const std::vector<std::uint8_t>& pattern);
+    bool Search(const ToolOption& option, std::span<const std::uint8_t> pattern);
     bool ReadPlanFile(const ToolOption& option);
 
     const std::string& source_;
@@ -116,136 +142,110 @@ private:
     std::istream& input_;
     std::vector<std::string> lines_;
     std::string error_;
+    std::vector<std::string> notices_;
 };
 
 bool Planner::Apply(const ToolOption& option)
 {
-    if (const std::optional<std::string> wrong = CheckTool(option)) {
-        error_ = *wrong;
-        return false;
-    }
+    if (const std::optional<std::string> wrong = CheckTool(option))
+        return Fail(*wrong);
     switch (option.tool) {
     case Tool::Extract: {
-        const auto pair = SizePair(option.value);
-        const std::optional<SplitEntry> entry = PlanExtract(size_, pair->first, pair->second);
+        const auto pair = ParseSizePair(option.value);
+        const Planned<SplitEntry> entry = PlanExtract(size_, pair->first, pair->second);
         if (!entry)
-            return Fail(option, BeyondEnd());
+            return Refused(option, entry.error());
         if (Room() == 0)
-            return Fail(option, TooMany());
+            return Fail(Prefix(option) + TooManyText());
         const std::string line = FormatEntry(*entry);
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(TextOrderPosition(lines_, line)), line);
         return true;
     }
     case Tool::Range: {
-        const auto pair = SizePair(option.value);
-        const std::optional<SplitEntry> entry = PlanRange(size_, pair->first, pair->second);
+        const auto pair = ParseSizePair(option.value);
+        const Planned<SplitEntry> entry = PlanRange(size_, pair->first, pair->second);
         if (!entry)
-            return Fail(option, pair->first > pair->second ? "the start lies after the end" : BeyondEnd());
-        return Append(option, {*entry});
+            return Refused(option, entry.error());
+        if (Room() == 0)
+            return Fail(Prefix(option) + TooManyText());
+        lines_.push_back(FormatEntry(*entry));
+        return true;
     }
-    case Tool::Size: {
-        // An empty source gives no pieces, as in the window.
-        if (size_ == 0)
-            return true;
-        const std::vector<SplitEntry> entries = PlanFixedSize(size_, ParseSize(option.value), Room());
-        return entries.empty() ? Fail(option, TooMany()) : Append(option, entries);
+    case Tool::Size:
+        return Append(option, PlanFixedSize(size_, *ParseSize(option.value), Room()));
+    case Tool::Pieces:
+        return Append(option, PlanEqualSplit(size_, NarrowPieceCount(ParseNumber(option.value)), Room()));
+    case Tool::At:
+        return Append(option, PlanBoundaries(option.value, size_, Room(), ParseSize));
+    case Tool::Hex: {
+        const auto pattern = ParseHexPattern(option.value, HexSpacing::BetweenPairs);
+        return Search(option, *pattern);
     }
-    case Tool::Pieces: {
-        const std::vector<SplitEntry> entries =
-            PlanEqualSplit(size_, NarrowPieceCount(ParseNumber(option.value)), Room());
-        return entries.empty() ? Fail(option, TooMany()) : Append(option, entries);
+    case Tool::Sjis: {
+        const Planned<std::string> bytes = EncodeShiftJis(option.value);
+        return Search(option, std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
     }
-    case Tool::At: {
-        std::vector<std::int64_t> offsets;
-        for (std::string_view token : Tokens(option.value)) {
-            offsets.push_back(ParseSize(token));
-            if (offsets.back() > size_)
-                return Fail(option, Quoted(token) + " lies " + BeyondEnd());
-        }
-        return Append(option, size_ == 0 ? std::vector<SplitEntry>{} : BoundariesToEntries(offsets, size_));
-    }
-    case Tool::Hex:
-        return Search(option, ParseHexPattern(option.value));
-    case Tool::Sjis:
-        return Search(option, SjisPattern(option.value));
     case Tool::PlanFile:
         return ReadPlanFile(option);
     }
     return false;
 }
 
-bool Planner::Search(const ToolOption& option, const std::vector<std::uint8_t>& pattern)
+bool Planner::Search(const ToolOption& option, std::span<const std::uint8_t> pattern)
 {
-    if (size_ == 0)
-        return true;
-    // Every offset found makes one more line.
-    const SearchOutcome found = SearchFile(source_, size_, pattern, Room());
-    switch (found.status) {
-    case SearchOutcome::Status::Done:
-        return Append(option, BoundariesToEntries(found.offsets, size_));
-    case SearchOutcome::Status::TooMany:
-        return Fail(option, TooMany());
-    case SearchOutcome::Status::NoMemory:
-        return Fail(option, "no memory for the search");
-    case SearchOutcome::Status::OpenFailed:
-        return Fail(option, "cannot open " + Quoted(source_));
-    case SearchOutcome::Status::ReadFailed:
-        return Fail(option, "cannot read " + Quoted(source_) + " to its end");
-    }
-    return false;
+    // The manual promises every occurrence, whatever the pattern's length.
+    std::size_t found = 0;
+    const Planned<std::vector<SplitEntry>> entries =
+        PlanSearch(source_, size_, pattern, Room(), SearchReach::Whole, &found);
+    if (!Append(option, entries))
+        return false;
+    if (found == 0 && size_ > 0)
+        notices_.push_back("no occurrence of " + Quoted(option.value) + " found: one part, the whole file");
+    return true;
 }
 
 bool Planner::ReadPlanFile(const ToolOption& option)
 {
-    std::ifstream file;
-    std::istream* in = &input_;
-    const std::string name = option.value == "-" ? "standard input" : option.value;
-    if (option.value != "-") {
-        file.open(option.value, std::ios::binary);
-        if (!file) {
-            const int err = errno;
-            error_ = WithError("cannot open " + Quoted(option.value), err);
-            return false;
+    const bool standardInput = option.value == "-";
+    const std::string name = standardInput ? "standard input" : option.value;
+    PlanTextReader reader(lines_.size(), size_);
+    std::vector<char> buffer(kPlanReadPiece);
+    if (standardInput) {
+        while (input_.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || input_.gcount() > 0) {
+            if (!reader.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(input_.gcount()))))
+                break;
         }
-        in = &file;
+        if (input_.bad())
+            return Fail("cannot read " + Quoted(name));
+    } else {
+        NFilePSDK file(option.value, NFilePSDK::Form::Reading);
+        if (!file.IsOpen())
+            return Fail(WithError("cannot open " + Quoted(name), file.LastError()));
+        for (;;) {
+            const std::uint32_t got = file.Read(buffer.data(), kPlanReadPiece);
+            if (got == 0 && file.LastError() != 0)
+                return Fail(WithError("cannot read " + Quoted(name), file.LastError()));
+            if (got == 0 || !reader.Feed(std::string_view(buffer.data(), got)))
+                break;
+        }
     }
-    std::string text;
-    for (std::size_t number = 1; NextLine(*in, text); ++number) {
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
-        if (text.find_first_not_of(kSpace) == std::string::npos)
-            continue;
-        const std::string where = name + ":" + std::to_string(number) + ": ";
-        // The rule of the split list's pasted and opened plans.
-        SplitEntry entry;
-        const PlanFault fault = text.size() > kMaxPlanLineLength ? PlanFault::NotAnEntry : ReadPlanLine(text, entry);
-        const std::string shown = Quoted(text.substr(0, std::min<std::size_t>(text.size(), 80)));
-        if (fault == PlanFault::NotAnEntry) {
-            error_ = where + shown + " is no \"start end\" line";
-            return false;
+    if (!reader.Finish()) {
+        const Refusal why = reader.Refused();
+        const std::string where = name + ":" + std::to_string(why.at) + ": ";
+        const std::string shown = Quoted(why.token.substr(0, std::min<std::size_t>(why.token.size(), 80)));
+        switch (why.reason) {
+        case Reason::LineTooLong:
+            return Fail(where + shown + " is no \"start end\" line (longer than " +
+                        std::to_string(kMaxPlanLineLength) + " bytes)");
+        case Reason::NegativeStart: return Fail(where + shown + " starts before the file");
+        case Reason::Backwards: return Fail(where + shown + " runs backwards");
+        case Reason::BeyondEnd: return Fail(where + shown + " ends " + BeyondEnd());
+        case Reason::TooManyLines: return Fail(where + TooManyText());
+        default: return Fail(where + shown + " is no \"start end\" line");
         }
-        if (fault == PlanFault::NegativeStart) {
-            error_ = where + shown + " starts before the file";
-            return false;
-        }
-        if (fault != PlanFault::None) {
-            error_ = where + shown + " runs backwards";
-            return false;
-        }
-        if (entry.end > size_) {
-            error_ = where + Quoted(text) + " ends " + BeyondEnd();
-            return false;
-        }
-        if (Room() == 0) {
-            error_ = where + TooMany();
-            return false;
-        }
-        lines_.push_back(FormatEntry(entry));
     }
-    if (in->bad()) {
-        error_ = "cannot read " + Quoted(name);
-        return false;
-    }
+    for (const SplitEntry& e : reader.Entries())
+        lines_.push_back(FormatEntry(e));
     return true;
 }
 
@@ -253,68 +253,68 @@ bool Planner::ReadPlanFile(const ToolOption& option)
 
 std::string_view ToolFlag(Tool tool)
 {
-    switch (tool) {
-    case Tool::Extract: return "--extract";
-    case Tool::Range: return "--range";
-    case Tool::Size: return "--size";
-    case Tool::Pieces: return "--pieces";
-    case Tool::At: return "--at";
-    case Tool::Hex: return "--hex";
-    case Tool::Sjis: return "--sjis";
-    case Tool::PlanFile: return "--plan";
+    for (const ToolInfo& info : kToolTable) {
+        if (info.tool == tool)
+            return info.flag;
     }
     return "";
 }
 
 std::optional<std::string> CheckTool(const ToolOption& option)
 {
-    const auto fail = [&](const std::string& why) {
-        return std::string(ToolFlag(option.tool)) + " " + Quoted(option.value) + ": " + why;
-    };
+    const auto fail = [&](const Refusal& why) { return Prefix(option) + ValueText(option, why); };
     switch (option.tool) {
     case Tool::Extract:
-        if (!SizePair(option.value))
-            return fail("expected OFFSET:SIZE, two numbers");
+    case Tool::Range: {
+        const auto pair = ParseSizePair(option.value);
+        if (!pair)
+            return fail(pair.error());
+        // A range that runs backwards is never right, whatever the file.
+        if (option.tool == Tool::Range && pair->first > pair->second)
+            return fail(Refuse(Reason::StartAfterEnd));
         break;
-    case Tool::Range:
-        if (!SizePair(option.value))
-            return fail("expected START:END, two numbers");
+    }
+    case Tool::Size: {
+        const Planned<std::int64_t> piece = ParseSize(option.value);
+        if (!piece)
+            return fail(piece.error());
+        if (*piece == 0)
+            return fail(Refuse(Reason::Zero));
         break;
-    case Tool::Size:
-        if (ParseSize(option.value) <= 0)
-            return fail("expected a piece size of at least 1 byte");
-        break;
+    }
     case Tool::Pieces: {
-        const std::int64_t count = ParseNumber(option.value);
-        if (count <= 0 || NarrowPieceCount(count) != count)
-            return fail("expected a piece count from 1 to 2147483647");
+        const Planned<std::int64_t> count = ParseFieldNumber(option.value);
+        if (!count)
+            return fail(count.error());
+        if (*count == 0 || *count > kMaxPieces)
+            return fail(Refuse(Reason::Zero));
         break;
     }
     case Tool::At: {
-        const std::vector<std::string_view> tokens = Tokens(option.value);
-        if (tokens.empty())
-            return fail("expected one or more offsets");
-        for (std::string_view token : tokens) {
-            if (ParseSize(token) < 0)
-                return fail(Quoted(token) + " is not an offset");
-        }
+        const auto offsets = ReadOffsets(option.value, ParseSize);
+        if (!offsets)
+            return fail(offsets.error());
+        if (offsets->empty())
+            return fail(Refuse(Reason::Empty));
         break;
     }
-    case Tool::Hex:
-        if (option.value.empty())
-            return fail("expected hex digits");
-        if (option.value.size() % 2 != 0)
-            return fail("an odd number of hex digits");
-        if (ParseHexPattern(option.value).empty())
-            return fail("expected hex digits only (0-9, a-f, A-F)");
+    case Tool::Hex: {
+        const auto pattern = ParseHexPattern(option.value, HexSpacing::BetweenPairs);
+        if (!pattern)
+            return fail(pattern.error());
         break;
-    case Tool::Sjis:
+    }
+    case Tool::Sjis: {
         if (option.value.empty())
-            return fail("expected a text");
-        if (!EncodeShiftJis(option.value))
-            return fail("the text has no Shift_JIS (code page 932) form");
+            return fail(Refuse(Reason::Empty));
+        const Planned<std::string> bytes = EncodeShiftJis(option.value);
+        if (!bytes)
+            return fail(bytes.error());
         break;
+    }
     case Tool::PlanFile:
+        if (option.value.empty())
+            return fail(Refuse(Reason::Empty));
         break;
     }
     return std::nullopt;

@@ -10,7 +10,8 @@
 namespace tessera::cli {
 
 // The planning tools of the command line, one option each. Every one adds
-// lines to the plan exactly as the window's tool of the same kind does.
+// lines to the plan exactly as the window's tool of the same kind does, through
+// the same planner.
 enum class Tool {
     Extract,   // --extract OFFSET:SIZE, inserted at its place in text order
     Range,     // --range START:END
@@ -22,6 +23,28 @@ enum class Tool {
     PlanFile,  // --plan FILE: "start end" lines; "-" is standard input
 };
 
+// The one list of the tools: the option parser, --help, the bash completion
+// and the manual page all name exactly these (the completion and the manual
+// are checked against it by a test).
+struct ToolInfo {
+    Tool tool;
+    std::string_view flag;   // "--size"
+    std::string_view value;  // "SIZE", the value's name in help and messages
+    std::string_view help;   // one line for --help
+};
+
+inline constexpr ToolInfo kToolTable[] = {
+    {Tool::Extract, "--extract", "OFFSET:SIZE", "Add SIZE bytes from OFFSET, at its place in text order"},
+    {Tool::Range, "--range", "START:END", "Add the bytes from START up to END"},
+    {Tool::Size, "--size", "SIZE", "Add pieces of SIZE bytes, the last one shorter"},
+    {Tool::Pieces, "--pieces", "N", "Add N equal pieces"},
+    {Tool::At, "--at", "OFFSETS", "Cut at every offset of a white-space separated list"},
+    {Tool::Hex, "--hex", "HEX",
+     "Cut in front of every occurrence of the bytes written in hex (white space between byte pairs allowed)"},
+    {Tool::Sjis, "--sjis", "TEXT", "Cut in front of every occurrence of TEXT in Shift_JIS (code page 932)"},
+    {Tool::PlanFile, "--plan", "FILE", "Add the \"start end\" lines of FILE (- reads standard input)"},
+};
+
 struct ToolOption {
     Tool tool;
     std::string value;
@@ -30,9 +53,10 @@ struct ToolOption {
 // "--size" and so on.
 [[nodiscard]] std::string_view ToolFlag(Tool tool);
 
-// What can be told wrong without the source: a number that does not parse, a
-// piece size or count of 0, odd or foreign hex digits, a text without a code
-// page 932 form. The message names the option and its value.
+// What can be told wrong without the source: a number or suffix that does not
+// parse, a number too large, a piece size or count of 0, a range that runs
+// backwards, a hex digit that is none, a text without a code page 932 form,
+// an empty file name. The message names the option and its value.
 [[nodiscard]] std::optional<std::string> CheckTool(const ToolOption& option);
 
 struct PlanResult {
@@ -40,6 +64,9 @@ struct PlanResult {
     std::vector<std::string> lines;
     // Empty when every tool was applied; otherwise why one was refused.
     std::string error;
+    // What the user should know of a plan that was made (a search that found
+    // nothing planned the whole file), one message each, for standard error.
+    std::vector<std::string> notices;
 };
 
 // Applies the tools in order to the source of `size` bytes at `source`, each

@@ -29,6 +29,30 @@ std::vector<SplitEntry> Pairs(const std::vector<std::int64_t>& sorted)
     return entries;
 }
 
+// Reads the tokens until check refuses one.
+template <typename Check>
+Planned<std::vector<std::int64_t>> ReadChecked(std::string_view text, const OffsetParser& parse, Check check)
+{
+    std::vector<std::int64_t> offsets;
+    Refusal refusal;
+    ForEachToken(text, [&](std::string_view token) {
+        const auto at = static_cast<std::size_t>(token.data() - text.data());
+        Planned<std::int64_t> value = parse(token);
+        if (!value) {
+            refusal = value.error();
+            refusal.at = at;
+            return false;
+        }
+        if (!check(*value, token, at, refusal))
+            return false;
+        offsets.push_back(*value);
+        return true;
+    });
+    if (refusal.reason != Reason::None)
+        return refusal;
+    return offsets;
+}
+
 }  // namespace
 
 std::vector<SplitEntry> BoundariesToEntries(std::vector<std::int64_t> offsets, std::int64_t size)
@@ -37,27 +61,37 @@ std::vector<SplitEntry> BoundariesToEntries(std::vector<std::int64_t> offsets, s
     return Pairs(offsets);
 }
 
-std::optional<std::vector<SplitEntry>> PlanBoundaries(std::string_view text, std::int64_t size, std::size_t room)
+Planned<std::vector<std::int64_t>> ReadOffsets(std::string_view text, const OffsetParser& parse)
+{
+    return ReadChecked(text, parse, [](std::int64_t, std::string_view, std::size_t, Refusal&) { return true; });
+}
+
+Planned<std::vector<SplitEntry>> PlanBoundaries(std::string_view text, std::int64_t size, std::size_t room,
+                                                const OffsetParser& parse)
 {
     if (size < 0)
-        return std::nullopt;
-    std::vector<std::int64_t> offsets;
-    const bool allNumbers = ForEachToken(text, [&](std::string_view token) {
-        const std::int64_t value = ParseNumber(token);
-        if (value < 0 || value > size)
+        return Refuse(Reason::NoSource);
+    Planned<std::vector<std::int64_t>> offsets =
+        ReadChecked(text, parse, [size](std::int64_t value, std::string_view token, std::size_t at, Refusal& why) {
+            if (value <= size)
+                return true;
+            why = Refuse(Reason::BeyondEnd, token, at);
             return false;
-        offsets.push_back(value);
-        return true;
-    });
-    if (!allNumbers)
-        return std::nullopt;
-    if (offsets.empty())
+        });
+    if (!offsets)
+        return offsets.error();
+    if (offsets->empty())
         return std::vector<SplitEntry>{};
-    CloseAndSort(offsets, size);
+    CloseAndSort(*offsets, size);
     // The count is known before a single entry is made.
-    if (offsets.size() - 1 > room)
-        return std::nullopt;
-    return Pairs(offsets);
+    if (offsets->size() - 1 > room)
+        return Refuse(Reason::TooManyLines);
+    return Pairs(*offsets);
+}
+
+Planned<std::vector<SplitEntry>> PlanBoundaries(std::string_view text, std::int64_t size, std::size_t room)
+{
+    return PlanBoundaries(text, size, room, ParseFieldNumber);
 }
 
 }  // namespace tessera

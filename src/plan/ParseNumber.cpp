@@ -74,4 +74,14 @@ std::int64_t ParseNumber(std::string_view text)
     return ParseDecimal(text);
 }
 
+Planned<std::int64_t> ParseFieldNumber(std::string_view text)
+{
+    if (text.empty())
+        return Refuse(Reason::Empty);
+    const std::int64_t value = ParseNumber(text);
+    if (value < 0)
+        return Refuse(Reason::NotANumber, text);
+    return value;
+}
+
 }  // namespace tessera

@@ -13,23 +13,36 @@
 #endif
 
 #include "Boundaries.h"
+#include "Tokens.h"
 #include "fileio/NFileStdio.h"
 
 namespace tessera {
 
-std::vector<std::uint8_t> ParseHexPattern(std::string_view text)
+Planned<std::vector<std::uint8_t>> ParseHexPattern(std::string_view text, HexSpacing spacing)
 {
-    if (text.size() % 2 != 0)
-        return {};
     std::vector<std::uint8_t> bytes;
     bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = kHexDigits[static_cast<unsigned char>(text[i])];
-        const int low = kHexDigits[static_cast<unsigned char>(text[i + 1])];
-        if (high < 0 || low < 0)
-            return {};
-        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    int high = -1;  // the first digit of a pair, while the second is awaited
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const int digit = kHexDigits[static_cast<unsigned char>(c)];
+        if (digit >= 0) {
+            if (high < 0) {
+                high = digit;
+            } else {
+                bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+                high = -1;
+            }
+            continue;
+        }
+        if (spacing == HexSpacing::BetweenPairs && high < 0 && IsAsciiSpace(c))
+            continue;
+        return Refuse(Reason::NotAHexDigit, text.substr(i, 1), i);
     }
+    if (high >= 0)
+        return Refuse(Reason::OddHexDigits);
+    if (bytes.empty())
+        return Refuse(Reason::Empty);
     return bytes;
 }
 
@@ -317,7 +330,6 @@ void FindAll(std::span<const std::uint8_t> data, std::span<const std::uint8_t> p
 SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,
                          std::size_t maxOffsets, std::size_t window, std::size_t stride)
 {
-    using Status = SearchOutcome::Status;
     SearchOutcome outcome;
     // One read is at most what the file layer can take in one call; a stride
     // longer than the window would skip bytes.
@@ -326,7 +338,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
 
     NFileStdio file(path, "rbS");
     if (!file.IsOpen()) {
-        outcome.status = Status::OpenFailed;
+        outcome.status = Reason::OpenFailed;
         return outcome;
     }
     if (size <= 0 || pattern.empty())
@@ -338,7 +350,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
         static_cast<std::size_t>(std::min<std::uint64_t>(window, static_cast<std::uint64_t>(size)));
     std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[bufferSize]);
     if (!buffer) {
-        outcome.status = Status::NoMemory;
+        outcome.status = Reason::NoMemory;
         return outcome;
     }
 
@@ -352,7 +364,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             const auto want = static_cast<std::uint32_t>(
                 std::min<std::uint64_t>(window, static_cast<std::uint64_t>(size - pos)));
             if (!file.Seek(pos, 0) || file.Read(buffer.get(), want) != want) {
-                outcome.status = Status::ReadFailed;
+                outcome.status = Reason::ReadFailed;
                 outcome.offsets.clear();
                 return outcome;
             }
@@ -371,7 +383,7 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             };
             FindAll({buffer.get(), want}, pattern, record);
             if (tooMany) {
-                outcome.status = Status::TooMany;
+                outcome.status = Reason::TooManyLines;
                 outcome.offsets.clear();
                 outcome.offsets.shrink_to_fit();
                 return outcome;
@@ -381,26 +393,36 @@ SearchOutcome SearchFile(const std::string& path, std::int64_t size, std::span<c
             pos += static_cast<std::int64_t>(stride);
         }
     } catch (const std::bad_alloc&) {
-        outcome.status = Status::NoMemory;
+        outcome.status = Reason::NoMemory;
         outcome.offsets.clear();
         outcome.offsets.shrink_to_fit();
         return outcome;
     }
 }
 
-std::vector<SplitEntry> PlanSearch(const std::string& path, std::int64_t size, std::span<const std::uint8_t> pattern,
-                                   std::size_t room)
+Planned<std::vector<SplitEntry>> PlanSearch(const std::string& path, std::int64_t size,
+                                            std::span<const std::uint8_t> pattern, std::size_t room,
+                                            SearchReach reach, std::size_t* occurrences)
 {
-    if (size < 0 || pattern.empty())
-        return {};
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (pattern.empty())
+        return Refuse(Reason::Empty);
+    // An occurrence lies whole in the window that starts at the last stride
+    // at or before it when the windows overlap by its length less one byte.
+    std::size_t window = kSearchWindow;
+    if (reach == SearchReach::Whole)
+        window = std::max(window, kSearchStride + pattern.size() - 1);
     // k distinct offsets make at most k + 1 entries, and exactly k when one of
     // them is 0: past room offsets no plan can fit, so the search stops there.
-    SearchOutcome outcome = SearchFile(path, size, pattern, room);
-    if (outcome.status != SearchOutcome::Status::Done)
-        return {};
+    SearchOutcome outcome = SearchFile(path, size, pattern, room, window, kSearchStride);
+    if (outcome.status != Reason::None)
+        return Refuse(outcome.status);
+    if (occurrences)
+        *occurrences = outcome.offsets.size();
     std::vector<SplitEntry> entries = BoundariesToEntries(std::move(outcome.offsets), size);
     if (entries.size() > room)
-        return {};
+        return Refuse(Reason::TooManyLines);
     return entries;
 }
 

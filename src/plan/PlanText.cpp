@@ -67,11 +67,12 @@ bool PlanTextReader::Feed(std::string_view piece)
     while (fault_ == PlanFault::None && !piece.empty()) {
         const std::size_t newline = piece.find('\n');
         const std::string_view part = piece.substr(0, newline);
+        // One byte past the limit may still be the "\r" of a full-length
+        // line; anything more, or anything else, and the line is too long.
         const std::size_t room = kMaxPlanLineLength + 1 - std::min(line_.size(), kMaxPlanLineLength + 1);
-        // Keep one byte past the limit (the "\r" of a full-length line may
-        // still come off).
         line_.append(part.substr(0, room));
-        overlong_ = overlong_ || part.size() > room;
+        if (part.size() > room || (line_.size() > kMaxPlanLineLength && line_.back() != '\r'))
+            return Fail(PlanFault::LineTooLong);
         if (newline == std::string_view::npos)
             break;
         piece.remove_prefix(newline + 1);
@@ -82,37 +83,39 @@ bool PlanTextReader::Feed(std::string_view piece)
 
 bool PlanTextReader::Finish()
 {
-    if (fault_ == PlanFault::None && (!line_.empty() || overlong_))
+    if (fault_ == PlanFault::None && !line_.empty())
         EndLine();
     return fault_ == PlanFault::None;
 }
 
+bool PlanTextReader::Fail(PlanFault fault)
+{
+    fault_ = fault;
+    faultLine_ = lineNumber_;
+    line_.resize(std::min(line_.size(), kMaxPlanLineLength));
+    entries_.clear();
+    entries_.shrink_to_fit();
+    return false;
+}
+
 bool PlanTextReader::EndLine()
 {
-    if (!overlong_ && !line_.empty() && line_.back() == '\r')
+    if (!line_.empty() && line_.back() == '\r')
         line_.pop_back();
-    PlanFault fault = PlanFault::None;
-    SplitEntry entry;
-    const bool blank = !overlong_ && IsBlank(line_);
-    if (overlong_ || line_.size() > kMaxPlanLineLength) {
-        fault = PlanFault::NotAnEntry;
-    } else if (!blank) {
-        fault = ReadPlanLine(line_, entry);
-        if (fault == PlanFault::None && listed_ + entries_.size() >= kMaxSplitLines)
-            fault = PlanFault::TooManyLines;
-    }
-    if (fault != PlanFault::None) {
-        fault_ = fault;
-        faultLine_ = lineNumber_;
-        line_.resize(std::min(line_.size(), kMaxPlanLineLength));
-        entries_.clear();
-        entries_.shrink_to_fit();
-        return false;
-    }
-    if (!blank)
+    if (line_.size() > kMaxPlanLineLength)
+        return Fail(PlanFault::LineTooLong);
+    if (!IsBlank(line_)) {
+        SplitEntry entry;
+        const PlanFault fault = ReadPlanLine(line_, entry);
+        if (fault != PlanFault::None)
+            return Fail(fault);
+        if (listed_ + entries_.size() >= kMaxSplitLines)
+            return Fail(PlanFault::TooManyLines);
+        if (sourceSize_ >= 0 && entry.end > sourceSize_)
+            return Fail(PlanFault::BeyondEnd);
         entries_.push_back(entry);
+    }
     line_.clear();
-    overlong_ = false;
     ++lineNumber_;
     return true;
 }

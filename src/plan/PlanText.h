@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Refusal.h"
 #include "SplitEntry.h"
 
 namespace tessera {
@@ -16,14 +17,11 @@ namespace tessera {
 // The lines, each followed by "\n".
 [[nodiscard]] std::string FormatPlanText(const std::vector<std::string>& lines);
 
-// Why a plan text was refused.
-enum class PlanFault {
-    None,
-    NotAnEntry,   // not two whole numbers, or a line of more than kMaxPlanLineLength bytes
-    NegativeStart,
-    Backwards,    // end before start
-    TooManyLines, // the list would hold more than kMaxSplitLines
-};
+// Why a plan text was refused: None, NotAnEntry (not two whole numbers),
+// NegativeStart, Backwards (end before start), TooManyLines (the list would
+// hold more than kMaxSplitLines), BeyondEnd (an end past the source size, when
+// the reader was given one), LineTooLong (more than kMaxPlanLineLength bytes).
+using PlanFault = Reason;
 
 // A text line longer than this is refused unread, so a file that is no plan
 // never fills the memory.
@@ -34,17 +32,33 @@ inline constexpr std::size_t kMaxPlanLineLength = 1024;
 // end) with nothing but white space after the end, start >= 0 and
 // end >= start. Lines end with "\n" or "\r\n"; blank lines are skipped but
 // counted. The first line that fails refuses the whole text: all or nothing.
+// A line refuses the text as soon as it passes kMaxPlanLineLength bytes,
+// without waiting for its end.
 class PlanTextReader {
 public:
     // `listed` lines are in the list already and count toward kMaxSplitLines.
-    explicit PlanTextReader(std::size_t listed = 0) : listed_(listed) {}
+    // With a source size >= 0, a line that ends past it refuses the text.
+    explicit PlanTextReader(std::size_t listed = 0, std::int64_t sourceSize = -1)
+        : listed_(listed), sourceSize_(sourceSize)
+    {
+    }
 
     // False once the text is refused; later pieces are ignored.
     bool Feed(std::string_view piece);
     // The end of the text (a last line without "\n" is read here).
     bool Finish();
 
-    [[nodiscard]] PlanFault Fault() const { return fault_; }
+    // The reason; an over-long line reads as NotAnEntry here (it is no
+    // "start end" line), and as LineTooLong in Refused().
+    [[nodiscard]] PlanFault Fault() const
+    {
+        return fault_ == Reason::LineTooLong ? Reason::NotAnEntry : fault_;
+    }
+    // The refusal: its reason, the line's text as FaultText() and its number.
+    [[nodiscard]] Refusal Refused() const
+    {
+        return fault_ == Reason::None ? Refusal{} : Refusal{fault_, line_, faultLine_};
+    }
     // The refused line's 1-based number and its text (cut at
     // kMaxPlanLineLength bytes, without its line end); 0 and empty when none.
     [[nodiscard]] std::size_t FaultLine() const { return faultLine_; }
@@ -54,11 +68,12 @@ public:
 
 private:
     bool EndLine();
+    bool Fail(PlanFault fault);
 
     std::size_t listed_;
+    std::int64_t sourceSize_;
     std::vector<SplitEntry> entries_;
     std::string line_;
-    bool overlong_ = false;
     std::size_t lineNumber_ = 1;
     PlanFault fault_ = PlanFault::None;
     std::size_t faultLine_ = 0;

@@ -15,30 +15,46 @@ std::int64_t MulCapped(std::int64_t a, std::int64_t b, std::int64_t limit)
 
 }  // namespace
 
-std::optional<SplitEntry> PlanExtract(std::int64_t size, std::int64_t offset, std::int64_t length)
+Planned<SplitEntry> PlanExtract(std::int64_t size, std::int64_t offset, std::int64_t length)
 {
-    if (size < 0 || offset < 0 || length < 0 || offset > size)
-        return std::nullopt;
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (offset < 0 || length < 0)
+        return Refuse(Reason::NotANumber);
+    if (offset > size)
+        return Refuse(Reason::BeyondEnd);
     std::int64_t end = 0;
     if (__builtin_add_overflow(offset, length, &end) || end > size)
-        return std::nullopt;
+        return Refuse(Reason::BeyondEnd);
     return SplitEntry{offset, end};
 }
 
-std::optional<SplitEntry> PlanRange(std::int64_t size, std::int64_t start, std::int64_t end)
+Planned<SplitEntry> PlanRange(std::int64_t size, std::int64_t start, std::int64_t end)
 {
-    if (size < 0 || start < 0 || end < 0 || start > size || end > size || start > end)
-        return std::nullopt;
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (start < 0 || end < 0)
+        return Refuse(Reason::NotANumber);
+    if (start > end)
+        return Refuse(Reason::StartAfterEnd);
+    if (end > size)
+        return Refuse(Reason::BeyondEnd);
     return SplitEntry{start, end};
 }
 
-std::vector<SplitEntry> PlanFixedSize(std::int64_t size, std::int64_t piece, std::size_t room)
+Planned<std::vector<SplitEntry>> PlanFixedSize(std::int64_t size, std::int64_t piece, std::size_t room)
 {
-    if (size <= 0 || piece <= 0)
-        return {};
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (piece < 0)
+        return Refuse(Reason::NotANumber);
+    if (piece == 0)
+        return Refuse(Reason::Zero);
+    if (size == 0)
+        return std::vector<SplitEntry>{};
     const std::int64_t count = size / piece + (size % piece != 0 ? 1 : 0);
     if (static_cast<std::uint64_t>(count) > room)
-        return {};
+        return Refuse(Reason::TooManyLines);
     std::vector<SplitEntry> entries;
     entries.reserve(static_cast<std::size_t>(count));
     for (std::int64_t k = 0; k < count; ++k) {
@@ -54,13 +70,17 @@ std::int32_t NarrowPieceCount(std::int64_t fieldNumber)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(fieldNumber)));
 }
 
-std::vector<SplitEntry> PlanEqualSplit(std::int64_t size, std::int32_t count, std::size_t room)
+Planned<std::vector<SplitEntry>> PlanEqualSplit(std::int64_t size, std::int32_t count, std::size_t room)
 {
-    if (size < 0 || count <= 0)
-        return {};
+    if (size < 0)
+        return Refuse(Reason::NoSource);
+    if (count < 0)
+        return Refuse(Reason::NotANumber);
+    if (count == 0)
+        return Refuse(Reason::Zero);
     // Decided before anything is allocated: a count of 2^31 - 1 returns at once.
     if (static_cast<std::uint64_t>(count) > room)
-        return {};
+        return Refuse(Reason::TooManyLines);
     const std::int64_t chunk = size / count + (size % count != 0 ? 1 : 0);
     std::vector<SplitEntry> entries;
     entries.reserve(static_cast<std::size_t>(count));

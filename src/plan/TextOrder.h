@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,14 +10,23 @@
 namespace tessera {
 
 // Where the extract tool puts its line in the split list: after every line
-// that is not greater than it, compared byte by byte, so "10 20" goes above
-// "9 10". On a list that is not in text order the place still lies after a
-// neighbour not greater and before a neighbour greater than the line.
+// that is not greater than it, compared as text (bytes, or the UTF-16 code
+// units of the window's list, the same order for the list's ASCII lines), so
+// "10 20" goes above "9 10". On a list that is not in text order the place
+// still lies after a neighbour not greater and before a neighbour greater
+// than the line. Lines is any list of strings that compare with operator<.
+template <typename Lines, typename Line>
+[[nodiscard]] std::size_t TextOrderPosition(const Lines& lines, const Line& line)
+{
+    const auto first = std::begin(lines);
+    const auto after =
+        std::upper_bound(first, std::end(lines), line, [](const auto& a, const auto& b) { return a < b; });
+    return static_cast<std::size_t>(std::distance(first, after));
+}
+
 [[nodiscard]] inline std::size_t TextOrderPosition(const std::vector<std::string>& lines, std::string_view line)
 {
-    const auto after = std::upper_bound(lines.begin(), lines.end(), line,
-                                        [](std::string_view a, const std::string& b) { return a < b; });
-    return static_cast<std::size_t>(after - lines.begin());
+    return TextOrderPosition<std::vector<std::string>, std::string_view>(lines, line);
 }
 
 }  // namespace tessera

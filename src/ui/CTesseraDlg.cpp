@@ -32,7 +32,6 @@
 #include "ListActions.h"
 #include "PathText.h"
 #include "StartFolder.h"
-#include "TextOrder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
 #include "engine/Progress.h"
@@ -43,6 +42,7 @@
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
 #include "plan/SplitEntry.h"
+#include "plan/TextOrder.h"
 
 namespace {
 
@@ -240,7 +240,7 @@ void CTesseraDlg::AppendLines(int list, const QStringList& lines)
 void CTesseraDlg::InsertInTextOrder(int list, const QString& line)
 {
     QStringListModel* model = models_[list];
-    const int row = static_cast<int>(TextOrderPosition(model->stringList(), line));
+    const int row = static_cast<int>(tessera::TextOrderPosition(model->stringList(), line));
     model->insertRows(row, 1);
     model->setData(model->index(row), line);
 }
@@ -421,7 +421,8 @@ void CTesseraDlg::OnAddExtract()
     const std::int64_t size = SourceSize();
     const std::int64_t offset = tessera::ParseNumber(FieldText(kEditExtractOffset));
     const std::int64_t length = tessera::ParseNumber(FieldText(kEditExtractSize));
-    const std::optional<tessera::SplitEntry> entry = tessera::PlanExtract(size, offset, length);
+    // Refused input adds nothing and says nothing, whatever the reason.
+    const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanExtract(size, offset, length);
     if (!entry || SplitListRoom() == 0)
         return;
     InsertInTextOrder(kListSplit, QString::fromStdString(tessera::FormatEntry(*entry)));
@@ -432,7 +433,7 @@ void CTesseraDlg::OnAddRange()
     const std::int64_t size = SourceSize();
     const std::int64_t start = tessera::ParseNumber(FieldText(kEditRangeStart));
     const std::int64_t end = tessera::ParseNumber(FieldText(kEditRangeEnd));
-    const std::optional<tessera::SplitEntry> entry = tessera::PlanRange(size, start, end);
+    const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanRange(size, start, end);
     if (!entry || SplitListRoom() == 0)
         return;
     AppendLines(kListSplit, {QString::fromStdString(tessera::FormatEntry(*entry))});
@@ -441,18 +442,25 @@ void CTesseraDlg::OnAddRange()
     SetFieldText(kEditRangeEnd, QString());
 }
 
+void CTesseraDlg::AddEntries(const tessera::Planned<std::vector<tessera::SplitEntry>>& entries)
+{
+    // A refused tool adds nothing and says nothing, whatever the reason.
+    if (entries)
+        AppendLines(kListSplit, Lines(*entries));
+}
+
 void CTesseraDlg::OnAddFixedSize()
 {
     const std::int64_t size = SourceSize();
     const std::int64_t piece = tessera::ParseNumber(FieldText(kEditPieceSize));
-    AppendLines(kListSplit, Lines(tessera::PlanFixedSize(size, piece, SplitListRoom())));
+    AddEntries(tessera::PlanFixedSize(size, piece, SplitListRoom()));
 }
 
 void CTesseraDlg::OnAddEqualSplit()
 {
     const std::int64_t size = SourceSize();
     const std::int32_t count = tessera::NarrowPieceCount(tessera::ParseNumber(FieldText(kEditPieceCount)));
-    AppendLines(kListSplit, Lines(tessera::PlanEqualSplit(size, count, SplitListRoom())));
+    AddEntries(tessera::PlanEqualSplit(size, count, SplitListRoom()));
 }
 
 void CTesseraDlg::OnAddBoundaries()
@@ -460,21 +468,21 @@ void CTesseraDlg::OnAddBoundaries()
     const std::int64_t size = SourceSize();
     if (size < 0)
         return;
-    const auto entries = tessera::PlanBoundaries(FieldText(kEditBoundaries), size, SplitListRoom());
-    if (entries)
-        AppendLines(kListSplit, Lines(*entries));
+    AddEntries(tessera::PlanBoundaries(FieldText(kEditBoundaries), size, SplitListRoom()));
 }
 
 void CTesseraDlg::OnSearchAddBytes()
 {
-    const std::vector<std::uint8_t> pattern = tessera::ParseHexPattern(FieldText(kEditByteSequence));
-    SearchAndAddEntries(pattern);
+    const tessera::Planned<std::vector<std::uint8_t>> pattern =
+        tessera::ParseHexPattern(FieldText(kEditByteSequence));
+    if (pattern)
+        SearchAndAddEntries(*pattern);
 }
 
 void CTesseraDlg::OnSearchAddString()
 {
     // A character without a code page 932 form is never searched as "?".
-    const std::optional<std::string> bytes = tessera::EncodeShiftJis(FieldText(kEditString));
+    const tessera::Planned<std::string> bytes = tessera::EncodeShiftJis(FieldText(kEditString));
     if (!bytes)
         return;
     SearchAndAddEntries(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
@@ -485,7 +493,7 @@ void CTesseraDlg::SearchAndAddEntries(std::span<const std::uint8_t> pattern)
     const std::int64_t size = SourceSize();
     if (size < 0 || pattern.empty())
         return;
-    AppendLines(kListSplit, Lines(tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom())));
+    AddEntries(tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom()));
 }
 
 // --- Jobs -------------------------------------------------------------------

@@ -16,6 +16,8 @@
 
 #include "ControlIndex.h"
 #include "engine/JobPort.h"
+#include "plan/Refusal.h"
+#include "plan/SplitEntry.h"
 
 class QLabel;
 class QListView;
@@ -104,6 +106,7 @@ public:
 
     // Cuts the source in front of every occurrence of pattern.
     void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
+    void AddEntries(const tessera::Planned<std::vector<tessera::SplitEntry>>& entries);
 
     // Escape and the close box end here: they run the Exit handler.
     void reject() override;

@@ -95,7 +95,8 @@ QString FaultText(const PlanTextReader& reader)
     QString what;
     switch (reader.Fault()) {
     case PlanFault::None: return {};
-    case PlanFault::NotAnEntry: what = QStringLiteral("%1 行目は「開始 終了」の行として読めません。"); break;
+    case PlanFault::NotAnEntry:
+    default: what = QStringLiteral("%1 行目は「開始 終了」の行として読めません。"); break;
     case PlanFault::NegativeStart: what = QStringLiteral("%1 行目の開始位置が負の数です。"); break;
     case PlanFault::Backwards: what = QStringLiteral("%1 行目の終了位置が開始位置より前です。"); break;
     case PlanFault::TooManyLines: what = QStringLiteral("%1 行目で分割リストが %2 行を超えます。"); break;

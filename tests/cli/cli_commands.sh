@@ -32,13 +32,46 @@ refused() {
 }
 
 # --- bad usage: exit 2 -------------------------------------------------------
-refused 2 "tessera-cli: The following argument was not expected: --bogus" split --bogus --size 1 src
-refused 2 "tessera-cli: --size '0': expected a piece size of at least 1 byte" split --size 0 src
-refused 2 "tessera-cli: --hex '0d0': an odd number of hex digits" split --hex 0d0 src
-refused 2 "tessera-cli: --sjis '😀': the text has no Shift_JIS (code page 932) form" split --sjis 😀 src
-refused 2 "tessera-cli: no plan: give one or more of --extract, --range, --size, --pieces, --at, --hex, --sjis, --plan" split src
-refused 2 "tessera-cli: source is required" split --size 1
-refused 2 "tessera-cli: A subcommand is required" --size 1 src
+# What was typed wrong is named, in the manner of GNU tools.
+suffixes="(K, M, G, T, P, E, KiB, ... or kB, MB, ...)"
+while IFS='|' read -r message args; do
+  eval "refused 2 \"\$message\" $args"
+done <<TABLE
+tessera-cli: unrecognized option '--szie'; did you mean '--size'?|split --szie 1M src
+tessera-cli: unrecognized option '--bogus'|split --bogus --size 1 src
+tessera-cli: unknown command 'spilt'; did you mean 'split'?|spilt --size 1 src
+tessera-cli: option '--size' requires a SIZE|split src --size
+tessera-cli: option '-o' requires a FILE|join src -o
+tessera-cli: --size '1m': 'm' is not a size suffix $suffixes|split --size 1m src
+tessera-cli: --size '1.5M': '.5M' is not a size suffix $suffixes|split --size 1.5M src
+tessera-cli: --size '16E': the number '16E' is too large (2^63 - 1 at most)|plan --size 16E src
+tessera-cli: --hex '5 04B': ' ' is not a hex digit|split --hex '5 04B' src
+tessera-cli: --hex '0d0': an odd number of hex digits|split --hex 0d0 src
+tessera-cli: --range '10:5': the start lies after the end|plan --range 10:5 src
+tessera-cli: --size '0': expected a piece size of at least 1 byte|split --size 0 src
+tessera-cli: --sjis '😀': '😀' has no Shift_JIS (code page 932) form|split --sjis 😀 src
+tessera-cli: --sjis '第󠀀一章': '󠀀' has no Shift_JIS (code page 932) form|plan --sjis $'\xe7\xac\xac\xf3\xa0\x80\x80\xe4\xb8\x80\xe7\xab\xa0' src
+tessera-cli: no plan: give one or more of --extract, --range, --size, --pieces, --at, --hex, --sjis, --plan|split src
+tessera-cli: source is required|split --size 1
+tessera-cli: expected a command (plan, split, join or verify) before '--size'|--size 1 src
+tessera-cli: --check '': expected a file name|join --check '' -o out src
+tessera-cli: --output '': expected a file name|join -o '' src
+tessera-cli: --series '': expected a file name|join -o out --series ''
+tessera-cli: --into '': expected a folder name|split --into '' --size 1 src
+tessera-cli: --plan '': expected a file name (- for standard input)|plan --plan '' src
+TABLE
+# Help and the version that cannot be written fail.
+for args in --help --version "split --help"; do
+  got=$("$cli" $args 2>&1 >/dev/full)
+  rc=$?
+  [ "$rc" -eq 1 ] && [[ $got == "tessera-cli: cannot write to standard output: "* ]] \
+    || fail "$args > /dev/full: exit $rc, said '$got'"
+done
+# Each command's help says what its options do there.
+"$cli" join --help | grep -q -- '--sync *Flush the output to the disk before the job ends' || fail "join --help --sync"
+"$cli" verify --help | grep -q -- '-q,--quiet *Print only the files that fail' || fail "verify --help -q"
+"$cli" verify --help | grep -q 'Sizes and offsets' && fail "verify --help shows the sizes footer"
+"$cli" plan --help | grep -q 'Sizes and offsets' || fail "plan --help lacks the sizes footer"
 
 # --- failures: exit 1 ----------------------------------------------------------
 refused 1 "tessera-cli: cannot open 'missing': No such file or directory" split --size 1 missing
@@ -146,6 +179,8 @@ cmp -s ours/data.000 gnu/data.000 || fail "refused join changed its input"
 printf 'ab\r\ncd\r\nef' >crlf
 [ "$("$cli" plan --hex 0d0a --extract 0:1 crlf | tr '\n' ,)" = "0 1,0 2,2 6,6 10," ] || fail "plan order"
 "$cli" plan --plan - crlf <<<"$(printf '0 4\n4 10')" | cmp -s - <(printf '0 4\n4 10\n') || fail "plan --plan -"
+said=$("$cli" plan --hex 'ff fe' crlf 2>&1 >/dev/null)
+[ "$said" = "tessera-cli: no occurrence of 'ff fe' found: one part, the whole file" ] || fail "a search that found nothing said '$said'"
 if command -v python3 >/dev/null; then
   "$cli" plan --json --pieces 2 crlf | python3 -c 'import json,sys; assert json.load(sys.stdin) == [{"start": 0, "end": 5}, {"start": 5, "end": 10}]' \
     || fail "plan --json"

@@ -7,6 +7,7 @@
 #include "FuzzInput.h"
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
+#include "plan/Tokens.h"
 
 using namespace tessera;
 using fuzz::Check;
@@ -40,6 +41,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto plan = PlanBoundaries(text, fileSize, room);
     if (refused) {
         Check(!plan.has_value(), "accepted a text the model refuses");
+        const Refusal why = plan.error();
+        if (fileSize < 0) {
+            Check(why.reason == Reason::NoSource, "no source, another reason");
+        } else if (why.reason == Reason::NotANumber || why.reason == Reason::BeyondEnd) {
+            // The token named is the text's own, where it stands.
+            Check(why.at < text.size() && text.substr(why.at, why.token.size()) == why.token &&
+                      (why.at + why.token.size() == text.size() || IsAsciiSpace(text[why.at + why.token.size()])),
+                  "the refused token is not where it is said to be");
+            const std::int64_t v = ParseNumber(why.token);
+            Check(why.reason == Reason::NotANumber ? v < 0 : v > fileSize, "the token does not fit the reason");
+        } else {
+            Check(why.reason == Reason::TooManyLines, "an unexpected reason");
+        }
         return 0;
     }
     Check(plan.has_value(), "refused a text the model accepts");

@@ -98,18 +98,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(fileSize < 0 || n[1] < 0 || n[2] < 0 || n[1] > n[2] || n[2] > fileSize, "range refused");
     }
     constexpr std::size_t kRoom = 4096;
-    const std::vector<SplitEntry> fixed = PlanFixedSize(fileSize, n[1], kRoom);
+    const Planned<std::vector<SplitEntry>> fixedPlan = PlanFixedSize(fileSize, n[1], kRoom);
+    const std::vector<SplitEntry> fixed = fixedPlan ? *fixedPlan : std::vector<SplitEntry>{};
     CheckCover(fixed, fileSize);
+    Check(fixedPlan || fixed.empty(), "fixed size refused with entries");
     if (fixed.empty()) {
         Check(fileSize <= 0 || n[1] <= 0 || (fileSize - 1) / n[1] + 1 > static_cast<std::int64_t>(kRoom),
               "fixed size refused");
+        // The reason follows the first rule broken.
+        const Reason expected = fileSize < 0 ? Reason::NoSource
+                                : n[1] < 0   ? Reason::NotANumber
+                                : n[1] == 0  ? Reason::Zero
+                                : fileSize == 0 ? Reason::None
+                                                : Reason::TooManyLines;
+        Check(fixedPlan.reason() == expected, "fixed size reason");
     } else {
         for (std::size_t k = 0; k + 1 < fixed.size(); ++k)
             Check(fixed[k].end - fixed[k].start == n[1], "fixed piece size");
     }
     const std::int32_t count = NarrowPieceCount(n[2]);
     Check(count == static_cast<std::int32_t>(static_cast<std::uint32_t>(n[2])), "narrowing");
-    const std::vector<SplitEntry> equal = PlanEqualSplit(fileSize, count, kRoom);
+    const Planned<std::vector<SplitEntry>> equalPlan = PlanEqualSplit(fileSize, count, kRoom);
+    const std::vector<SplitEntry> equal = equalPlan ? *equalPlan : std::vector<SplitEntry>{};
+    Check(!equalPlan == (equalPlan.reason() != Reason::None), "a reason without a refusal");
     CheckCover(equal, fileSize);
     if (fileSize >= 0 && count > 0 && static_cast<std::size_t>(count) <= kRoom)
         Check(equal.size() == static_cast<std::size_t>(count), "equal split count");

@@ -48,7 +48,7 @@ struct Model {
     std::vector<SplitEntry> entries;
 };
 
-Model Read(std::string_view text, std::size_t listed)
+Model Read(std::string_view text, std::size_t listed, std::int64_t sourceSize)
 {
     Model m;
     std::size_t number = 0;
@@ -62,11 +62,11 @@ Model Read(std::string_view text, std::size_t listed)
             return m;
         };
         if (line.size() > kMaxPlanLineLength + 1)
-            return refuse(PlanFault::NotAnEntry);
+            return refuse(PlanFault::LineTooLong);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (line.size() > kMaxPlanLineLength)
-            return refuse(PlanFault::NotAnEntry);
+            return refuse(PlanFault::LineTooLong);
         std::vector<std::string_view> tokens;
         for (std::size_t i = 0; i < line.size();) {
             if (IsSpace(line[i])) {
@@ -90,6 +90,8 @@ Model Read(std::string_view text, std::size_t listed)
             return refuse(PlanFault::Backwards);
         if (listed + m.entries.size() >= kMaxSplitLines)
             return refuse(PlanFault::TooManyLines);
+        if (sourceSize >= 0 && e.end > sourceSize)
+            return refuse(PlanFault::BeyondEnd);
         m.entries.push_back(e);
     }
     return m;
@@ -102,18 +104,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Input in(data, size);
     const std::size_t listed = kMaxSplitLines - static_cast<std::size_t>(in.Take(1)) * 4;
     const std::size_t piece = 1 + static_cast<std::size_t>(in.Take(1));
+    // No source size (0xFF), or one a short line can pass.
+    const std::uint64_t rawSize = in.Take(1);
+    const std::int64_t sourceSize = rawSize == 0xFF ? -1 : static_cast<std::int64_t>(rawSize * 4);
     const std::string_view text = in.rest();
 
-    const Model model = Read(text, listed);
-    PlanTextReader whole(listed);
+    const Model model = Read(text, listed, sourceSize);
+    PlanTextReader whole(listed, sourceSize);
     whole.Feed(text);
     whole.Finish();
-    PlanTextReader pieces(listed);
-    for (std::size_t i = 0; i < text.size(); i += piece)
-        pieces.Feed(text.substr(i, piece));
+    PlanTextReader pieces(listed, sourceSize);
+    bool stopped = false;
+    for (std::size_t i = 0; i < text.size(); i += piece) {
+        const bool fed = pieces.Feed(text.substr(i, piece));
+        // Once refused, it stays refused: nothing more is read.
+        Check(!stopped || !fed, "fed after a refusal");
+        stopped = stopped || !fed;
+    }
     pieces.Finish();
     for (const PlanTextReader* r : {&whole, &pieces}) {
-        Check(r->Fault() == model.fault, "fault");
+        Check(r->Refused().reason == model.fault, "reason");
+        Check(r->Fault() == (model.fault == PlanFault::LineTooLong ? PlanFault::NotAnEntry : model.fault), "fault");
+        Check(r->Refused().at == model.line, "refusal line");
         Check(r->FaultLine() == model.line, "fault line");
         Check(r->Entries() == model.entries, "entries");
         Check(r->FaultText().size() <= kMaxPlanLineLength, "fault text beyond the limit");

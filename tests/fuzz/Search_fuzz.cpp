@@ -91,10 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const SearchOutcome outcome = SearchFile(path, static_cast<std::int64_t>(n), pattern, maxOffsets, window, stride);
     if (expected.size() > maxOffsets) {
-        Check(outcome.status == SearchOutcome::Status::TooMany, "more offsets than allowed, yet not TooMany");
+        Check(outcome.status == Reason::TooManyLines, "more offsets than allowed, yet not TooMany");
         return 0;
     }
-    Check(outcome.status == SearchOutcome::Status::Done, "search did not end");
+    Check(outcome.status == Reason::None, "search did not end");
     Check(outcome.offsets == std::vector<std::int64_t>(expected.begin(), expected.end()),
           "SearchFile differs from the plain scan of the same windows");
     return 0;

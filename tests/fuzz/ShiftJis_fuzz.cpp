@@ -1,6 +1,7 @@
 // The Shift_JIS encoding of arbitrary bytes: it accepts exactly valid UTF-8
 // whose characters all have a code page 932 form, and what it makes decodes
-// back to text of the same number of characters. Any bytes decode for display.
+// back to text of the same number of characters (a character the converter
+// would skip is refused). Any bytes decode for display.
 #include <iconv.h>
 
 #include <string>
@@ -38,6 +39,22 @@ std::size_t Characters(std::string_view utf8)
     return n;
 }
 
+// True when some character of the UTF-8 text converts to no byte at all on
+// its own: a character the converter skips has no code page 932 form.
+bool SomeCharacterVanishes(std::string_view utf8)
+{
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t length = 1;
+        while (i + length < utf8.size() && (static_cast<unsigned char>(utf8[i + length]) & 0xC0) == 0x80)
+            ++length;
+        std::string one;
+        if (Convert("CP932", "UTF-8", utf8.substr(i, length), one) && one.empty())
+            return true;
+        i += length;
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -51,13 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "control character shown");
     Check(Characters(shown) <= text.size(), "more characters shown than bytes");
 
-    const std::optional<std::string> encoded = EncodeShiftJis(text);
+    const Planned<std::string> encoded = EncodeShiftJis(text);
     const bool isUtf8 = Convert("UTF-32LE", "UTF-8", text, utf32);
     if (!encoded) {
         // Either not UTF-8 at all, or a character without a form in the
         // code page; never a valid, fully mappable text.
         std::string direct;
-        Check(!isUtf8 || !Convert("CP932", "UTF-8", text, direct), "refused a mappable text");
+        Check(!isUtf8 || !Convert("CP932", "UTF-8", text, direct) || SomeCharacterVanishes(text),
+              "refused a mappable text");
+        const Refusal why = encoded.error();
+        Check(why.reason == Reason::NoCodePage932Form && why.at < text.size() && !why.token.empty() &&
+                  text.substr(why.at, why.token.size()) == why.token,
+              "the refusal names no character of the text");
         return 0;
     }
     Check(isUtf8, "encoded text that is not UTF-8");

@@ -37,6 +37,11 @@ std::string Show(const std::vector<SplitEntry>& entries)
     return s;
 }
 
+std::string Show(const Planned<std::vector<SplitEntry>>& entries)
+{
+    return entries ? Show(*entries) : "refused: " + std::string(ReasonName(entries.reason()));
+}
+
 // The plain forward scan: every start whose bytes equal the pattern.
 std::vector<std::size_t> Reference(const Bytes& data, const Bytes& pattern)
 {
@@ -86,27 +91,52 @@ void WriteBytes(const std::string& path, const Bytes& data)
     WriteFile(path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
 }
 
+// The bytes as lowercase hex, or the reason with the offending byte and its
+// offset.
+std::string Hex(const Planned<Bytes>& pattern)
+{
+    if (!pattern) {
+        const Refusal why = pattern.error();
+        std::string s(ReasonName(why.reason));
+        if (!why.token.empty())
+            s += " '" + why.token + "' at " + std::to_string(why.at);
+        return s;
+    }
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (const std::uint8_t b : *pattern)
+        s += std::string{digits[b >> 4], digits[b & 15]};
+    return s;
+}
+
 TEST(ParseHexPattern, Table)
 {
     const struct {
         const char* text;
-        Bytes expected;
+        const char* window;   // the byte field: no white space
+        const char* spaced;   // white space between byte pairs
     } cases[] = {
-        {"0d0a", {0x0d, 0x0a}},
-        {"0D0A", {0x0d, 0x0a}},
-        {"0d0A", {0x0d, 0x0a}},
-        {"00ff7F80", {0x00, 0xff, 0x7f, 0x80}},
-        {"", {}},
-        {"0d 0a", {}},
-        {"0x0d0a", {}},
-        {"0d0", {}},
-        {"zz", {}},
-        {"0g", {}},
-        {"\xef\xbc\x90\xef\xbc\x90", {}},  // full-width digits
-        {"0d\n", {}},
+        {"0d0a", "0d0a", "0d0a"},
+        {"0D0A", "0d0a", "0d0a"},
+        {"0d0A", "0d0a", "0d0a"},
+        {"00ff7F80", "00ff7f80", "00ff7f80"},
+        {"", "Empty", "Empty"},
+        {"0d 0a", "NotAHexDigit ' ' at 2", "0d0a"},
+        {" 50\t4B\n0304 ", "NotAHexDigit ' ' at 0", "504b0304"},
+        {"0 d0a", "NotAHexDigit ' ' at 1", "NotAHexDigit ' ' at 1"},  // inside a pair
+        {"  ", "NotAHexDigit ' ' at 0", "Empty"},
+        {"0x0d0a", "NotAHexDigit 'x' at 1", "NotAHexDigit 'x' at 1"},
+        {"0d0", "OddHexDigits", "OddHexDigits"},
+        {"0d 0", "NotAHexDigit ' ' at 2", "OddHexDigits"},
+        {"zz", "NotAHexDigit 'z' at 0", "NotAHexDigit 'z' at 0"},
+        {"0g", "NotAHexDigit 'g' at 1", "NotAHexDigit 'g' at 1"},
+        {"\xef\xbc\x90\xef\xbc\x90", "NotAHexDigit '\xef' at 0", "NotAHexDigit '\xef' at 0"},  // full-width digits
+        {"0d\n", "NotAHexDigit '\n' at 2", "0d"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ParseHexPattern(c.text), c.expected) << '"' << c.text << '"';
+    for (const auto& c : cases) {
+        EXPECT_EQ(Hex(ParseHexPattern(c.text)), c.window) << '"' << c.text << '"';
+        EXPECT_EQ(Hex(ParseHexPattern(c.text, HexSpacing::BetweenPairs)), c.spaced) << '"' << c.text << '"';
+    }
 }
 
 TEST(FindAll, SmallCases)
@@ -235,7 +265,7 @@ TEST(SearchFile, DifferentialWithSmallWindows)
 
         const SearchOutcome outcome =
             SearchFile(path, static_cast<std::int64_t>(size), pattern, SIZE_MAX, window, stride);
-        ASSERT_EQ(outcome.status, SearchOutcome::Status::Done) << round;
+        ASSERT_EQ(outcome.status, Reason::None) << round;
         ASSERT_EQ(outcome.offsets, ReferenceWindows(data, pattern, window, stride))
             << "round " << round << " window " << window << " stride " << stride << " length " << length;
     }
@@ -269,7 +299,7 @@ TEST(SearchFile, DifferentialWithLargeWindows)
     for (const Bytes& pattern : patterns) {
         const SearchOutcome outcome =
             SearchFile(path, static_cast<std::int64_t>(data.size()), pattern, SIZE_MAX, 1'000'000, 999'800);
-        ASSERT_EQ(outcome.status, SearchOutcome::Status::Done);
+        ASSERT_EQ(outcome.status, Reason::None);
         EXPECT_TRUE(outcome.offsets == ReferenceWindows(data, pattern, 1'000'000, 999'800)) << pattern.size();
         if (pattern == longPattern) {
             EXPECT_EQ(outcome.offsets, (std::vector<std::int64_t>{(256 << 10) - 100, 1'000'000 - 150}));
@@ -279,7 +309,7 @@ TEST(SearchFile, DifferentialWithLargeWindows)
 
 class SearchFixture : public ::testing::Test {
 protected:
-    std::vector<SplitEntry> Plan(std::string_view contents, const Bytes& pattern, std::size_t room = kRoom)
+    Planned<std::vector<SplitEntry>> Plan(std::string_view contents, const Bytes& pattern, std::size_t room = kRoom)
     {
         WriteFile(path_, contents);
         return PlanSearch(path_, static_cast<std::int64_t>(contents.size()), pattern, room);
@@ -291,7 +321,7 @@ protected:
 
 TEST_F(SearchFixture, EntriesInFrontOfEveryOccurrence)
 {
-    EXPECT_EQ(Show(Plan("ab\r\ncd\r\nef", ParseHexPattern("0d0a"))), "(0 2)(2 6)(6 10)");
+    EXPECT_EQ(Show(Plan("ab\r\ncd\r\nef", *ParseHexPattern("0d0a"))), "(0 2)(2 6)(6 10)");
     EXPECT_EQ(Show(Plan("abab", ToBytes("ab"))), "(0 2)(2 4)");
     EXPECT_EQ(Show(Plan("aaaa", ToBytes("aa"))), "(0 1)(1 2)(2 4)");
 
@@ -308,10 +338,10 @@ TEST_F(SearchFixture, EntriesInFrontOfEveryOccurrence)
 TEST_F(SearchFixture, NothingToSearch)
 {
     EXPECT_EQ(Show(Plan("", ToBytes("a"))), "");
-    EXPECT_EQ(Show(Plan("abc", {})), "");
-    EXPECT_EQ(Show(PlanSearch(path_, -1, ToBytes("a"), kRoom)), "");
-    EXPECT_EQ(Show(PlanSearch(dir_.file("missing"), 10, ToBytes("a"), kRoom)), "");
-    EXPECT_EQ(SearchFile(dir_.file("missing"), 10, ToBytes("a"), 10).status, SearchOutcome::Status::OpenFailed);
+    EXPECT_EQ(Show(Plan("abc", {})), "refused: Empty");
+    EXPECT_EQ(Show(PlanSearch(path_, -1, ToBytes("a"), kRoom)), "refused: NoSource");
+    EXPECT_EQ(Show(PlanSearch(dir_.file("missing"), 10, ToBytes("a"), kRoom)), "refused: OpenFailed");
+    EXPECT_EQ(SearchFile(dir_.file("missing"), 10, ToBytes("a"), 10).status, Reason::OpenFailed);
 }
 
 TEST_F(SearchFixture, FileThatShrankOrGrew)
@@ -319,14 +349,14 @@ TEST_F(SearchFixture, FileThatShrankOrGrew)
     WriteFile(path_, "xxabxxab");
     // Shrank: the reads cannot deliver the size taken at the start.
     const SearchOutcome shrank = SearchFile(path_, 20, ToBytes("ab"), 100);
-    EXPECT_EQ(shrank.status, SearchOutcome::Status::ReadFailed);
+    EXPECT_EQ(shrank.status, Reason::ReadFailed);
     EXPECT_TRUE(shrank.offsets.empty());
-    EXPECT_EQ(Show(PlanSearch(path_, 20, ToBytes("ab"), kRoom)), "");
+    EXPECT_EQ(Show(PlanSearch(path_, 20, ToBytes("ab"), kRoom)), "refused: ReadFailed");
     // Grew: only the first size bytes count; "ab" at 6 runs past them.
     EXPECT_EQ(Show(PlanSearch(path_, 7, ToBytes("ab"), kRoom)), "(0 2)(2 7)");
     // Also when the growth lies inside a later window.
     const SearchOutcome grew = SearchFile(path_, 7, ToBytes("ab"), 100, 3, 2);
-    EXPECT_EQ(grew.status, SearchOutcome::Status::Done);
+    EXPECT_EQ(grew.status, Reason::None);
     EXPECT_EQ(grew.offsets, (std::vector<std::int64_t>{2}));
 }
 
@@ -337,7 +367,7 @@ TEST_F(SearchFixture, TooManyOccurrences)
     const std::string as(100'000, 'a');
     WriteFile(path_, as);
     const SearchOutcome many = SearchFile(path_, 100'000, ToBytes("aa"), 10);
-    EXPECT_EQ(many.status, SearchOutcome::Status::TooMany);
+    EXPECT_EQ(many.status, Reason::TooManyLines);
     EXPECT_TRUE(many.offsets.empty());
 
     // "ab" at 0, 10, 20 ... 90 in 100 bytes: 10 offsets, the first at 0, so
@@ -345,13 +375,13 @@ TEST_F(SearchFixture, TooManyOccurrences)
     std::string tens;
     for (int i = 0; i < 10; ++i)
         tens += "ab--------";
-    EXPECT_EQ(Plan(tens, ToBytes("ab"), 10).size(), 10u);
-    EXPECT_TRUE(Plan(tens, ToBytes("ab"), 9).empty());
+    EXPECT_EQ(Plan(tens, ToBytes("ab"), 10)->size(), 10u);
+    EXPECT_EQ(Plan(tens, ToBytes("ab"), 9).reason(), Reason::TooManyLines);
     // Without the one at 0 the same count of offsets makes one entry more.
     tens[0] = '-';
-    EXPECT_EQ(Plan(tens, ToBytes("ab"), 10).size(), 10u);
-    EXPECT_TRUE(Plan(tens, ToBytes("ab"), 9).empty());
-    EXPECT_TRUE(Plan("abc", ToBytes("zz"), 0).empty());
+    EXPECT_EQ(Plan(tens, ToBytes("ab"), 10)->size(), 10u);
+    EXPECT_EQ(Plan(tens, ToBytes("ab"), 9).reason(), Reason::TooManyLines);
+    EXPECT_EQ(Plan("abc", ToBytes("zz"), 0).reason(), Reason::TooManyLines);
 }
 
 // A sparse file of size bytes (zeros) with bytes written at a few offsets.
@@ -397,6 +427,29 @@ TEST_F(SearchFixture, LongestPatternFoundAcrossABorder)
     const Bytes tooLong = NonZeroBytes(4098, 2);
     MakeSparseFile(path_, 20'000'000, {{16'777'215, tooLong}});
     EXPECT_EQ(Show(PlanSearch(path_, 20'000'000, tooLong, kRoom)), "(0 20000000)");
+    // Reaching across the whole pattern, it is found.
+    EXPECT_EQ(Show(PlanSearch(path_, 20'000'000, tooLong, kRoom, SearchReach::Whole)),
+              "(0 16777215)(16777215 20000000)");
+}
+
+// Reaching across the whole pattern: a 5,000-byte pattern across the first
+// border of a 17 MiB file, and one twice the window's overlap in the middle
+// of the second window, are each found once.
+TEST_F(SearchFixture, EveryOccurrenceOfALongPatternWhenAsked)
+{
+    const Bytes five = NonZeroBytes(5000, 3);
+    MakeSparseFile(path_, 17 << 20, {{16'777'000, five}, {16'800'000, five}});
+    std::size_t found = 0;
+    EXPECT_EQ(Show(PlanSearch(path_, 17 << 20, five, kRoom, SearchReach::Whole, &found)),
+              "(0 16777000)(16777000 16800000)(16800000 17825792)");
+    EXPECT_EQ(found, 2u);
+    EXPECT_EQ(Show(PlanSearch(path_, 17 << 20, five, kRoom, SearchReach::Fixed, &found)),
+              "(0 16800000)(16800000 17825792)");
+    EXPECT_EQ(found, 1u);
+    // Nothing found: the whole file, and the count says so.
+    EXPECT_EQ(Show(PlanSearch(path_, 17 << 20, NonZeroBytes(5000, 4), kRoom, SearchReach::Whole, &found)),
+              "(0 17825792)");
+    EXPECT_EQ(found, 0u);
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -422,7 +475,7 @@ TEST_F(SearchFixture, LongestPatternFoundAcrossABorder)
     // A window far larger than any free memory the allocator keeps in hand.
     constexpr std::size_t kWindow = 256 << 20;
     const SearchOutcome outcome = SearchFile(path, kWindow, ToBytes("a"), 10, kWindow, kWindow);
-    std::_Exit(outcome.status == SearchOutcome::Status::NoMemory ? 0 : 1);
+    std::_Exit(outcome.status == Reason::NoMemory ? 0 : 1);
 }
 #endif
 

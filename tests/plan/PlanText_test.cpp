@@ -122,6 +122,47 @@ TEST(PlanTextReader, NamesTheRefusedLineCutAtTheLimit)
     EXPECT_EQ(longLine.FaultText(), std::string(kMaxPlanLineLength, 'z'));
 }
 
+// A line past the limit refuses the text the moment it passes it: a file with
+// no line break is never read to its end.
+TEST(PlanTextReader, RefusesAnOverlongLineAtOnce)
+{
+    PlanTextReader reader;
+    EXPECT_TRUE(reader.Feed("0 10\n" + std::string(kMaxPlanLineLength, '1')));
+    // one byte more may still be the "\r" of a CRLF line end
+    EXPECT_TRUE(reader.Feed("\r"));
+    EXPECT_FALSE(reader.Feed("1"));
+    EXPECT_EQ(reader.Refused().reason, Reason::LineTooLong);
+    EXPECT_EQ(reader.Refused().at, 2u);
+    EXPECT_EQ(reader.Fault(), PlanFault::NotAnEntry);  // it is no "start end" line
+    EXPECT_FALSE(reader.Feed("\n5 6\n"));
+    EXPECT_FALSE(reader.Finish());
+    EXPECT_TRUE(reader.Entries().empty());
+
+    PlanTextReader other;
+    EXPECT_FALSE(other.Feed(std::string(kMaxPlanLineLength + 1, ' ')));
+    EXPECT_EQ(other.Refused().reason, Reason::LineTooLong);
+
+    PlanTextReader crlf;
+    EXPECT_TRUE(crlf.Feed(std::string(kMaxPlanLineLength - 4, ' ') + "0 10\r"));
+    EXPECT_TRUE(crlf.Feed("\n"));
+    EXPECT_TRUE(crlf.Finish());
+    EXPECT_EQ(crlf.Entries(), (std::vector<SplitEntry>{{0, 10}}));
+}
+
+// Given the source's size, a line that ends past it refuses the text.
+TEST(PlanTextReader, LinesEndInsideTheSource)
+{
+    PlanTextReader inside(0, 100);
+    EXPECT_TRUE(inside.Feed("0 10\n10 100\n100 100\n"));
+    EXPECT_TRUE(inside.Finish());
+    EXPECT_EQ(inside.Entries().size(), 3u);
+
+    PlanTextReader past(0, 100);
+    EXPECT_FALSE(past.Feed("0 10\n\n10 101\n"));
+    EXPECT_EQ(past.Refused(), (Refusal{Reason::BeyondEnd, "10 101", 3}));
+    EXPECT_TRUE(past.Entries().empty());
+}
+
 TEST(PlanText, FormatThenReadGivesTheSameLines)
 {
     const std::vector<std::string> lines = {"0 10", "10 20", "5 5", FormatEntry(0, INT64_MAX)};

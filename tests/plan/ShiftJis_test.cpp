@@ -9,10 +9,11 @@
 namespace tessera {
 namespace {
 
-std::string Hex(const std::optional<std::string>& bytes)
+// The bytes, or "none at" the offset of the character refused.
+std::string Hex(const Planned<std::string>& bytes)
 {
     if (!bytes)
-        return "none";
+        return "none at " + std::to_string(bytes.error().at);
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     for (const char c : *bytes) {
@@ -41,16 +42,22 @@ TEST(EncodeShiftJis, Table)
         {"髙", "FB FC"},
         {"日本語", "93 FA 96 7B 8C EA"},
         // no code page 932 form, never "?"
-        {"\xf0\x9f\x98\x80", "none"},   // an emoji
-        {"a\xf0\x9f\x98\x80" "b", "none"},
-        {"\xc3\xa9", "none"},           // é
+        {"\xf0\x9f\x98\x80", "none at 0"},   // an emoji
+        {"a\xf0\x9f\x98\x80" "b", "none at 1"},
+        {"\xc3\xa9", "none at 0"},           // é
+        // characters the converter would skip without a word: refused too
+        {"\xe2\x80\x8b", "none at 0"},       // U+200B zero width space
+        {"第\xf3\xa0\x80\x80一章", "none at 3"},  // U+E0000
+        {"\xf3\xa0\x80\x81", "none at 0"},   // U+E0001 language tag
+        {"\xf3\xa0\x84\x80", "none at 0"},   // U+E0100 variation selector
+        {"a\xef\xb8\x8f", "none at 1"},      // U+FE0F variation selector
         // not UTF-8
-        {"\xff", "none"},
-        {"\x95\x5c", "none"},           // already Shift_JIS
-        {"\xc0\xaf", "none"},           // an overlong slash
-        {"\xed\xa0\x80", "none"},       // a surrogate
-        {"\xe8\xa1", "none"},           // cut short
-        {"\xf4\x90\x80\x80", "none"},   // above U+10FFFF
+        {"\xff", "none at 0"},
+        {"a\x95\x5c", "none at 1"},           // already Shift_JIS
+        {"\xc0\xaf", "none at 0"},           // an overlong slash
+        {"\xed\xa0\x80", "none at 0"},       // a surrogate
+        {"ab\xe8\xa1", "none at 2"},           // cut short
+        {"\xf4\x90\x80\x80", "none at 0"},   // above U+10FFFF
     };
     for (const auto& c : cases)
         EXPECT_EQ(Hex(EncodeShiftJis(c.utf8)), c.expected) << c.utf8;

@@ -2,16 +2,17 @@
 
 #include <QFont>
 #include <QFontInfo>
+#include <QStringList>
 
 #include "DialogUnits.h"
-#include "TextOrder.h"
+#include "plan/TextOrder.h"
 
 namespace {
 
 using tessera::ui::BaseUnits;
 using tessera::ui::DialogUnitsToPixels;
 using tessera::ui::MulDivRound;
-using tessera::ui::TextOrderPosition;
+using tessera::TextOrderPosition;
 
 TEST(DialogUnitsTest, RoundsHalvesAwayFromZero)
 {
@@ -66,7 +67,7 @@ TEST(TextOrderTest, UnsortedListsStillGetOrderedNeighbours)
     // neighbour not greater and before a neighbour greater than it.
     const QStringList shuffled = {"5 6", "0 1", "9 9", "2 3", "7 8", "1 1", "4 4"};
     for (const QString line : {"0 0", "3 3", "6 6", "9 99", "44"}) {
-        const qsizetype at = TextOrderPosition(shuffled, line);
+        const auto at = static_cast<qsizetype>(TextOrderPosition(shuffled, line));
         if (at > 0)
             EXPECT_LE(shuffled.at(at - 1), line) << line.toStdString();
         if (at < shuffled.size())

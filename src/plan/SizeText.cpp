@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "plan/ParseNumber.h"
+#include "ParseNumber.h"
 
-namespace tessera::cli {
+namespace tessera {
 
 namespace {
 
@@ -24,8 +24,10 @@ constexpr std::array kSuffixes{
 
 }  // namespace
 
-std::int64_t ParseSize(std::string_view text)
+Planned<std::int64_t> ParseSize(std::string_view text)
 {
+    if (text.empty())
+        return Refuse(Reason::Empty);
     const bool hex = text.starts_with("0x");
     std::size_t digits = hex ? 2 : 0;
     while (digits < text.size()) {
@@ -35,10 +37,12 @@ std::int64_t ParseSize(std::string_view text)
         ++digits;
     }
     if (digits == 0)
-        return -1;
+        return Refuse(Reason::NotANumber, text);
     const std::int64_t number = ParseNumber(text.substr(0, digits));
-    if (number < 0)
-        return -1;
+    if (number < 0) {
+        // Only "0x" with more than 16 digits, or 16 starting with 8-f, gets here.
+        return Refuse(Reason::TooLarge, text);
+    }
     const std::string_view suffix = text.substr(digits);
     if (suffix.empty())
         return number;
@@ -48,11 +52,28 @@ std::int64_t ParseSize(std::string_view text)
         std::int64_t value = number;
         for (int i = 0; i < s.power; ++i) {
             if (__builtin_mul_overflow(value, std::int64_t{s.base}, &value))
-                return -1;
+                return Refuse(Reason::TooLarge, text);
         }
         return value;
     }
-    return -1;
+    return Refuse(Reason::NotASizeSuffix, suffix, digits);
 }
 
-}  // namespace tessera::cli
+Planned<std::pair<std::int64_t, std::int64_t>> ParseSizePair(std::string_view text)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return Refuse(Reason::NotANumber, text);
+    const Planned<std::int64_t> a = ParseSize(text.substr(0, colon));
+    if (!a)
+        return a.error();
+    Planned<std::int64_t> b = ParseSize(text.substr(colon + 1));
+    if (!b) {
+        Refusal why = b.error();
+        why.at += colon + 1;
+        return why;
+    }
+    return std::pair{*a, *b};
+}
+
+}  // namespace tessera
