@@ -6,6 +6,7 @@
 
 #include "Arguments.h"
 #include "CTesseraApp.h"
+#include "ProcessSettings.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     // Names on the command line are relative to the folder the program was
     // started in; the dialog later makes the program's own folder current.
     const std::string cwd = tessera::CurrentDirectory();
+    tessera::SetStartDirectory(cwd);
     const tessera::DividedArguments divided =
         tessera::DivideArguments(std::vector<std::string>(argv + 1, argv + argc), cwd);
 
