@@ -7,6 +7,7 @@
 #include "Arguments.h"
 #include "CTesseraApp.h"
 #include "ProcessSettings.h"
+#include "QtLanguage.h"
 
 namespace {
 
@@ -49,6 +50,9 @@ int main(int argc, char** argv)
     const tessera::ParsedArguments parsed = tessera::ParseArguments(divided.program, cwd);
     if (parsed.exitCode)
         return Finish(parsed);
+
+    // Qt's own dialogs and buttons in the window's language.
+    tessera::ui::LoadQtJapanese();
 
     QCoreApplication::setOrganizationName(QStringLiteral("Tessera"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tesseraproject.org"));
