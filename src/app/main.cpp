@@ -34,7 +34,8 @@ int main(int argc, char** argv)
         if (parsed.exitCode)
             return Finish(parsed);
         std::fputs("tessera: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                   "start the window with: xvfb-run -a tessera ..., or split and join with tessera-cli\n",
+                   "start the window on a virtual display with xvfb-run -a tessera (Debian package xvfb), "
+                   "or split and join with tessera-cli\n",
                    stderr);
         return 1;
     }
