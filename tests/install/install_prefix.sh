@@ -96,9 +96,10 @@ man=$prefix/share/man/man1/tessera-cli.1.gz
 gzip -dc "$man" | grep -q '^\.TH "tessera-cli" "1"' || fail "no manual page at $man"
 # The program's own manual page, which names its files and the command line.
 man=$prefix/share/man/man1/tessera.1.gz
-gzip -dc "$man" | grep -q '^\.TH "tessera" "1"' || fail "no manual page at $man"
+gzip -dc "$man" | sed 's/\\&//g' >"$work/tessera.1" || fail "no manual page at $man"
+grep -q '^\.TH "tessera" "1"' "$work/tessera.1" || fail "$man is no manual page of tessera(1)"
 for word in log.txt Tessera.conf tessera-cli; do
-  gzip -dc "$man" | grep -q "$word" || fail "$man does not mention $word"
+  grep -q "$word" "$work/tessera.1" || fail "$man does not mention $word"
 done
 completion=$prefix/share/bash-completion/completions/tessera-cli
 bash -n "$completion" || fail "$completion is not valid bash"
