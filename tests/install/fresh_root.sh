@@ -20,6 +20,7 @@ mirror=$(sed -n 's/^URIs: *\([^ ]*\).*/\1/p' /etc/apt/sources.list.d/*.sources 2
 [ -n "$mirror" ] || mirror=http://deb.debian.org/debian
 
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/tessera-fresh.XXXXXX")
+chmod 755 "$root"  # apt downloads as its own user
 mounted=()
 cleanup() {
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
@@ -36,6 +37,7 @@ debootstrap --variant=minbase bookworm "$root" "$mirror" >"$root.log" 2>&1 || { 
 rm -f "$root.log"
 for fs in proc sys dev; do
   mount --rbind "/$fs" "$root/$fs"
+  mount --make-rslave "$root/$fs"  # leaving it unmounts nothing of this machine
   mounted+=("$root/$fs")
 done
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
