@@ -209,7 +209,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args, const std::
             break;
         if (arg.size() > 1 && arg.front() == '-' && !IsOurOption(arg)) {
             parsed.exitCode = kUsageError;
-            parsed.message = Usage("unrecognized option '" + arg + "' (a file of that name goes after \"--\")");
+            std::string what = "unrecognized option '" + arg + "'";
+            if (Exists(AbsolutePath(arg, cwd)))
+                what += "; a file of that name goes after \"--\": tessera -- " + arg;
+            parsed.message = Usage(what);
             return parsed;
         }
     }

@@ -98,6 +98,11 @@ TEST(ArgumentsTest, QtGetsOnlyItsOwnOptionsAndNoFileName)
         EXPECT_EQ(divided.qt, c.qt) << c.args.front();
         EXPECT_EQ(divided.program, c.program) << c.args.front();
     }
+    // Without "--" it is an option the program does not know; the message
+    // says how to name the file.
+    const tessera::ParsedArguments bare = ParseArguments({"-reverse"}, cwd);
+    EXPECT_EQ(bare.message, "tessera: unrecognized option '-reverse'; a file of that name goes after \"--\": "
+                            "tessera -- -reverse\nTry 'tessera --help' for more information.\n");
     // The name then reaches the dialog as a file.
     const tessera::ParsedArguments parsed =
         ParseArguments(tessera::DivideArguments({"--", "-reverse"}, cwd).program, cwd);
