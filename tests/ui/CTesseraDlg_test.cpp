@@ -750,7 +750,7 @@ TEST(QtLanguageTest, FileDialogButtonsReadInJapanese)
     EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
     EXPECT_TRUE(buttons->button(QDialogButtonBox::Save)->text().startsWith(QStringLiteral("保存")))
         << buttons->button(QDialogButtonBox::Save)->text().toStdString();
-    // The specified texts are the program's own and stay as they are.
+    // The window's own texts are not Qt's to translate: they stay as they are.
     CTesseraDlg dialog;
     EXPECT_EQ(dialog.Button(kButtonExit)->text(), QStringLiteral("終了"));
 }
