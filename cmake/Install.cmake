@@ -4,7 +4,7 @@
 #   cd <build> && cpack -G DEB
 #
 # Installs the command line with its manual page and bash completion, and the
-# program, its desktop entry, its icon in the hicolor theme, its AppStream
+# program with its manual page, its desktop entry, its icon in the hicolor theme, its AppStream
 # metainfo and the file manager's service menu, all named after one
 # application id, and the licence as Debian's machine-readable copyright file.
 # The program's files and the package come only with the program's build.
@@ -34,6 +34,7 @@ set(_res ${PROJECT_SOURCE_DIR}/res)
 # The program links only system libraries; no run path is needed once installed.
 set_target_properties(tessera PROPERTIES INSTALL_RPATH "")
 install(TARGETS tessera RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TESSERA_MAN} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${_res}/${TESSERA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -100,11 +101,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TESSERA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The Qt libraries come from dpkg-shlibdeps; the platform plugins are loaded at
-# run time and the Japanese font is only asked for by name, so neither shows up
-# among the linked libraries.
+# The Qt libraries come from dpkg-shlibdeps; the platform plugins and Qt's
+# Japanese translation are loaded at run time and the Japanese font is only
+# asked for by name, so none of them shows up among the linked libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic, qt6-translations-l10n")
 # The window on a Wayland desktop without going through XWayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 

@@ -16,7 +16,7 @@ case "${1:-}" in
   "") ;;
   *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
 esac
-scripts/deps.sh
+scripts/deps.sh test
 jobs=$(nproc)
 
 # Any report fails the test that caused it.

@@ -41,8 +41,21 @@ struct ParsedArguments {
 // folder, or no permission on a parent).
 [[nodiscard]] std::string CurrentDirectory();
 
+// The command line divided between Qt and the program. Qt takes its own
+// options out of what it is given, a file name that happens to read as one
+// among them (a file named "-reverse"), so it is given only options meant for
+// it: one of its known options, with its value, before "--" and not naming an
+// existing file (looked up against cwd). Everything else goes to the program,
+// in its order.
+struct DividedArguments {
+    std::vector<std::string> qt;
+    std::vector<std::string> program;
+};
+[[nodiscard]] DividedArguments DivideArguments(const std::vector<std::string>& args, const std::string& cwd);
+
 // True when a window can be opened: a display is named (DISPLAY or
-// WAYLAND_DISPLAY), or a Qt platform is chosen (QT_QPA_PLATFORM, -platform).
-[[nodiscard]] bool HasDisplay(const std::vector<std::string>& args);
+// WAYLAND_DISPLAY), or a Qt platform is chosen (QT_QPA_PLATFORM, or
+// -platform among Qt's arguments, see DivideArguments).
+[[nodiscard]] bool HasDisplay(const std::vector<std::string>& qtArgs);
 
 }  // namespace tessera

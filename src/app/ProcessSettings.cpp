@@ -35,7 +35,23 @@ std::string ExecutablePath()
     }
 }
 
+std::string& StartDirectoryStorage()
+{
+    static std::string directory;
+    return directory;
+}
+
 }  // namespace
+
+const std::string& StartDirectory()
+{
+    return StartDirectoryStorage();
+}
+
+void SetStartDirectory(std::string folder)
+{
+    StartDirectoryStorage() = std::move(folder);
+}
 
 const std::string& ModuleDirectory()
 {

@@ -8,6 +8,12 @@ namespace tessera {
 // ApplyProcessSettings has run (or when it could not be found).
 const std::string& ModuleDirectory();
 
+// The folder the program was started in, before start-up made its own folder
+// current: relative names the user gives (arguments, a typed join
+// destination) are taken from there. Empty when unknown.
+const std::string& StartDirectory();
+void SetStartDirectory(std::string folder);
+
 // Run once while the main dialog initialises: finds the executable's folder,
 // sets the locale, makes that folder the current directory and creates or
 // empties logName there, holding it open (never written) until the process

@@ -6,6 +6,8 @@
 
 #include "Arguments.h"
 #include "CTesseraApp.h"
+#include "ProcessSettings.h"
+#include "QtLanguage.h"
 
 namespace {
 
@@ -22,25 +24,36 @@ int main(int argc, char** argv)
     // Names on the command line are relative to the folder the program was
     // started in; the dialog later makes the program's own folder current.
     const std::string cwd = tessera::CurrentDirectory();
+    tessera::SetStartDirectory(cwd);
+    const tessera::DividedArguments divided =
+        tessera::DivideArguments(std::vector<std::string>(argv + 1, argv + argc), cwd);
 
     // Without a display Qt would abort with a message about platform plugins.
-    if (!tessera::HasDisplay(std::vector<std::string>(argv + 1, argv + argc))) {
-        const tessera::ParsedArguments parsed =
-            tessera::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), cwd);
+    if (!tessera::HasDisplay(divided.qt)) {
+        const tessera::ParsedArguments parsed = tessera::ParseArguments(divided.program, cwd);
         if (parsed.exitCode)
             return Finish(parsed);
         std::fputs("tessera: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
-                   "to split or join without a window, use tessera-cli\n",
+                   "start the window on a virtual display with xvfb-run -a tessera (Debian package xvfb), "
+                   "or split and join with tessera-cli\n",
                    stderr);
         return 1;
     }
 
-    QApplication application(argc, argv);
-    // QApplication has taken its own options (-platform, -style, ...) out of argv.
-    const tessera::ParsedArguments parsed =
-        tessera::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), cwd);
+    // Qt sees only its own options: a file named like one of them ("-reverse")
+    // reaches the program's parser instead.
+    std::vector<char*> qtArgv{argv[0]};
+    for (const std::string& arg : divided.qt)
+        qtArgv.push_back(const_cast<char*>(arg.c_str()));
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgv.size()) - 1;
+    QApplication application(qtArgc, qtArgv.data());
+    const tessera::ParsedArguments parsed = tessera::ParseArguments(divided.program, cwd);
     if (parsed.exitCode)
         return Finish(parsed);
+
+    // Qt's own dialogs and buttons in the window's language.
+    tessera::ui::LoadQtJapanese();
 
     QCoreApplication::setOrganizationName(QStringLiteral("Tessera"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tesseraproject.org"));

@@ -187,6 +187,12 @@ std::string CTesseraDlg::FieldText(int edit) const
     std::string bytes = TextToPath(text);
     // The text ends at its first zero byte, as a C string would.
     bytes.resize(std::min(bytes.size(), bytes.find('\0')));
+    // A typed relative destination is taken from the folder the program was
+    // started in, as the names on its command line are, never from the
+    // program's own folder that start-up makes current.
+    if (edit == kEditJoinDestination && !bytes.empty() && bytes.front() != '/' &&
+        !tessera::StartDirectory().empty())
+        bytes = tessera::StartDirectory() + "/" + bytes;
     return bytes;
 }
 

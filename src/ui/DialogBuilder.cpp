@@ -17,6 +17,7 @@
 
 #include "DialogTemplate.h"
 #include "DialogUnits.h"
+#include "WholeLines.h"
 
 namespace tessera::ui {
 
@@ -63,8 +64,8 @@ QWidget* MakeControl(const TemplateItem& item, QWidget* parent)
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list->setModel(new QStringListModel(list));
+        ShowWholeLines(*list);
         return list;
     }
     case ItemKind::Progress: {

@@ -10,7 +10,6 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStringListModel>
 #include <QToolTip>
 
@@ -24,9 +23,11 @@
 
 #include "CTesseraDlg.h"
 #include "PathText.h"
+#include "StartFolder.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/PeekBytes.h"
+#include "fileio/ReplaceContents.h"
 #include "plan/NameOrder.h"
 #include "plan/PlanText.h"
 #include "plan/ShiftJis.h"
@@ -89,6 +90,10 @@ QString DumpRow(const char* label, std::int64_t offset, const std::string& bytes
 }
 
 constexpr std::int64_t kTipBytes = 16;
+
+// The most a plan file may hold: a full split list of the longest lines a
+// plan takes, each with "\r\n".
+constexpr std::uint64_t kMaxPlanFileBytes = std::uint64_t{kMaxSplitLines} * (kMaxPlanLineLength + 2);
 
 QString FaultText(const PlanTextReader& reader)
 {
@@ -429,18 +434,38 @@ void ListActions::SaveSplitPlan()
     QFileDialog chooser(&dialog_, QStringLiteral("プランを保存"));
     chooser.setAcceptMode(QFileDialog::AcceptSave);  // asks before replacing a file
     chooser.setFileMode(QFileDialog::AnyFile);
-    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty())
+    chooser.setDirectory(StartFolder(dialog_.FieldText(kEditSource)));
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty() || !Idle(kListSplit))
         return;
-    const QString path = chooser.selectedFiles().constFirst();
+    const QString chosen = chooser.selectedFiles().constFirst();
+    RememberFolder(chosen);
+    const std::optional<std::string> path = dialog_.ExactChosenPath(chosen);
+    if (!path)
+        return;
+    // Never over the file the plan cuts, nor over a file listed for joining:
+    // compared by inode on the opened file, whatever name leads there.
+    std::vector<std::string> keep{dialog_.FieldText(kEditSource)};
+    for (std::string& input : Bytes(dialog_.ListLines(kListJoin)))
+        keep.push_back(std::move(input));
     const std::string text = FormatPlanText(Bytes(dialog_.ListLines(kListSplit)));
-    // Written beside and then renamed over the old file: a failed save leaves
-    // the old plan whole.
-    QSaveFile file(path);
-    const bool saved = file.open(QIODevice::WriteOnly) &&
-                       file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-                       file.commit();
-    if (!saved)
-        Tell(QStringLiteral("プランの保存に失敗 : ") + path + QLatin1Char('\n') + file.errorString());
+    const ReplaceResult result = ReplaceContents(*path, text, keep);
+    const QString failed = QStringLiteral("プランの保存に失敗 : ") + chosen + QLatin1Char('\n');
+    switch (result.outcome) {
+    case ReplaceResult::Outcome::Written: return;
+    case ReplaceResult::Outcome::Kept:
+        Tell(failed + (result.keptIndex == 0 ? QStringLiteral("分割元ファイルです。プランで上書きしません。")
+                                             : QStringLiteral("結合リストにあるファイルです。プランで上書きしません。")));
+        return;
+    case ReplaceResult::Outcome::InUse:
+        Tell(failed + QStringLiteral("ほかの処理が使用中のファイルです。何も書き込んでいません。"));
+        return;
+    case ReplaceResult::Outcome::NotRegular:
+        Tell(failed + QStringLiteral("通常のファイルではありません。"));
+        return;
+    case ReplaceResult::Outcome::Failed:
+        Tell(failed + QString::fromLocal8Bit(std::strerror(result.error)));
+        return;
+    }
 }
 
 void ListActions::OpenSplitPlan()
@@ -450,9 +475,11 @@ void ListActions::OpenSplitPlan()
     QFileDialog chooser(&dialog_, QStringLiteral("プランを開く"));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setDirectory(StartFolder(dialog_.FieldText(kEditSource)));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty() || !Idle(kListSplit))
         return;
     const QString path = chooser.selectedFiles().constFirst();
+    RememberFolder(path);
     const QString refused = QStringLiteral("プランを開けません : ") + path;
     const std::optional<std::string> exact = dialog_.ExactChosenPath(path);
     if (!exact)
@@ -468,15 +495,31 @@ void ListActions::OpenSplitPlan()
         Tell(refused);
         return;
     }
+    // The window waits while the file is read: never more than a full list
+    // of the longest lines a plan may hold. A larger file is refused unread,
+    // and one that grows past that while it is read is refused there.
+    const QString tooLarge = refused + QStringLiteral("\nプランとして読める大きさ (%1 バイト) を超えています。何も追加していません。")
+                                           .arg(kMaxPlanFileBytes);
+    if (static_cast<std::uint64_t>(status.st_size) > kMaxPlanFileBytes) {
+        Tell(tooLarge);
+        return;
+    }
     PlanTextReader reader(static_cast<std::size_t>(dialog_.ListCount(kListSplit)));
     std::vector<char> buffer(1 << 16);
+    std::uint64_t total = 0;
     for (;;) {
         const std::uint32_t got = file.Read(buffer.data(), static_cast<std::uint32_t>(buffer.size()));
         if (got == 0 && file.LastError() != 0) {
             Tell(refused + QLatin1Char('\n') + QString::fromLocal8Bit(std::strerror(file.LastError())));
             return;
         }
-        if (!reader.Feed(std::string_view(buffer.data(), got)) || got == 0)
+        total += got;
+        if (total > kMaxPlanFileBytes) {
+            Tell(tooLarge);
+            return;
+        }
+        // The first refused line ends the reading.
+        if (got == 0 || !reader.Feed(std::string_view(buffer.data(), got)))
             break;
     }
     reader.Finish();

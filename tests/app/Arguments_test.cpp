@@ -62,6 +62,83 @@ TEST(ArgumentsTest, UsageErrorsAndHelpEndWithoutAWindow)
     EXPECT_NE(help.message.find("--join"), std::string::npos);
 }
 
+TEST(ArgumentsTest, QtGetsOnlyItsOwnOptionsAndNoFileName)
+{
+    // A folder holding a file named like one of Qt's options.
+    char folder[] = "/tmp/tessera-args-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string cwd = folder;
+    const std::string reverse = cwd + "/-reverse";
+    const int fd = ::open(reverse.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    struct Case {
+        Names args;
+        Names qt;
+        Names program;
+    };
+    const Case cases[] = {
+        // After "--" nothing is Qt's.
+        {{"--", "-reverse"}, {}, {"--", "-reverse"}},
+        {{"--", "-style", "fusion"}, {}, {"--", "-style", "fusion"}},
+        // An existing file stays a file name, also before "--".
+        {{"-reverse"}, {}, {"-reverse"}},
+        {{"./-reverse", "b"}, {}, {"./-reverse", "b"}},
+        // Qt's own options, with their values.
+        {{"-platform", "offscreen", "a"}, {"-platform", "offscreen"}, {"a"}},
+        {{"--style=fusion", "-widgetcount", "--split", "s"}, {"--style=fusion", "-widgetcount"}, {"--split", "s"}},
+        {{"-session"}, {"-session"}, {}},
+        // Ours, or nobody's: the program's parser answers.
+        {{"--join", "x", "-bogus"}, {}, {"--join", "x", "-bogus"}},
+        {{"-reverse=1"}, {}, {"-reverse=1"}},
+    };
+    for (const Case& c : cases) {
+        const tessera::DividedArguments divided = tessera::DivideArguments(c.args, cwd);
+        EXPECT_EQ(divided.qt, c.qt) << c.args.front();
+        EXPECT_EQ(divided.program, c.program) << c.args.front();
+    }
+    // Without "--" it is an option the program does not know; the message
+    // says how to name the file.
+    const tessera::ParsedArguments bare = ParseArguments({"-reverse"}, cwd);
+    EXPECT_EQ(bare.message, "tessera: unrecognized option '-reverse'; a file of that name goes after \"--\": "
+                            "tessera -- -reverse\nTry 'tessera --help' for more information.\n");
+    // The name then reaches the dialog as a file.
+    const tessera::ParsedArguments parsed =
+        ParseArguments(tessera::DivideArguments({"--", "-reverse"}, cwd).program, cwd);
+    EXPECT_EQ(parsed.files.split, Names{reverse});
+    ::unlink(reverse.c_str());
+    ::rmdir(folder);
+}
+
+TEST(ArgumentsTest, MessagesNameTheMistakeInTheProgramsName)
+{
+    struct Case {
+        Names args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "tessera: unrecognized option '--bogus'"},
+        {{"-reverse"}, "tessera: unrecognized option '-reverse'"},
+        {{"--split"}, "tessera: option '--split' requires a FILE"},
+        {{"--join"}, "tessera: option '--join' requires at least one FILE"},
+        {{"--split", "a", "--split", "b"}, "tessera: option '--split' may be given only once"},
+        {{"a", "--join", "b"}, "tessera: a FILE given on its own cannot go with --split or --join"},
+    };
+    for (const Case& c : cases) {
+        const tessera::ParsedArguments parsed = ParseArguments(c.args, "/w");
+        ASSERT_TRUE(parsed.exitCode) << c.message;
+        EXPECT_EQ(*parsed.exitCode, 2);
+        EXPECT_TRUE(parsed.message.starts_with(c.message)) << parsed.message;
+        EXPECT_TRUE(parsed.message.ends_with("\nTry 'tessera --help' for more information.\n")) << parsed.message;
+    }
+    // The help is the program's own, in its own words.
+    const tessera::ParsedArguments help = ParseArguments({"-h"}, "/w");
+    ASSERT_TRUE(help.exitCode);
+    EXPECT_TRUE(help.message.starts_with("Usage: tessera [FILE...]\n")) << help.message;
+    EXPECT_EQ(help.message.find("Excludes"), std::string::npos);
+}
+
 TEST(ArgumentsTest, AbsolutePathDropsOnlyDotComponents)
 {
     struct Case {
@@ -151,6 +228,9 @@ TEST(NoDisplayTest, SaysSoInOneLineAndPointsToTheCommandLineTool)
     const ProgramRun help = RunWithoutDisplay({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--split"), std::string::npos);
+    const ProgramRun bogus = RunWithoutDisplay({"--bogus"});
+    EXPECT_EQ(bogus.status, 2);
+    EXPECT_TRUE(bogus.err.starts_with("tessera: unrecognized option '--bogus'")) << bogus.err;
 }
 
 }  // namespace

@@ -94,6 +94,13 @@ cli=$prefix/bin/tessera-cli
 "$cli" --version | grep -q '^tessera-cli ' || fail "tessera-cli --version: $("$cli" --version)"
 man=$prefix/share/man/man1/tessera-cli.1.gz
 gzip -dc "$man" | grep -q '^\.TH "tessera-cli" "1"' || fail "no manual page at $man"
+# The program's own manual page, which names its files and the command line.
+man=$prefix/share/man/man1/tessera.1.gz
+gzip -dc "$man" | sed 's/\\&//g' >"$work/tessera.1" || fail "no manual page at $man"
+grep -q '^\.TH "tessera" "1"' "$work/tessera.1" || fail "$man is no manual page of tessera(1)"
+for word in log.txt Tessera.conf tessera-cli; do
+  grep -q "$word" "$work/tessera.1" || fail "$man does not mention $word"
+done
 completion=$prefix/share/bash-completion/completions/tessera-cli
 bash -n "$completion" || fail "$completion is not valid bash"
 grep -q 'complete -F _tessera_cli tessera-cli' "$completion" || fail "$completion completes nothing"
@@ -102,6 +109,7 @@ grep -q 'complete -F _tessera_cli tessera-cli' "$completion" || fail "$completio
 expected=$(printf '%s\n' \
   bin/tessera \
   bin/tessera-cli \
+  share/man/man1/tessera.1.gz \
   share/man/man1/tessera-cli.1.gz \
   share/bash-completion/completions/tessera-cli \
   "share/applications/$id.desktop" \

@@ -29,7 +29,7 @@ done
 
 # One name per line, without version constraints or alternatives.
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$' | sort -u)
-for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-gothic libssl3; do
+for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-gothic qt6-translations-l10n libssl3; do
   grep -qx "$pkg" <<<"$depends" || fail "Depends lacks $pkg: $(field Depends)"
 done
 # The libraries found by dpkg-shlibdeps carry the minimum version they need.
@@ -45,6 +45,7 @@ id=$ids
 expected=$(printf '%s\n' \
   usr/bin/tessera \
   usr/bin/tessera-cli \
+  usr/share/man/man1/tessera.1.gz \
   usr/share/man/man1/tessera-cli.1.gz \
   usr/share/bash-completion/completions/tessera-cli \
   "usr/share/applications/$id.desktop" \

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "DialogTestSupport.h"
+#include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
 #include "engine/Progress.h"
 #include "ui/StatusTexts.h"
@@ -94,6 +95,27 @@ TEST_F(JobTest, JoinAppendsTheListedFilesInOrder)
     EXPECT_EQ(ReadFile(destination), "0123456789abcde0123456789");
     // From the first running job on, the destination field stays disabled.
     EXPECT_EQ(States(), Expected(true));
+}
+
+// Start-up makes the program's folder current; a name typed without a folder
+// still lands where the program was started, as its arguments do.
+TEST_F(JobTest, ARelativeDestinationLandsInTheStartFolder)
+{
+    const std::string input = dir.file("a");
+    WriteFile(input, "0123456789");
+    const std::string programFolder = std::filesystem::current_path().string();
+    ASSERT_NE(programFolder, dir.path().string());
+    tessera::SetStartDirectory(dir.path().string());
+    DropFiles(dialog, dialog.List(kListJoin)->geometry().center(), {input, input});
+    QTest::keyClicks(dialog.Edit(kEditJoinDestination), "sub/../rel.bin");
+    std::filesystem::create_directory(dir.path() / "sub");
+
+    dialog.Button(kButtonStartJoin)->click();
+    ASSERT_TRUE(WaitForJobEnd());
+    tessera::SetStartDirectory({});
+    EXPECT_EQ(StatusText(dialog), "終了");
+    EXPECT_EQ(ReadFile(dir.file("rel.bin")), "01234567890123456789");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(programFolder) / "rel.bin"));
 }
 
 // Dropped names that are not UTF-8 reach the worker as their bytes: the

@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QDialogButtonBox>
+#include <QScrollBar>
 #include <QSet>
 #include <QStringListModel>
 
@@ -22,6 +24,7 @@
 
 #include "DialogTestSupport.h"
 #include "DialogUnits.h"
+#include "QtLanguage.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
@@ -699,6 +702,57 @@ TEST_F(DialogTest, BoundaryFieldKeepsNoBreakSpaceAndLineSeparator)
     Commit(kEditBoundaries, QStringLiteral("300 500"));
     Press(kButtonBoundariesAdd);
     EXPECT_EQ(Split(), QStringList({"0 300", "300 500", "500 1000"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A line wider than its list is read whole by scrolling sideways; the list
+// keeps its place and size.
+TEST_F(DialogTest, ListsScrollSidewaysToTheEndOfTheWidestLine)
+{
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    for (const int list : {kListSplit, kListJoin}) {
+        QListView* view = dialog.List(list);
+        const QRect placed = view->geometry();
+        const QString wide = list == kListSplit ? QStringLiteral("9223372036854775000 9223372036854775807")
+                                             : QStringLiteral("/home/user/") + QString(200, 'x');
+        dialog.AppendLines(list, {"0 1", wide, "1 2"});
+        QApplication::processEvents();
+        const int textWidth = view->fontMetrics().horizontalAdvance(wide);
+        ASSERT_GT(textWidth, view->viewport()->width()) << list;
+        QScrollBar* bar = view->horizontalScrollBar();
+        EXPECT_TRUE(bar->isVisible()) << list;
+        // Scrolled to its end, the line's last character is inside the view.
+        EXPECT_GE(bar->maximum() + view->viewport()->width(), textWidth) << list;
+        EXPECT_EQ(view->geometry(), placed) << list;
+        // Once the wide line is gone, there is nothing to scroll.
+        dialog.List(list)->selectionModel()->setCurrentIndex(view->model()->index(1, 0),
+                                                               QItemSelectionModel::ClearAndSelect);
+        view->model()->removeRows(1, 1);
+        QApplication::processEvents();
+        EXPECT_EQ(bar->maximum(), 0) << list;
+    }
+}
+
+// Qt's own dialogs speak the window's language.
+TEST(QtLanguageTest, FileDialogButtonsReadInJapanese)
+{
+    if (!tessera::ui::LoadQtJapanese())
+        GTEST_SKIP() << "Qt's Japanese translation (qtbase_ja, Debian qt6-translations-l10n) is not installed";
+    QFileDialog chooser;
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    auto* buttons = chooser.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    EXPECT_TRUE(buttons->button(QDialogButtonBox::Save)->text().startsWith(QStringLiteral("保存")))
+        << buttons->button(QDialogButtonBox::Save)->text().toStdString();
+    // The window's own texts are not Qt's to translate: they stay as they are.
+    CTesseraDlg dialog;
+    EXPECT_EQ(dialog.Button(kButtonExit)->text(), QStringLiteral("終了"));
 }
 
 }  // namespace

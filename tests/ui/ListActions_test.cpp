@@ -13,7 +13,14 @@
 #include <QTextDocument>
 #include <QToolTip>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+
+#include <functional>
 
 #include "DialogTestSupport.h"
 #include "ListActions.h"
@@ -355,6 +362,104 @@ TEST_F(ListActionsTest, OpenRefusesAPipe)
                            }
                        });
     EXPECT_TRUE(message.startsWith("プランを開けません : " + Q(fifo))) << message.toStdString();
+    EXPECT_TRUE(Split().isEmpty());
+}
+
+// Runs a plan action, chooses path in its file dialog (replacing without the
+// dialog's own question), and returns the text of the box that follows, if
+// any.
+QString ChooseForPlan(const std::function<void()>& trigger, const std::string& path,
+                      QString* startFolder = nullptr)
+{
+    QString message;
+    WithModal<QWidget>(trigger, [&](QWidget* window) {
+        if (auto* chooser = qobject_cast<QFileDialog*>(window)) {
+            if (startFolder)
+                *startFolder = chooser->directory().absolutePath();
+            chooser->setOption(QFileDialog::DontConfirmOverwrite);
+            ChooseFile(chooser, path);
+        } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
+            message = box->text();
+            box->accept();
+        }
+    });
+    return message;
+}
+
+TEST_F(ListActionsTest, SaveNeverWritesOverTheSourceAJoinInputOrAFileInUse)
+{
+    const std::string source = dir.file("source.bin");
+    WritePatternFile(source, 100'000);
+    const std::string original = ReadFile(source);
+    const std::string joined = dir.file("joined.bin");
+    WriteFile(joined, "join input");
+    const std::string busy = dir.file("busy.txt");
+    WriteFile(busy, "held by a job");
+    const std::string alias = dir.file("alias");
+    ASSERT_EQ(::link(source.c_str(), alias.c_str()), 0);
+    dialog.SetFieldText(kEditSource, Q(source));
+    dialog.AppendLines(kListSplit, {"0 50000", "50000 100000"});
+    dialog.AppendLines(kListJoin, {Q(joined)});
+    // A running job holds its files locked: a reader shares its lock.
+    const int held = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_SH | LOCK_NB), 0);
+
+    const auto save = [&](const std::string& path, QString* folder = nullptr) {
+        return ChooseForPlan([&] { Trigger("actionSplitSavePlan"); }, path, folder);
+    };
+    QString folder;
+    const QString failed = QStringLiteral("プランの保存に失敗 : ");
+    EXPECT_EQ(save(source, &folder), failed + Q(source) + "\n分割元ファイルです。プランで上書きしません。");
+    // The dialog starts in the source's folder, not in the program's.
+    EXPECT_EQ(folder, Q(dir.path().string()));
+    EXPECT_EQ(save(alias), failed + Q(alias) + "\n分割元ファイルです。プランで上書きしません。");
+    EXPECT_EQ(save(joined), failed + Q(joined) + "\n結合リストにあるファイルです。プランで上書きしません。");
+    EXPECT_EQ(save(busy), failed + Q(busy) + "\nほかの処理が使用中のファイルです。何も書き込んでいません。");
+    ::close(held);
+    EXPECT_EQ(ReadFile(source), original);
+    EXPECT_EQ(ReadFile(joined), "join input");
+    EXPECT_EQ(ReadFile(busy), "held by a job");
+
+    // Once the job has let go, the same name takes the plan.
+    EXPECT_EQ(save(busy), "");
+    EXPECT_EQ(ReadFile(busy), "0 50000\n50000 100000\n");
+}
+
+TEST_F(ListActionsTest, OpenReadsALargePlanWhole)
+{
+    // Larger than any one read of the file.
+    QStringList plan;
+    std::string text;
+    for (int i = 0; i < 20'000; ++i) {
+        plan.append(QStringLiteral("%1 %2").arg(i * 1000).arg(i * 1000 + 1000));
+        text += plan.last().toStdString() + "\n";
+    }
+    ASSERT_GT(text.size(), std::size_t{3} << 16);
+    const std::string file = dir.file("large.plan");
+    WriteFile(file, text);
+    EXPECT_EQ(ChooseForPlan([&] { Trigger("actionSplitOpenPlan"); }, file), "");
+    EXPECT_EQ(Split(), plan);
+}
+
+TEST_F(ListActionsTest, OpenRefusesAHugeFileWithoutLineBreaksAtOnce)
+{
+    // 20 GiB of nothing, taking no room: the window must not read it through.
+    const std::string file = dir.file("huge");
+    WriteFile(file, "");
+    ASSERT_EQ(::truncate(file.c_str(), std::int64_t{20} << 30), 0);
+    QElapsedTimer clock;
+    clock.start();
+    const QString message = ChooseForPlan([&] { Trigger("actionSplitOpenPlan"); }, file);
+    // Generous against a busy machine; reading it through takes far longer.
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(message.startsWith("プランを開けません : " + Q(file) + "\nプランとして読める大きさ")) << message.toStdString();
+    EXPECT_TRUE(Split().isEmpty());
+
+    // Under that size, the first line too long ends the reading.
+    WriteFile(file, std::string(5000, '1') + "\n0 1\n");
+    EXPECT_TRUE(ChooseForPlan([&] { Trigger("actionSplitOpenPlan"); }, file)
+                    .startsWith(Q(file) + "\n1 行目は「開始 終了」の行として読めません。"));
     EXPECT_TRUE(Split().isEmpty());
 }
 
