@@ -313,8 +313,6 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
     return Fail("cannot " + what);
 }
 
-}
-
 int RunSplit(const Options& options)
 {
     std::string why;
