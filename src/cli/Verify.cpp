@@ -9,6 +9,7 @@
 #include "Manifest.h"
 #include "Messages.h"
 #include "ProgressLine.h"
+#include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 
 namespace tessera::cli {
@@ -114,9 +115,9 @@ int RunVerify(const Options& options)
     std::int64_t total = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         paths.push_back(ResolveFromManifest(options.manifest, lines[i].name));
-        struct stat st;
-        if (i != source && ::stat(paths.back().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            total += st.st_size;
+        const std::int64_t size = i != source ? SizeAt(paths.back()) : -1;
+        if (size > 0)
+            total += size;
     }
 
     // The parts are read once; the source line is checked against all of
