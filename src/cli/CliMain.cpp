@@ -78,6 +78,14 @@ std::string NotRegular(std::uint32_t type)
     return std::string("it is ") + FileTypeName(type) + ", not a regular file";
 }
 
+// A regular file that reads past its size: planned by that size, it would be
+// cut short.
+std::string LongerThanSize(const std::string& quotedPath, std::int64_t size)
+{
+    return "cannot read " + quotedPath + ": it holds more than the " + std::to_string(size) +
+           " bytes its size says (a file that grows, or one such as /proc's)";
+}
+
 // The size of the file to cut, or the message why it cannot be cut.
 std::optional<std::int64_t> SourceSize(const std::string& path, std::string& why)
 {
@@ -96,10 +104,14 @@ std::optional<std::int64_t> SourceSize(const std::string& path, std::string& why
         return std::nullopt;
     }
     try {
-        const std::int64_t size = FileSize(path);
+        Unsized unsized = Unsized::None;
+        const std::int64_t size = FileSize(path, &unsized);
         if (size >= 0)
             return size;
-        why = WithError("cannot open " + Quoted(path), ENOENT);
+        if (unsized == Unsized::MoreThanSize)
+            why = LongerThanSize(Quoted(path), SizeAt(path));
+        else
+            why = WithError("cannot open " + Quoted(path), ENOENT);
     } catch (const FileError& error) {
         why = WithError("cannot open " + Quoted(path), error.osError());
     }
@@ -282,8 +294,7 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
     case JobFault::InputOpen:
         return Fail(WithError("cannot open " + path, result.error));
     case JobFault::LongerThanSize:
-        return Fail("cannot read " + path + ": it holds more than the " + std::to_string(result.size) +
-                    " bytes its size says (a file that grows, or one such as /proc's)");
+        return Fail(LongerThanSize(path, result.size));
     case JobFault::PlanLine:
         return Fail("plan line " + std::to_string(result.line + 1) + " does not read back as \"start end\"");
     case JobFault::PlanPastEnd:

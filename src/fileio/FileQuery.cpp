@@ -104,10 +104,15 @@ const char* FileTypeName(std::uint32_t type)
     }
 }
 
-std::int64_t FileSize(const std::string& path)
+std::int64_t FileSize(const std::string& path, Unsized* why)
 {
-    if (!IsRegularFile(path))
+    if (why)
+        *why = Unsized::None;
+    if (!IsRegularFile(path)) {
+        if (why)
+            *why = Unsized::NotRegular;
         return -1;
+    }
     // A regular file that another opening holds for writing is in use.
     const int fd = detail::OpenLocked(path, O_RDONLY, true, false);
     struct stat st;
@@ -117,7 +122,21 @@ std::int64_t FileSize(const std::string& path)
             ::close(fd);
         throw FileError(FileError::CauseOf(err), path, err);
     }
+    // The size is only worth planning by when the file ends there.
+    char byte = 0;
+    ssize_t got = -1;
+    do
+        got = ::pread(fd, &byte, 1, st.st_size);
+    while (got < 0 && errno == EINTR);
+    const int err = errno;
     ::close(fd);
+    if (got < 0)
+        throw FileError(FileError::CauseOf(err), path, err);
+    if (got > 0) {
+        if (why)
+            *why = Unsized::MoreThanSize;
+        return -1;
+    }
     return st.st_size;
 }
 

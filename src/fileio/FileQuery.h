@@ -57,10 +57,21 @@ std::int64_t SizeAt(const std::string& path);
 // regular file" for anything else.
 const char* FileTypeName(std::uint32_t type);
 
+// Why FileSize gave no size.
+enum class Unsized {
+    None,
+    NotRegular,    // missing, a folder, a pipe, a device, ...: see IsRegularFile
+    MoreThanSize,  // a regular file that reads past the size it reports (a
+                   // /proc or /sys file reports 0, a growing file its old size)
+};
+
 // The size of the regular file at path, or -1 when there is none (see
-// IsRegularFile). A regular file that exists but cannot be opened for reading,
-// or that another opening holds for writing, throws FileError.
-std::int64_t FileSize(const std::string& path);
+// IsRegularFile) or when the file holds more bytes than its size says: one
+// byte is read at that size, and a file that gives it cannot be planned by
+// its size. *why, when given, says which. A regular file that exists but
+// cannot be opened or read, or that another opening holds for writing, throws
+// FileError.
+std::int64_t FileSize(const std::string& path, Unsized* why = nullptr);
 
 // True only when the file system says that no entry of that name exists
 // (ENOENT from lstat): a dangling symlink, a directory or a name too long to

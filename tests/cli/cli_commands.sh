@@ -126,6 +126,13 @@ for input in kinds/fifo /dev/zero kinds/folder kinds/socket "$proc"; do
   [ "$(ls -A kinds | tr '\n' ' ')" = "a fifo folder $([ -e kinds/socket ] && echo 'socket ')" ] \
     || fail "split source $input left $(ls -A kinds)"
 done
+# A plan is never made against the size of a file that reads past it.
+if [ -e "$proc" ]; then
+  got=$("$cli" plan --size 100 "$proc" 2>&1)
+  rc=$?
+  [ $rc -eq 1 ] && [ "$got" = "tessera-cli: cannot read '$proc': it holds more than the 0 bytes its size says (a file that grows, or one such as /proc's)" ] \
+    || fail "plan of $proc: exit $rc, said '$got'"
+fi
 # A part of a series replaced by a folder is named as a folder.
 head -c 10 /dev/zero >kinds/p.000 && mkdir kinds/p.001
 got=$("$cli" join -q -o kinds/out --series kinds/p.000 2>&1)

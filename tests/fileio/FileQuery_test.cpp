@@ -71,6 +71,25 @@ TEST_F(FileQueryTest, RegularFileSizeAndFreeNameTable)
     }
 }
 
+TEST_F(FileQueryTest, FileThatReadsPastItsSizeHasNoSize)
+{
+    // /proc files are regular files that report a size of 0 and yet hold text.
+    const std::string proc = "/proc/self/status";
+    struct stat st;
+    if (::stat(proc.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)
+        GTEST_SKIP() << proc << " is not a zero-sized regular file here";
+    tessera::Unsized why = tessera::Unsized::None;
+    EXPECT_EQ(FileSize(proc, &why), -1);
+    EXPECT_EQ(why, tessera::Unsized::MoreThanSize);
+
+    EXPECT_EQ(FileSize(file, &why), 5);
+    EXPECT_EQ(why, tessera::Unsized::None);
+    EXPECT_EQ(FileSize(empty, &why), 0);
+    EXPECT_EQ(why, tessera::Unsized::None);
+    EXPECT_EQ(FileSize(fifo, &why), -1);
+    EXPECT_EQ(why, tessera::Unsized::NotRegular);
+}
+
 TEST_F(FileQueryTest, SameFileGoesByDeviceAndInode)
 {
     EXPECT_TRUE(SameFile(file, file));

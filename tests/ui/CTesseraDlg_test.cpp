@@ -431,7 +431,9 @@ TEST_F(DialogTest, SearchToolsCutInFrontOfEveryOccurrence)
 
 TEST_F(DialogTest, ToolsAddNothingWithoutASourceFile)
 {
-    for (const std::string& source : {std::string(), dir.path().string(), dir.file("missing")}) {
+    // A /proc file is a regular file that reports 0 bytes and holds more.
+    for (const std::string& source :
+         {std::string(), dir.path().string(), dir.file("missing"), std::string("/proc/self/status")}) {
         dialog.SetFieldText(kEditSource, Q(source));
         Type(kEditExtractOffset, "0");
         Type(kEditExtractSize, "0");
