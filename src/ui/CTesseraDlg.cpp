@@ -31,6 +31,7 @@
 #include "DialogTemplate.h"
 #include "ListActions.h"
 #include "PathText.h"
+#include "RefusalHints.h"
 #include "StartFolder.h"
 #include "app/ProcessSettings.h"
 #include "engine/Jobs.h"
@@ -129,6 +130,13 @@ void CTesseraDlg::OnInitDialog()
 {
     DoDataExchange();
     ConnectMessageMap();
+    // Editing a refused field takes its mark away.
+    for (int edit = 0; edit < kEditCount; ++edit) {
+        if (auto* line = qobject_cast<QLineEdit*>(edits[edit]))
+            connect(line, &QLineEdit::textChanged, this, [this, edit] { ClearRefused(edit); });
+        else if (auto* multi = qobject_cast<QPlainTextEdit*>(edits[edit]))
+            connect(multi, &QPlainTextEdit::textChanged, this, [this, edit] { ClearRefused(edit); });
+    }
     setWindowIcon(m_hIcon);
     tessera::ApplyProcessSettings("log.txt");
     g_dialog = this;
@@ -259,8 +267,16 @@ std::size_t CTesseraDlg::SplitListRoom() const
 
 std::int64_t CTesseraDlg::SourceSize()
 {
+    const std::string path = FieldText(kEditSource);
+    sourceWhy_.clear();
     try {
-        return tessera::FileSize(FieldText(kEditSource));
+        tessera::Unsized why = tessera::Unsized::None;
+        const std::int64_t size = tessera::FileSize(path, &why);
+        if (size >= 0)
+            ClearRefused(kEditSource);
+        else
+            sourceWhy_ = SourceHint(path, why);
+        return size;
     } catch (const tessera::FileError& error) {
         QMessageBox box(QMessageBox::Critical, windowTitle(), PathToText(error.what()), QMessageBox::Ok, this);
         // A file name is no markup.
@@ -268,6 +284,54 @@ std::int64_t CTesseraDlg::SourceSize()
         box.exec();
         return -1;
     }
+}
+
+void CTesseraDlg::MarkRefused(int edit, const QString& why)
+{
+    QWidget* field = edits[edit];
+    if (!field->property("refused").toBool())
+        field->setProperty("toolTipBeforeRefusal", field->toolTip());
+    field->setProperty("refused", true);
+    field->setToolTip(why);
+    field->setStyleSheet(QStringLiteral("%1 { border: 2px solid #d00000; }").arg(field->metaObject()->className()));
+}
+
+void CTesseraDlg::ClearRefused(int edit)
+{
+    QWidget* field = edits[edit];
+    if (!field->property("refused").toBool())
+        return;
+    field->setProperty("refused", false);
+    field->setToolTip(field->property("toolTipBeforeRefusal").toString());
+    field->setStyleSheet(QString());
+}
+
+void CTesseraDlg::ShowRefusal(int edit, const tessera::Refusal& refusal, std::int64_t size)
+{
+    switch (refusal.reason) {
+    case tessera::Reason::None:
+        return;
+    case tessera::Reason::NoSource:
+        // A source that could not be opened has said so in a message box.
+        if (!sourceWhy_.isEmpty())
+            MarkRefused(kEditSource, sourceWhy_);
+        return;
+    case tessera::Reason::OpenFailed:
+    case tessera::Reason::ReadFailed:
+        MarkRefused(kEditSource, RefusalHint(refusal, size));
+        return;
+    default:
+        MarkRefused(edit, RefusalHint(refusal, size));
+    }
+}
+
+bool CTesseraDlg::RefuseUnreadNumber(int edit)
+{
+    const tessera::Planned<std::int64_t> number = tessera::ParseFieldNumber(FieldText(edit));
+    if (number)
+        return false;
+    MarkRefused(edit, RefusalHint(number.error(), 0));
+    return true;
 }
 
 // --- Job reports ------------------------------------------------------------
@@ -422,26 +486,50 @@ void CTesseraDlg::OnClearSplitList()
     models_[kListSplit]->setStringList({});
 }
 
+// A refused tool adds nothing and says nothing, whatever the reason; the
+// field it refused is marked (MarkRefused).
+
 void CTesseraDlg::OnAddExtract()
 {
+    ClearRefused(kEditExtractOffset);
+    ClearRefused(kEditExtractSize);
     const std::int64_t size = SourceSize();
     const std::int64_t offset = tessera::ParseNumber(FieldText(kEditExtractOffset));
     const std::int64_t length = tessera::ParseNumber(FieldText(kEditExtractSize));
-    // Refused input adds nothing and says nothing, whatever the reason.
     const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanExtract(size, offset, length);
-    if (!entry || SplitListRoom() == 0)
+    if (!entry) {
+        if (entry.reason() == tessera::Reason::NotANumber)
+            RefuseUnreadNumber(kEditExtractOffset) || RefuseUnreadNumber(kEditExtractSize);
+        else
+            ShowRefusal(offset > size ? kEditExtractOffset : kEditExtractSize, entry.error(), size);
         return;
+    }
+    if (SplitListRoom() == 0) {
+        ShowRefusal(kEditExtractOffset, tessera::Refuse(tessera::Reason::TooManyLines), size);
+        return;
+    }
     InsertInTextOrder(kListSplit, QString::fromStdString(tessera::FormatEntry(*entry)));
 }
 
 void CTesseraDlg::OnAddRange()
 {
+    ClearRefused(kEditRangeStart);
+    ClearRefused(kEditRangeEnd);
     const std::int64_t size = SourceSize();
     const std::int64_t start = tessera::ParseNumber(FieldText(kEditRangeStart));
     const std::int64_t end = tessera::ParseNumber(FieldText(kEditRangeEnd));
     const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanRange(size, start, end);
-    if (!entry || SplitListRoom() == 0)
+    if (!entry) {
+        if (entry.reason() == tessera::Reason::NotANumber)
+            RefuseUnreadNumber(kEditRangeStart) || RefuseUnreadNumber(kEditRangeEnd);
+        else
+            ShowRefusal(kEditRangeEnd, entry.error(), size);
         return;
+    }
+    if (SplitListRoom() == 0) {
+        ShowRefusal(kEditRangeStart, tessera::Refuse(tessera::Reason::TooManyLines), size);
+        return;
+    }
     AppendLines(kListSplit, {QString::fromStdString(tessera::FormatEntry(*entry))});
     // The next range begins where this one ended, exactly as typed.
     SetFieldText(kEditRangeStart, PathToText(FieldText(kEditRangeEnd)));
@@ -450,56 +538,89 @@ void CTesseraDlg::OnAddRange()
 
 void CTesseraDlg::AddEntries(const tessera::Planned<std::vector<tessera::SplitEntry>>& entries)
 {
-    // A refused tool adds nothing and says nothing, whatever the reason.
     if (entries)
         AppendLines(kListSplit, Lines(*entries));
 }
 
 void CTesseraDlg::OnAddFixedSize()
 {
+    ClearRefused(kEditPieceSize);
     const std::int64_t size = SourceSize();
     const std::int64_t piece = tessera::ParseNumber(FieldText(kEditPieceSize));
-    AddEntries(tessera::PlanFixedSize(size, piece, SplitListRoom()));
+    const auto entries = tessera::PlanFixedSize(size, piece, SplitListRoom());
+    if (entries.reason() == tessera::Reason::NotANumber)
+        RefuseUnreadNumber(kEditPieceSize);
+    else
+        ShowRefusal(kEditPieceSize, entries.error(), size);
+    AddEntries(entries);
 }
 
 void CTesseraDlg::OnAddEqualSplit()
 {
+    ClearRefused(kEditPieceCount);
     const std::int64_t size = SourceSize();
-    const std::int32_t count = tessera::NarrowPieceCount(tessera::ParseNumber(FieldText(kEditPieceCount)));
-    AddEntries(tessera::PlanEqualSplit(size, count, SplitListRoom()));
+    const std::int64_t number = tessera::ParseNumber(FieldText(kEditPieceCount));
+    const auto entries = tessera::PlanEqualSplit(size, tessera::NarrowPieceCount(number), SplitListRoom());
+    if (entries.reason() == tessera::Reason::NotANumber || entries.reason() == tessera::Reason::Zero) {
+        // A count past 32 bits reads as another count: say it is too large.
+        if (!RefuseUnreadNumber(kEditPieceCount))
+            MarkRefused(kEditPieceCount,
+                        RefusalHint(tessera::Refuse(number > INT32_MAX ? tessera::Reason::TooLarge : entries.reason()),
+                                    size));
+    } else {
+        ShowRefusal(kEditPieceCount, entries.error(), size);
+    }
+    AddEntries(entries);
 }
 
 void CTesseraDlg::OnAddBoundaries()
 {
+    ClearRefused(kEditBoundaries);
     const std::int64_t size = SourceSize();
-    if (size < 0)
+    if (size < 0) {
+        ShowRefusal(kEditBoundaries, tessera::Refuse(tessera::Reason::NoSource), size);
         return;
-    AddEntries(tessera::PlanBoundaries(FieldText(kEditBoundaries), size, SplitListRoom()));
+    }
+    const auto entries = tessera::PlanBoundaries(FieldText(kEditBoundaries), size, SplitListRoom());
+    ShowRefusal(kEditBoundaries, entries.error(), size);
+    AddEntries(entries);
 }
 
 void CTesseraDlg::OnSearchAddBytes()
 {
+    ClearRefused(kEditByteSequence);
     const tessera::Planned<std::vector<std::uint8_t>> pattern =
         tessera::ParseHexPattern(FieldText(kEditByteSequence));
-    if (pattern)
-        SearchAndAddEntries(*pattern);
+    if (!pattern) {
+        MarkRefused(kEditByteSequence, RefusalHint(pattern.error(), 0));
+        return;
+    }
+    SearchAndAddEntries(kEditByteSequence, *pattern);
 }
 
 void CTesseraDlg::OnSearchAddString()
 {
+    ClearRefused(kEditString);
     // A character without a code page 932 form is never searched as "?".
     const tessera::Planned<std::string> bytes = tessera::EncodeShiftJis(FieldText(kEditString));
-    if (!bytes)
+    if (!bytes) {
+        MarkRefused(kEditString, RefusalHint(bytes.error(), 0));
         return;
-    SearchAndAddEntries(std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
+    }
+    SearchAndAddEntries(kEditString,
+                        std::span(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()));
 }
 
-void CTesseraDlg::SearchAndAddEntries(std::span<const std::uint8_t> pattern)
+void CTesseraDlg::SearchAndAddEntries(int edit, std::span<const std::uint8_t> pattern)
 {
     const std::int64_t size = SourceSize();
-    if (size < 0 || pattern.empty())
+    if (size < 0 || pattern.empty()) {
+        ShowRefusal(edit, tessera::Refuse(size < 0 ? tessera::Reason::NoSource : tessera::Reason::Empty), size);
         return;
-    AddEntries(tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom()));
+    }
+    const auto entries = tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom());
+    ShowRefusal(edit, entries.error(), size);
+    AddEntries(entries);
 }
 
 // --- Jobs -------------------------------------------------------------------

@@ -104,8 +104,9 @@ public:
     // are said in the status line. Paths must be absolute. (OpenFiles.cpp)
     void OpenFiles(const std::vector<std::string>& split, const std::vector<std::string>& join);
 
-    // Cuts the source in front of every occurrence of pattern.
-    void SearchAndAddEntries(std::span<const std::uint8_t> pattern);
+    // Cuts the source in front of every occurrence of pattern, typed into
+    // edit (marked when refused).
+    void SearchAndAddEntries(int edit, std::span<const std::uint8_t> pattern);
     void AddEntries(const tessera::Planned<std::vector<tessera::SplitEntry>>& entries);
 
     // Escape and the close box end here: they run the Exit handler.
@@ -128,6 +129,18 @@ private:
     // The size of the file in the source field; -1 when there is none, and -1
     // after a message box when it exists but cannot be opened.
     [[nodiscard]] std::int64_t SourceSize();
+
+    // The hint a refused tool leaves: the field it refused is marked (the
+    // dynamic property "refused", a red frame) and its tooltip says why,
+    // until the field is edited or its tool takes it.
+    void MarkRefused(int edit, const QString& why);
+    void ClearRefused(int edit);
+    // Marks the field a planner's refusal concerns: edit, or the source field
+    // when the source has no size or cannot be read. size is the one planned
+    // against.
+    void ShowRefusal(int edit, const tessera::Refusal& refusal, std::int64_t size);
+    // Marks the field of a typed number that does not read; true when so.
+    bool RefuseUnreadNumber(int edit);
     [[nodiscard]] std::size_t SplitListRoom() const;
 
     using JobProcedure = tessera::JobResult (*)(tessera::JobPort&, std::atomic<bool>&, const tessera::JobSettings&);
@@ -146,6 +159,8 @@ private:
     std::thread worker_;
     std::unique_ptr<CDialogPort> port_;
     bool jobRunning_ = false;
+    // Why the last SourceSize() gave -1 without a message box.
+    QString sourceWhy_;
 
     // Launcher progress, suspend lock and end-of-job notice.
     std::unique_ptr<DesktopSession> desktop_;

@@ -452,6 +452,84 @@ TEST_F(DialogTest, ToolsAddNothingWithoutASourceFile)
     }
 }
 
+// A refused tool still adds nothing and says nothing aloud: the field it
+// refused is marked, its tooltip says why, and editing the field clears both.
+TEST_F(DialogTest, RefusedFieldIsMarkedWithWhyUntilEdited)
+{
+    const std::string source = UseSource(1000);
+    const QString status = StatusText(dialog);
+    struct Row {
+        int button;
+        std::vector<std::pair<int, std::string>> typed;
+        int marked;
+        const char* why;
+    } rows[] = {
+        {kButtonExtractAdd, {{kEditExtractOffset, "abc"}, {kEditExtractSize, "10"}}, kEditExtractOffset,
+         "「abc」は数値ではありません"},
+        {kButtonExtractAdd, {{kEditExtractOffset, "990"}, {kEditExtractSize, "11"}}, kEditExtractSize,
+         "ファイルの終わり（1000 バイト）を越えています"},
+        {kButtonExtractAdd, {{kEditExtractOffset, "1001"}, {kEditExtractSize, "0"}}, kEditExtractOffset,
+         "ファイルの終わり（1000 バイト）を越えています"},
+        {kButtonRangeAdd, {{kEditRangeStart, "10"}, {kEditRangeEnd, "5"}}, kEditRangeEnd,
+         "終了位置が開始位置より前です"},
+        {kButtonRangeAdd, {{kEditRangeStart, "0"}, {kEditRangeEnd, ""}}, kEditRangeEnd, "値が入力されていません"},
+        {kButtonFixedSizeAdd, {{kEditPieceSize, "1M"}}, kEditPieceSize, "「1M」は数値ではありません"},
+        {kButtonFixedSizeAdd, {{kEditPieceSize, "0"}}, kEditPieceSize, "0 は指定できません"},
+        {kButtonEqualSplitAdd, {{kEditPieceCount, "1000001"}}, kEditPieceCount,
+         "リストの行数の上限（1000000 行）を越えます"},
+        {kButtonEqualSplitAdd, {{kEditPieceCount, "4294967296"}}, kEditPieceCount, "数値が大きすぎます"},
+        {kButtonBoundariesAdd, {{kEditBoundaries, "300\n1001"}}, kEditBoundaries,
+         "「1001」はファイルの終わり（1000 バイト）を越えています"},
+        {kButtonSearchBytes, {{kEditByteSequence, "0d0z"}}, kEditByteSequence, "「z」は16進数の数字ではありません"},
+        {kButtonSearchBytes, {{kEditByteSequence, "0d0"}}, kEditByteSequence,
+         "16進数の桁数が奇数です（2桁で1バイトです）"},
+        {kButtonSearchString, {{kEditString, "表\xF0\x9F\x98\x80"}}, kEditString,
+         "「\xF0\x9F\x98\x80」は Shift_JIS で表せない文字です"},
+        {kButtonFixedSizeAdd, {{kEditSource, dir.file("missing")}, {kEditPieceSize, "10"}}, kEditSource,
+         "ファイルが見つかりません"},
+        {kButtonSearchBytes, {{kEditSource, dir.path().string()}, {kEditByteSequence, "00"}}, kEditSource,
+         "フォルダーです"},
+        {kButtonExtractAdd, {{kEditSource, ""}, {kEditExtractOffset, "0"}, {kEditExtractSize, "0"}}, kEditSource,
+         "分割するファイルが指定されていません"},
+        {kButtonBoundariesAdd, {{kEditSource, "/proc/self/status"}, {kEditBoundaries, "0"}}, kEditSource,
+         "サイズ（0 バイト）より多く読めるファイルです。サイズで分割できません"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        for (const auto& [edit, text] : row.typed)
+            dialog.SetFieldText(edit, Q(text));
+        Press(row.button);
+        EXPECT_TRUE(Split().isEmpty());
+        EXPECT_EQ(StatusText(dialog), status);
+        for (int edit = 0; edit < kEditCount; ++edit) {
+            QWidget* field = dialog.Edit(edit);
+            EXPECT_EQ(field->property("refused").toBool(), edit == row.marked) << edit;
+            EXPECT_EQ(field->styleSheet().isEmpty(), edit != row.marked) << edit;
+        }
+        EXPECT_EQ(dialog.Edit(row.marked)->toolTip(), QString::fromUtf8(row.why));
+
+        // Edited: the mark and the tooltip go.
+        if (row.marked == kEditSource)
+            dialog.SetFieldText(kEditSource, Q(source));
+        else
+            Type(row.marked, "1");
+        EXPECT_FALSE(dialog.Edit(row.marked)->property("refused").toBool());
+        EXPECT_TRUE(dialog.Edit(row.marked)->toolTip().isEmpty());
+        EXPECT_TRUE(dialog.Edit(row.marked)->styleSheet().isEmpty());
+    }
+
+    // A tool that takes the same field later (the source has grown) clears
+    // the mark it left.
+    Type(kEditExtractOffset, "990");
+    Type(kEditExtractSize, "11");
+    Press(kButtonExtractAdd);
+    ASSERT_TRUE(dialog.Edit(kEditExtractSize)->property("refused").toBool());
+    WritePatternFile(source, 2000);
+    Press(kButtonExtractAdd);
+    EXPECT_EQ(Split(), QStringList({"990 1001"}));
+    EXPECT_FALSE(dialog.Edit(kEditExtractSize)->property("refused").toBool());
+}
+
 TEST_F(DialogTest, SplitListHoldsAMillionLinesAndNoMore)
 {
     UseSource(2'000'000);
