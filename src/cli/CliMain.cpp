@@ -324,6 +324,26 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
     return Fail("cannot " + what);
 }
 
+// A split's port that also keeps the names of the parts it wrote.
+class SplitPort : public CliPort {
+public:
+    using CliPort::CliPort;
+    std::vector<std::string> parts;
+    bool Report(const JobEvent& event) override
+    {
+        if (event.kind == JobEvent::Kind::PieceBegun)
+            parts.emplace_back(event.path);
+        return CliPort::Report(event);
+    }
+};
+
+// A note on standard error, which is no failure.
+void Note(const std::string& text)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+}
+
 int RunSplit(const Options& options)
 {
     std::string why;
@@ -361,7 +381,7 @@ int RunSplit(const Options& options)
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress, checksum);
+    SplitPort port(progress, checksum);
     port.hashWhole = checksum && CoversInOrder(*lines, *size);
     port.source = options.source;
     port.plan = std::move(*lines);
@@ -370,6 +390,9 @@ int RunSplit(const Options& options)
     const JobSettings settings = SettingsFor(options);
     const JobResult result = RunSplitJob(port, g_abort, settings);
     progress.Clear();
+    // Parts that do not begin at .000 follow another split's.
+    if (const std::string note = SplitSeriesNote(port.parts); !note.empty())
+        Note(note);
     if (result.end != JobEnd::Finished)
         return Report(result, port, "split " + Quoted(options.source));
 
@@ -398,6 +421,11 @@ int RunJoin(const Options& options)
         if (!series.error.empty())
             return Fail(series.error);
         inputs = std::move(series.parts);
+        // Where the series stopped; said even with -q when parts lie beyond
+        // a missing number.
+        const SeriesEnd end = DescribeSeriesEnd(inputs);
+        if (!end.note.empty() && (end.gap || !options.quiet))
+            Note(end.note);
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));

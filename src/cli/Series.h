@@ -18,4 +18,23 @@ struct SeriesFound {
 // so that opening it fails and names it.
 [[nodiscard]] SeriesFound FindSeries(const std::string& first);
 
+// split: what to say when the parts a split wrote (in plan order) do not
+// begin at .000, the lowest free number: which names it took, and that the
+// lower ones exist already, so that its parts are not joined with another
+// split's. Empty when the first part is .000 or there is none.
+[[nodiscard]] std::string SplitSeriesNote(const std::vector<std::string>& parts);
+
+struct SeriesEnd {
+    // Where the series stopped and why, in one line.
+    std::string note;
+    // True when a part numbered after the first missing one exists: two
+    // series, or one with a part lost, and the join takes only the first run.
+    bool gap = false;
+};
+
+// join --series: the end of the series FindSeries found (parts, from first
+// on): the first number under which nothing exists, and any part numbered
+// after it, in the same number width.
+[[nodiscard]] SeriesEnd DescribeSeriesEnd(const std::vector<std::string>& parts);
+
 }  // namespace tessera::cli

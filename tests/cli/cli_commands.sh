@@ -165,13 +165,29 @@ for part in gnu/data.*; do
   cmp -s "$part" "ours/$(basename "$part")" || fail "ours/$(basename "$part") differs from split -b"
 done
 [ "$(ls ours | wc -l)" -eq 5 ] || fail "split --size made $(ls ours)"
-"$cli" split -q --size 1000000 ours/data && [ -f ours/data.004 ] && [ -f ours/data.007 ] \
+said=$("$cli" split -q --size 1000000 ours/data 2>&1) && [ -f ours/data.004 ] && [ -f ours/data.007 ] \
   || fail "a second split does not go to the next free names"
+# ... and says so, even with -q, without failing.
+[ "$said" = "tessera-cli: 'ours/data.000' to 'ours/data.003' exist already; this split wrote 4 parts as 'ours/data.004' to 'ours/data.007': join them on their own" ] \
+  || fail "a second split said '$said'"
+said=$("$cli" split -q --size 1000000 gnu/data.000 2>&1)
+[ $? -eq 0 ] && [ -z "$said" ] || fail "a split from .000 said '$said'"
+rm -f gnu/data.000.000
 cat ours/data.000 ours/data.001 ours/data.002 ours/data.003 >cat.out
 "$cli" join -q -o joined ours/data.000 ours/data.001 ours/data.002 ours/data.003 || fail "join: exit $?"
 cmp -s joined cat.out || fail "join differs from cat"
 "$cli" join -q -o series --series ours/data.004 || fail "join --series: exit $?"
 cmp -s series ours/data || fail "join --series differs from the source"
+# A series join says where it stopped; past a missing number, even with -q.
+said=$("$cli" join -o series2 --series ours/data.004 2>&1)
+[ $? -eq 0 ] && [ "$said" = "tessera-cli: --series: joining 'ours/data.004' to 'ours/data.007' (4 parts): 'ours/data.008' does not exist" ] \
+  || fail "join --series said '$said'"
+mv ours/data.002 gap.002
+said=$("$cli" join -q -o gapped --series ours/data.000 2>&1)
+[ $? -eq 0 ] && [ "$said" = "tessera-cli: --series: joining 'ours/data.000' to 'ours/data.001' (2 parts): 'ours/data.002' does not exist, yet 'ours/data.003' does: the parts after the gap are not joined" ] \
+  || fail "join --series across a gap said '$said'"
+mv gap.002 ours/data.002
+rm -f series2 gapped
 got=$("$cli" join -q -o joined ours/data.000 2>&1)
 [ $? -eq 1 ] && [ "$got" = "tessera-cli: 'joined' exists; --force replaces it" ] || fail "existing -o: $got"
 "$cli" join -q --force -o joined ours/data.000 && cmp -s joined ours/data.000 || fail "join --force"
