@@ -428,15 +428,23 @@ int RunJoin(const Options& options)
             Note(end.note);
     }
 
+    // Without --check, the checksum file a split left beside the first input.
+    std::string check = options.check;
+    if (check.empty() && !options.noCheck) {
+        check = ManifestForJoin(inputs, !options.series.empty());
+        if (!check.empty() && !options.quiet)
+            Note("checking against " + Quoted(check) + " (--no-check joins unchecked)");
+    }
+
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress, !options.check.empty());
+    CliPort port(progress, !check.empty());
     port.destination = options.output;
-    if (!options.check.empty()) {
+    if (!check.empty()) {
         std::string why;
-        std::optional<JoinMatch> match = ReadJoinManifest(options.check, inputs, why);
+        std::optional<JoinMatch> match = ReadJoinManifest(check, inputs, why);
         if (!match)
-            return Fail(why);
-        port.manifest = options.check;
+            return Fail(check == options.check ? why : why + " (--no-check joins unchecked)");
+        port.manifest = check;
         port.expected = std::move(match->digests);
         port.hashWhole = !match->whole.empty();
         port.expectedWhole = std::move(match->whole);

@@ -79,6 +79,7 @@ CommandLine::CommandLine()
     join->add_option("--series", o.series, "Join FIRST and every consecutive part after it")->type_name("FIRST");
     join->add_option("--check", o.check, "Check every input, and the result, against a checksum file")
         ->type_name("FILE.sha256");
+    join->add_flag("--no-check", o.noCheck, "Do not check against the checksum file beside the first input");
     join->add_option("inputs", o.inputs, "The files to join, in order");
 
     verify = app.add_subcommand("verify", "Check the files listed in a checksum file");
@@ -324,6 +325,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
             return refuse("--series takes the first part; give no other inputs");
         if (o.series.empty() && o.inputs.empty())
             return refuse("nothing to join: give the inputs or --series FIRST");
+        if (o.noCheck && !o.check.empty())
+            return refuse("--check and --no-check cannot be given together");
     }
     return {std::move(o), kExitDone};
 }

@@ -27,6 +27,8 @@ struct Options {
     std::vector<std::string> inputs;
     std::string series;
     std::string check;
+    // join: no check against the checksum file beside the first input.
+    bool noCheck = false;
     // verify: the checksum file.
     std::string manifest;
     bool force = false;

@@ -1,6 +1,7 @@
 #include "Manifest.h"
 
 #include "Messages.h"
+#include "fileio/FileQuery.h"
 
 namespace tessera::cli {
 
@@ -54,6 +55,19 @@ std::optional<JoinMatch> ReadJoinManifest(const std::string& path, const std::ve
         return std::nullopt;
     }
     return match;
+}
+
+std::string ManifestForJoin(const std::vector<std::string>& inputs, bool series)
+{
+    if (inputs.empty())
+        return {};
+    const std::string path = ManifestBesidePart(inputs.front());
+    if (path.empty() || NameState(path) != 0)
+        return {};
+    if (series)
+        return path;
+    std::string why;
+    return ReadJoinManifest(path, inputs, why) ? path : std::string();
 }
 
 }  // namespace tessera::cli

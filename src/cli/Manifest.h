@@ -22,4 +22,9 @@ namespace tessera::cli {
 [[nodiscard]] std::optional<JoinMatch> ReadJoinManifest(const std::string& path, const std::vector<std::string>& inputs,
                                                         std::string& why);
 
+// The checksum file a join checks against without --check: the one a split
+// wrote beside the first input (ManifestBesidePart), for a series always, for
+// other inputs only when it lists every one of them. Empty for none.
+[[nodiscard]] std::string ManifestForJoin(const std::vector<std::string>& inputs, bool series);
+
 }  // namespace tessera::cli

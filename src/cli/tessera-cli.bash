@@ -38,7 +38,7 @@ _tessera_cli()
         case $command in
             plan) options="$tools --json --help" ;;
             split) options="$tools --checksum --into --force --pace --sync --quiet --help" ;;
-            join) options="--output --force --series --check --pace --sync --quiet --help" ;;
+            join) options="--output --force --series --check --no-check --pace --sync --quiet --help" ;;
             verify) options="--quiet --help" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "fileio/NFilePSDK.h"
+#include "plan/NameOrder.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera {
@@ -281,6 +282,14 @@ std::string ManifestPath(const std::string& source, const std::string& partFolde
     if (partFolder.empty() && source.find('/') == std::string::npos)
         return name;
     return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+std::string ManifestBesidePart(const std::string& part)
+{
+    const std::size_t digits = SeriesNumber(part).size();
+    if (digits == 0 || NameOf(part).size() <= digits + 1)
+        return {};
+    return part.substr(0, part.size() - digits - 1) + ".sha256";
 }
 
 std::string ResolveFromManifest(const std::string& manifest, const std::string& name)

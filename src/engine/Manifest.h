@@ -104,6 +104,11 @@ struct ManifestRead {
 // source's when partFolder is empty).
 [[nodiscard]] std::string ManifestPath(const std::string& source, const std::string& partFolder);
 
+// The manifest a split of the parts' source would have written beside a
+// part: "x.sha256" for the part "x.NNN". Empty when part has no series
+// number.
+[[nodiscard]] std::string ManifestBesidePart(const std::string& part);
+
 // A name from a manifest, made a path from the manifest's folder unless it is
 // absolute.
 [[nodiscard]] std::string ResolveFromManifest(const std::string& manifest, const std::string& name);

@@ -256,6 +256,8 @@ rm -rf blocks
 
 "$cli" join -q -o checked --check sums/big.sha256 --series sums/big.000 && cmp -s checked sums/big \
   || fail "join --check of intact parts"
+"$cli" join -q -o auto --series sums/big.000 && cmp -s auto sums/big || fail "automatic check of intact parts"
+rm -f auto
 printf 'X' | dd of=sums/big.001 bs=1 seek=4242 conv=notrunc status=none
 got=$("$cli" join -q -o bad --check sums/big.sha256 --series sums/big.000 2>&1)
 [ $? -eq 1 ] && [ "$got" = "tessera-cli: 'sums/big.001' does not match its checksum in 'sums/big.sha256'" ] \
@@ -264,6 +266,29 @@ got=$("$cli" verify sums/big.sha256 2>/dev/null)
 [ $? -eq 1 ] || fail "verify passed a corrupted part"
 grep -qx 'big.001: FAILED' <<<"$got" && grep -qx 'big.000: OK' <<<"$got" || fail "verify said: $got"
 (cd sums && sha256sum --quiet -c big.sha256 >/dev/null 2>&1) && fail "the oracle passed a corrupted part"
+
+# The checksum file beside the first part is checked by default: one changed
+# byte fails the join, the old output untouched; --no-check joins anyway.
+printf 'old output' >auto
+got=$("$cli" join --force -o auto --series sums/big.000 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: --series: joining 'sums/big.000' to 'sums/big.002' (3 parts): 'sums/big.003' does not exist
+tessera-cli: checking against 'sums/big.sha256' (--no-check joins unchecked)
+tessera-cli: 'sums/big.001' does not match its checksum in 'sums/big.sha256'" ] \
+  || fail "automatic check of a corrupted part: $got"
+[ "$(cat auto)" = "old output" ] || fail "a failed automatic check replaced the old output"
+got=$("$cli" join -q --force -o auto sums/big.000 sums/big.001 sums/big.002 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: 'sums/big.001' does not match its checksum in 'sums/big.sha256'" ] \
+  || fail "automatic check of listed inputs: $got"
+[ "$(cat auto)" = "old output" ] || fail "a failed automatic check of listed inputs replaced the old output"
+"$cli" join -q --force --no-check -o auto --series sums/big.000 \
+  && cat sums/big.000 sums/big.001 sums/big.002 | cmp -s - auto || fail "join --no-check"
+# Inputs it does not list all, in order, are joined unchecked as before.
+"$cli" join -q -o unlisted sums/big.001 sums/big.000 && cat sums/big.001 sums/big.000 | cmp -s - unlisted \
+  || fail "a join of inputs the checksum file does not list in order"
+got=$("$cli" join -q -o both --check sums/big.sha256 --no-check sums/big.000 2>&1)
+[ $? -eq 2 ] && [ "$(head -n 1 <<<"$got")" = "tessera-cli: --check and --no-check cannot be given together" ] \
+  || fail "--check with --no-check: $got"
+rm -f auto unlisted
 
 # A join that fails its check leaves no output, and with --force the old
 # output survives untouched.

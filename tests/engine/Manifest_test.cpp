@@ -238,6 +238,16 @@ TEST(ManifestPaths, BesideThePartsAndFromTheManifest)
     EXPECT_EQ(ResolveFromManifest("/m/x.sha256", "/abs/p"), "/abs/p");
 }
 
+TEST(ManifestPaths, BesideAPartIsTheSourcesManifest)
+{
+    EXPECT_EQ(ManifestBesidePart("big.iso.000"), "big.iso.sha256");
+    EXPECT_EQ(ManifestBesidePart("/media/usb/big.iso.007"), "/media/usb/big.iso.sha256");
+    EXPECT_EQ(ManifestBesidePart("x.1000"), "x.sha256");
+    EXPECT_EQ(ManifestBesidePart("big.iso"), "");
+    EXPECT_EQ(ManifestBesidePart("/a/.000"), "");  // no source name before the number
+    EXPECT_EQ(ManifestBesidePart("a.b/000"), "");
+}
+
 // --- Matching -------------------------------------------------------------------------
 
 TEST(ManifestMatch, TheSourceLineIsTheManifestsOwnName)
