@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -252,6 +253,92 @@ TEST_F(CheckedJoin, AReadFailureOnTheHashingSideNamesTheInput)
         EXPECT_EQ(result.path, inputs[3]);
         EXPECT_EQ(result.error, EIO);
         EXPECT_FALSE(std::filesystem::exists(port.destination));
+    }
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// The files a manifest lists, hashed on one thread and on two: the same
+// digests, the same errors and the same report, in the manifest's order,
+// whichever thread took which file.
+TEST(HashListedFiles, OneThreadAndTwoGiveTheSameReport)
+{
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<ManifestLine> lines;
+    std::string all;
+    const std::int64_t sizes[] = {3, kBlock + 1, 0, 2 * kBlock, 17};
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        paths.push_back(dir.file("s." + std::to_string(i)));
+        test::WritePatternFile(paths.back(), sizes[i]);
+        all += test::ReadFile(paths.back());
+        lines.push_back({Sha256Sum(paths.back()), "s." + std::to_string(i)});
+    }
+    paths.push_back(dir.file("s"));
+    test::WriteFile(paths.back(), all);
+    lines.push_back({Sha256Sum(paths.back()), "s"});
+    const std::size_t source = paths.size() - 1;
+    const std::atomic<bool> never{false};
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"every file whole", [] {}},
+        {"a changed byte in the largest",
+         [&] {
+             std::string bytes = test::ReadFile(paths[3]);
+             bytes[kBlock] ^= 1;
+             test::WriteFile(paths[3], bytes);
+         }},
+        {"one missing, one a folder", [&] {
+             ASSERT_EQ(::unlink(paths[1].c_str()), 0);
+             ASSERT_EQ(::unlink(paths[4].c_str()), 0);
+             std::filesystem::create_directory(paths[4]);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        for (const std::size_t skip : {source, std::string::npos}) {
+            const ListedDigests one = HashListedFiles(paths, skip, skip != std::string::npos, 1, never);
+            const ListedDigests two = HashListedFiles(paths, skip, skip != std::string::npos, 2, never);
+            ASSERT_EQ(one.files.size(), paths.size());
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                EXPECT_EQ(one.files[i].digest, two.files[i].digest) << i;
+                EXPECT_EQ(one.files[i].error, two.files[i].error) << i;
+                if (i != skip && one.files[i].error == 0)
+                    EXPECT_EQ(one.files[i].digest, Sha256Sum(paths[i])) << i;
+            }
+            EXPECT_EQ(one.joined, two.joined);
+            const VerifyReport a = VerifyManifest(lines, skip, one.files, one.joined);
+            const VerifyReport b = VerifyManifest(lines, skip, two.files, two.joined);
+            EXPECT_EQ(a.verdicts, b.verdicts);
+            EXPECT_EQ(a.failed, b.failed);
+        }
+    }
+    EXPECT_EQ(HashListedFiles(paths, std::string::npos, false, 2, never).files[4].error, EISDIR);
+    EXPECT_EQ(HashListedFiles(paths, std::string::npos, false, 2, never).files[1].error, ENOENT);
+}
+
+// With every part whole, the parts joined are the source.
+TEST(HashListedFiles, ThePartsJoinedAreTheSource)
+{
+    test::TempDir dir;
+    test::WritePatternFile(dir.file("a"), kBlock + 5);
+    test::WritePatternFile(dir.file("b"), 5);
+    test::WriteFile(dir.file("ab"), test::ReadFile(dir.file("a")) + test::ReadFile(dir.file("b")));
+    const std::atomic<bool> never{false};
+    for (const int threads : {1, 2}) {
+        const ListedDigests listed =
+            HashListedFiles({dir.file("a"), dir.file("b"), dir.file("ab")}, 2, true, threads, never);
+        EXPECT_EQ(listed.joined, Sha256Sum(dir.file("ab")));
+        EXPECT_EQ(listed.files[2].digest, "");
     }
 }
 
