@@ -25,6 +25,7 @@
 #include "engine/Checksums.h"
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
+#include "engine/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/StagedFile.h"
@@ -290,6 +291,10 @@ int RunSplit(const Options& options)
             return Fail(WithError("cannot create " + Quoted(manifestPath), error));
     }
 
+    if (checksum) {
+        if (const std::string why = Sha256::Load(); !why.empty())
+            return Fail("cannot make checksums: " + why);
+    }
     ProgressLine progress(stderr, ProgressWanted(options));
     CliPort port(progress);
     JobChecksums checks;
@@ -347,6 +352,8 @@ int RunJoin(const Options& options)
         std::optional<JoinMatch> match = ReadJoinManifest(options.check, inputs, why);
         if (!match)
             return Fail(why);
+        if (const std::string missing = Sha256::Load(); !missing.empty())
+            return Fail("cannot check checksums: " + missing);
         port.manifest = options.check;
         checks.expected = std::move(match->digests);
         checks.expectedWhole = std::move(match->whole);

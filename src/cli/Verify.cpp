@@ -10,6 +10,7 @@
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
+#include "engine/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 
@@ -77,6 +78,8 @@ int RunVerify(const Options& options)
     // Both cores: with a source line, one hashes each part and the other all
     // of them in the manifest's order, which is the order of the plan, for
     // the source line; without, each takes the next largest file.
+    if (const std::string why = Sha256::Load(); !why.empty())
+        return Fail("cannot check checksums: " + why);
     ProgressLine progress(stderr, !options.quiet && ::isatty(STDERR_FILENO) == 1);
     const std::atomic<bool> never{false};
     const ListedDigests digests =

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 
@@ -104,6 +105,11 @@ HashStreams::~HashStreams()
 
 void HashStreams::Start()
 {
+    if (!Sha256::Load().empty()) {
+        // Without libcrypto no stream can begin; the first range fails.
+        Fault(0, ELIBACC, false);
+        return;
+    }
     const bool split = settings_.threads >= 2 && settings_.pieces;
     std::vector<void (HashStreams::*)()> workers;
     if (split && settings_.whole) {
