@@ -13,6 +13,7 @@
 #include "FaultyFiles.h"
 #include "engine/FakeJobPort.h"
 #include "engine/Jobs.h"
+#include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
 namespace tessera {
@@ -339,6 +340,48 @@ TEST(HashListedFiles, ThePartsJoinedAreTheSource)
             HashListedFiles({dir.file("a"), dir.file("b"), dir.file("ab")}, 2, true, threads, never);
         EXPECT_EQ(listed.joined, Sha256Sum(dir.file("ab")));
         EXPECT_EQ(listed.files[2].digest, "");
+    }
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// Ranges of a sparse source at and above 4 GiB: the offsets reach the reads
+// whole, and the holes hash as the zeros they read as.
+TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("sparse");
+    constexpr std::int64_t k4GiB = std::int64_t{1} << 32;
+    {
+        NFilePSDK file(source, NFilePSDK::Form::CreateNew);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.Seek(k4GiB - 2, 0));
+        ASSERT_EQ(file.Write("abcd", 4), 4u);
+        ASSERT_TRUE(file.Seek(k4GiB + kBlock + 10, 0));
+        ASSERT_EQ(file.Write("z", 1), 1u);
+    }
+    const std::vector<HashRange> ranges = {{source, k4GiB - 3, 6}, {source, k4GiB, kBlock + 11}, {source, k4GiB + 1, 0}};
+    // The same bytes, written out small.
+    test::WriteFile(dir.file("a"), std::string("\0abcd\0", 6));
+    test::WriteFile(dir.file("b"), "cd" + std::string(kBlock + 8, '\0') + "z");
+    test::WriteFile(dir.file("c"), "");
+    test::WriteFile(dir.file("abc"), test::ReadFile(dir.file("a")) + test::ReadFile(dir.file("b")));
+    const std::atomic<bool> never{false};
+    for (const int threads : {1, 2}) {
+        HashSettings settings;
+        settings.whole = true;
+        settings.threads = threads;
+        HashStreams streams(ranges, settings, never);
+        streams.Run();
+        ASSERT_TRUE(streams.Complete());
+        EXPECT_EQ(streams.Pieces()[0].digest, Sha256Sum(dir.file("a")));
+        EXPECT_EQ(streams.Pieces()[1].digest, Sha256Sum(dir.file("b")));
+        EXPECT_EQ(streams.Pieces()[2].digest, Sha256Sum(dir.file("c")));
+        EXPECT_EQ(streams.Whole(), Sha256Sum(dir.file("abc")));
     }
 }
 
