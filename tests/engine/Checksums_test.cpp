@@ -387,3 +387,35 @@ TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
 
 }  // namespace
 }  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// An abort stops every stream in the middle of its range: nothing is left
+// complete, and no digest of part of a range is given as the range's.
+TEST(HashStreams, AnAbortStopsEveryStreamMidRange)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("sparse");
+    constexpr std::int64_t kSize = std::int64_t{4} << 30;
+    test::WriteFile(source, "");
+    ASSERT_EQ(::truncate(source.c_str(), kSize), 0);
+    for (const int threads : {1, 2}) {
+        std::atomic<bool> abort{false};
+        HashSettings settings;
+        settings.whole = true;
+        settings.threads = threads;
+        HashStreams streams({{source, 0, kSize}, {source, 0, kSize}}, settings, abort);
+        streams.Start();
+        streams.Wait([&] { abort.store(true); });
+        EXPECT_FALSE(streams.Complete());
+        EXPECT_FALSE(streams.Failed());
+        EXPECT_LT(streams.Done(), kSize);
+        EXPECT_EQ(streams.Pieces()[0].digest, "");
+        EXPECT_EQ(streams.Pieces()[1].digest, "");
+        EXPECT_EQ(streams.Whole(), "");
+    }
+}
+
+}  // namespace
+}  // namespace tessera
