@@ -105,7 +105,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Japanese translation are loaded at run time and the Japanese font is only
 # asked for by name, so none of them shows up among the linked libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic, qt6-translations-l10n")
+# libssl3 holds libcrypto, which is loaded only when a digest is asked for
+# and so is no link dependency dpkg-shlibdeps could find.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic, qt6-translations-l10n, libssl3")
 # The window on a Wayland desktop without going through XWayland.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 

@@ -4,6 +4,7 @@
 # counted with strace) and the peak resident memory. As root, and where a loop
 # image can be mounted, the same on XFS with shared extents (reflink).
 #   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
+# BENCH_ONLY=checksums runs only the checksum cases.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -117,14 +118,95 @@ bench() {
   fi
 }
 
+# --- checksums against the hash's own limit ----------------------------------
+# L: the time SHA-256 takes over the file's bytes in 1 MiB blocks, from
+# `openssl speed` in this run (median of three); each job's ratio is to its
+# own limit. CPU seconds (user + system) stand beside the wall time: two
+# threads make the wall time shorter, not the CPU time.
+# timed COMMAND...: "wall_ns cpu_s peak_kib" of one run.
+timed() {
+  local t0 t1
+  t0=$(now)
+  /usr/bin/time -f '%U %S %M' -o "$scratch/time" "$@" >/dev/null 2>&1 || { echo "FAIL: $*" >&2; exit 1; }
+  t1=$(now)
+  awk -v ns=$((t1 - t0)) '{ printf "%d %.3f %d\n", ns, $1 + $2, $3 }' "$scratch/time"
+}
+column_median() { awk -v c="$1" '{ print $c }' | median; }
+
+checksums() {
+  local dir=$1 data=$1/data out=$1/ours
+  mkdir -p "$out"
+  # The source beside its parts, as verify and sha256sum -c look for it.
+  ln -s "$data" "$out/data"
+  local parts="$out/data.[0-9]*"
+  local rates=() i
+  for i in 1 2 3; do
+    rates+=("$(openssl speed -evp sha256 -bytes 1048576 -seconds 1 2>/dev/null | awk '$1 == "sha256" { sub(/k$/, "", $2); print $2 * 1000 }')")
+  done
+  local rate
+  rate=$(printf '%s\n' "${rates[@]}" | median)
+  local L
+  L=$(awk -v b=$((size * 1048576)) -v r="$rate" 'BEGIN { printf "%d", b / r * 1e9 }')
+  local split=() splitsum=() join=() joincheck=() verify=() version=() catnull=()
+  for ((i = 0; i < runs; i++)); do
+    rm -f $out/data.* "$dir/out"; sync
+    split+=("$(timed $cli split -q --into "$out" --size 64M "$data")")
+    rm -f $out/data.*; sync
+    splitsum+=("$(timed $cli split -q --into "$out" --size 64M --checksum "$data")")
+    rm -f "$dir/out"; sync
+    join+=("$(eval timed $cli join -q -o "$dir/out" $parts)")
+    rm -f "$dir/out"; sync
+    joincheck+=("$(eval timed $cli join -q -o "$dir/out" --check "$out/data.sha256" $parts)")
+    verify+=("$(timed $cli verify -q "$out/data.sha256")")
+    # Start-up: 200 starts each, interleaved, per run.
+    local t0 t1 n
+    t0=$(now); for n in $(seq 200); do "$cli" --version >/dev/null; done; t1=$(now)
+    version+=("$(((t1 - t0) / 200)) 0 0")
+    t0=$(now); for n in $(seq 200); do cat /dev/null; done; t1=$(now)
+    catnull+=("$(((t1 - t0) / 200)) 0 0")
+  done
+  cmp -s "$dir/out" "$data" || { echo "FAIL: join --check differs from the source"; exit 1; }
+  (cd "$out" && sha256sum -c --quiet data.sha256) || { echo "FAIL: sha256sum -c of the checksum file"; exit 1; }
+  med() { printf '%s\n' "${@:2}" | column_median "$1"; }
+  local sp sc jn jc vf vs cn
+  sp=$(med 1 "${split[@]}"); sc=$(med 1 "${splitsum[@]}"); jn=$(med 1 "${join[@]}")
+  jc=$(med 1 "${joincheck[@]}"); vf=$(med 1 "${verify[@]}"); vs=$(med 1 "${version[@]}"); cn=$(med 1 "${catnull[@]}")
+  local max_sL max_jL
+  max_sL=$((sp > L ? sp : L)); max_jL=$((jn > L ? jn : L))
+  printf '\n== checksums: %s MiB page-cached, L = %s s (openssl speed: %s MB/s), medians of %s runs\n' \
+    "$size" "$(seconds "$L")" "$(awk -v r="$rate" 'BEGIN { printf "%.0f", r / 1e6 }')" "$runs"
+  printf '%-34s %9s %9s %10s %16s %7s %s\n' case wall CPU "peak RSS" "limit" ratio goal
+  row() {
+    printf '%-34s %7s s %7s s %6.1f MiB %9s s (%s) %7s %s\n' "$1" "$(seconds "$2")" "$3" "$(awk -v k="$4" 'BEGIN { print k / 1024 }')" \
+      "$(seconds "$5")" "$6" "$(ratio "$2" "$5")" "$7"
+  }
+  row "split --checksum --size 64M" "$sc" "$(med 2 "${splitsum[@]}")" "$(med 3 "${splitsum[@]}")" "$max_sL" "max(split, L)" "<= 1.2"
+  row "join --check MANIFEST parts" "$jc" "$(med 2 "${joincheck[@]}")" "$(med 3 "${joincheck[@]}")" "$max_jL" "max(join, L)" "<= 1.2"
+  row "verify (parts + source line)" "$vf" "$(med 2 "${verify[@]}")" "$(med 3 "${verify[@]}")" $((2 * L)) "2L" "<= 0.6"
+  printf '%-34s %7s ms %28s %9s ms (%s) %7s %s\n' "--version" "$(awk -v n="$vs" 'BEGIN { printf "%.2f", n / 1e6 }')" "" \
+    "$(awk -v n="$cn" 'BEGIN { printf "%.2f", n / 1e6 }')" "cat /dev/null" "$(ratio "$vs" "$cn")" "<= 1.3"
+  printf '   plain split %s s, plain join %s s; CPU of split/join without checksums %s / %s s\n' "$(seconds "$sp")" "$(seconds "$jn")" \
+    "$(med 2 "${split[@]}")" "$(med 2 "${join[@]}")"
+  echo "   copy path, split --checksum: $(rm -f $out/data.*; copy_path $cli split -q --into "$out" --size 64M --checksum "$data")"
+  echo "   threads started by split --checksum: $(rm -f $out/data.*; strace -f -c -e trace=clone,clone3 -o "$scratch/strace" $cli split -q --into "$out" --size 64M --checksum "$data" >/dev/null 2>&1; awk '$NF ~ /^clone3?$/ { n += $4 } END { print n + 0 }' "$scratch/strace")"
+  echo "   libcrypto loaded by --version: $(LD_DEBUG=files "$cli" --version 2>&1 >/dev/null | grep -c 'file=libcrypto' || true) times"
+  rm -rf "$out" "$dir/out"
+}
+
 mkdir "$scratch/disk"
 head -c $((size * 1024 * 1024)) /dev/urandom >"$scratch/disk/data"
 cat "$scratch/disk/data" >/dev/null
 echo "tessera-cli $("$cli" --version | cut -d' ' -f2), $(split --version | head -n 1), medians of $runs runs, $(nproc) cores"
-bench "$scratch/disk" "page-cached file, $(df --output=fstype "$scratch" | tail -n 1)"
+echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) (other work shares the machine)"
+if [ "${BENCH_ONLY:-}" != checksums ]; then
+  bench "$scratch/disk" "page-cached file, $(df --output=fstype "$scratch" | tail -n 1)"
+fi
+checksums "$scratch/disk"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -rf "$scratch/disk"
 
 # --- XFS with shared extents on a loop image -----------------------------------
+[ "${BENCH_ONLY:-}" = checksums ] && exit 0
 if [ "$(id -u)" -ne 0 ]; then
   echo; echo "== xfs: skipped, mounting a loop image needs root"
   exit 0

@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -23,8 +22,10 @@
 #include "ProgressLine.h"
 #include "Series.h"
 #include "Verify.h"
+#include "engine/Checksums.h"
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
+#include "engine/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/StagedFile.h"
@@ -35,10 +36,6 @@ namespace tessera::cli {
 namespace {
 
 constexpr const char* kProgram = "tessera-cli";
-
-// Blocks from this size on are hashed for the piece and for the whole source
-// at the same time, on two threads.
-constexpr std::size_t kParallelHash = 1 << 20;
 
 std::atomic<bool> g_abort{false};
 volatile std::sig_atomic_t g_signal = 0;
@@ -156,89 +153,29 @@ int RunPlan(const Options& options)
 // --- Jobs -------------------------------------------------------------------
 
 // The job described by the command line, and what it reports: the progress
-// line, and the SHA-256 of every piece and of all of them together, from the
-// bytes of the same pass.
+// line and the names of the pieces done. The digests come from the engine
+// (JobSettings::checksums), taken beside the copy.
 class CliPort : public ListedJobPort {
 public:
-    // Without hashing, libcrypto is never started.
-    CliPort(ProgressLine& progress, bool hashing) : progress_(progress), hashing_(hashing)
-    {
-        if (hashing) {
-            piece_.emplace();
-            whole_.emplace();
-        }
-    }
+    explicit CliPort(ProgressLine& progress) : progress_(progress) {}
 
-    // join --check: the digest each input must have, in order, and the one of
-    // all of them together (empty: not checked).
-    std::vector<std::string> expected;
-    std::string expectedWhole;
+    // join --check: the checksum file, for the messages.
     std::string manifest;
-    bool hashWhole = false;
+    // The pieces completed, in order.
+    std::vector<std::string> pieces;
 
-    std::vector<ManifestLine> pieces;
-    std::string whole;
-    std::string failure;
-
-    [[nodiscard]] bool WantsBytes() const override { return hashing_; }
     bool Report(const JobEvent& event) override
     {
         switch (event.kind) {
-        case JobEvent::Kind::Bytes: Hash(event.data, event.count); break;
-        case JobEvent::Kind::PieceEnded: return PieceEnded(std::string(event.path));
+        case JobEvent::Kind::PieceEnded: pieces.emplace_back(event.path); break;
         case JobEvent::Kind::Progress: progress_.Update(event.done, event.total); break;
         default: break;
         }
         return true;
     }
 
-    std::string FinishWhole() { return whole_->Finish(); }
-
 private:
-    void Hash(const char* data, std::size_t size)
-    {
-        if (!hashing_)
-            return;
-        if (!hashWhole) {
-            piece_->Update(data, size);
-            return;
-        }
-        if (size < kParallelHash) {
-            piece_->Update(data, size);
-            whole_->Update(data, size);
-            return;
-        }
-        // Two digests of the same bytes on the two cores; the bytes are the
-        // job's until this returns.
-        std::future<void> wholeDone = std::async(std::launch::async, [&] { whole_->Update(data, size); });
-        piece_->Update(data, size);
-        wholeDone.get();
-    }
-
-    bool PieceEnded(const std::string& path)
-    {
-        if (!hashing_)
-            return true;
-        const std::size_t index = pieces.size();
-        pieces.push_back({piece_->Finish(), NameOf(path)});
-        if (index < expected.size() && pieces.back().digest != expected[index]) {
-            failure = Quoted(path) + " does not match its checksum in " + Quoted(manifest);
-            return false;
-        }
-        if (hashWhole && index + 1 == expected.size() && !expectedWhole.empty()) {
-            whole = whole_->Finish();
-            if (whole != expectedWhole) {
-                failure = Quoted(destination) + " does not match the source's checksum in " + Quoted(manifest);
-                return false;
-            }
-        }
-        return true;
-    }
-
     ProgressLine& progress_;
-    bool hashing_;
-    std::optional<Sha256> piece_;
-    std::optional<Sha256> whole_;
 };
 
 JobSettings SettingsFor(const Options& options)
@@ -313,11 +250,16 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
         return Fail(result.error == 0 ? "cannot read " + path + ": it ended early"
                                       : WithError("cannot read " + path, result.error));
     case JobFault::Write:
-        return Fail(WithError("cannot write " + path, result.error));
+        return Fail(result.error == 0 ? "cannot write " + path + ": it does not hold the bytes copied into it"
+                                      : WithError("cannot write " + path, result.error));
     case JobFault::NoMemory:
         return Fail("no memory for the transfer buffer");
     case JobFault::Check:
-        return Fail(port.failure.empty() ? "checksum mismatch in " + path : port.failure);
+        if (port.manifest.empty())
+            return Fail("checksum mismatch in " + path);
+        if (result.path == port.destination)
+            return Fail(path + " does not match the source's checksum in " + Quoted(port.manifest));
+        return Fail(path + " does not match its checksum in " + Quoted(port.manifest));
     case JobFault::None:
         break;
     }
@@ -380,14 +322,21 @@ int RunSplit(const Options& options)
             return Fail(WithError("cannot create " + Quoted(manifestPath), error));
     }
 
+    if (checksum) {
+        if (const std::string why = Sha256::Load(); !why.empty())
+            return Fail("cannot make checksums: " + why);
+    }
     ProgressLine progress(stderr, ProgressWanted(options));
-    SplitPort port(progress, checksum);
-    port.hashWhole = checksum && CoversInOrder(*lines, *size);
+    SplitPort port(progress);
+    JobChecksums checks;
+    checks.whole = checksum && CoversInOrder(*lines, *size);
     port.source = options.source;
     port.plan = std::move(*lines);
 
     CatchStopSignals();
-    const JobSettings settings = SettingsFor(options);
+    JobSettings settings = SettingsFor(options);
+    if (checksum)
+        settings.checksums = &checks;
     const JobResult result = RunSplitJob(port, g_abort, settings);
     progress.Clear();
     // Parts that do not begin at .000 follow another split's.
@@ -397,8 +346,12 @@ int RunSplit(const Options& options)
         return Report(result, port, "split " + Quoted(options.source));
 
     if (checksum) {
-        const std::string text =
-            ManifestText(port.pieces, options.source, port.hashWhole ? port.FinishWhole() : std::string());
+        if (checks.digests.size() != port.pieces.size())
+            return Fail("cannot write " + Quoted(manifestPath) + ": the digests are missing");
+        std::vector<ManifestLine> parts;
+        for (std::size_t i = 0; i < port.pieces.size(); ++i)
+            parts.push_back({checks.digests[i], NameOf(port.pieces[i])});
+        const std::string text = ManifestText(parts, options.source, checks.wholeDigest);
         NFile& file = manifest.File();
         if (file.Write(text.data(), static_cast<std::uint32_t>(text.size())) != text.size() ||
             (options.sync && !file.Flush()))
@@ -437,22 +390,25 @@ int RunJoin(const Options& options)
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress, !check.empty());
+    CliPort port(progress);
     port.destination = options.output;
+    JobSettings settings = SettingsFor(options);
+    JobChecksums checks;
     if (!check.empty()) {
         std::string why;
         std::optional<JoinMatch> match = ReadJoinManifest(check, inputs, why);
         if (!match)
             return Fail(check == options.check ? why : why + " (--no-check joins unchecked)");
+        if (const std::string missing = Sha256::Load(); !missing.empty())
+            return Fail("cannot check checksums: " + missing);
         port.manifest = check;
-        port.expected = std::move(match->digests);
-        port.hashWhole = !match->whole.empty();
-        port.expectedWhole = std::move(match->whole);
+        checks.expected = std::move(match->digests);
+        checks.expectedWhole = std::move(match->whole);
+        settings.checksums = &checks;
     }
 
     port.inputs = std::move(inputs);
     CatchStopSignals();
-    const JobSettings settings = SettingsFor(options);
     const JobResult result = RunJoinJob(port, g_abort, settings);
     progress.Clear();
     return Report(result, port, "join into " + Quoted(options.output), options.output);

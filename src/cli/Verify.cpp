@@ -9,18 +9,14 @@
 #include "Manifest.h"
 #include "Messages.h"
 #include "ProgressLine.h"
+#include "engine/Checksums.h"
+#include "engine/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 
 namespace tessera::cli {
 
 namespace {
-
-// A file's checksums are read in blocks of this size.
-constexpr std::uint32_t kVerifyBlock = 4 << 20;
-
-// FileDigest::error of a listed file that is a folder, pipe or device.
-constexpr int kNotRegular = -1;
 
 int Fail(const std::string& message)
 {
@@ -29,50 +25,9 @@ int Fail(const std::string& message)
     return kExitFailed;
 }
 
-// Feeds the whole regular file at path to digest and, when given, to joined.
-// Its digest, or why it could not be read.
-FileDigest HashFile(const std::string& path, std::vector<char>& buffer, Sha256& digest, Sha256* joined,
-                    ProgressLine& progress, std::int64_t& done, std::int64_t total)
-{
-    FileDigest result;
-    NFilePSDK file(path, NFilePSDK::Form::Reading);
-    if (!file.IsOpen()) {
-        result.error = file.LastError();
-        return result;
-    }
-    struct stat st;
-    if (::fstat(file.Descriptor(), &st) != 0) {
-        result.error = errno;
-        return result;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        result.error = S_ISDIR(st.st_mode) ? EISDIR : kNotRegular;
-        return result;
-    }
-    file.SetCacheUse(NFilePSDK::CacheUse::Cached);
-    const auto size = static_cast<std::uint32_t>(buffer.size());
-    for (;;) {
-        const std::uint32_t n = file.Read(buffer.data(), size);
-        digest.Update(buffer.data(), n);
-        if (joined != nullptr)
-            joined->Update(buffer.data(), n);
-        done += n;
-        progress.Update(done, total);
-        if (n < size)
-            break;
-    }
-    if (file.LastError() != 0) {
-        static_cast<void>(digest.Finish());
-        result.error = file.LastError();
-        return result;
-    }
-    result.digest = digest.Finish();
-    return result;
-}
-
 std::string ReadError(const std::string& path, int error)
 {
-    if (error == kNotRegular)
+    if (error == kNotRegularFile)
         return "cannot read " + Quoted(path) + ": not a regular file";
     return WithError("cannot read " + Quoted(path), error);
 }
@@ -120,20 +75,18 @@ int RunVerify(const Options& options)
             total += size;
     }
 
-    // The parts are read once; the source line is checked against all of
-    // them together, in the manifest's order, which is the order of the plan.
+    // Both cores: with a source line, one hashes each part and the other all
+    // of them in the manifest's order, which is the order of the plan, for
+    // the source line; without, each takes the next largest file.
+    if (const std::string why = Sha256::Load(); !why.empty())
+        return Fail("cannot check checksums: " + why);
     ProgressLine progress(stderr, !options.quiet && ::isatty(STDERR_FILENO) == 1);
-    std::vector<char> buffer(kVerifyBlock);
-    Sha256 digest;
-    Sha256 joined;
-    std::int64_t done = 0;
-    std::vector<FileDigest> files(lines.size());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i != source)
-            files[i] = HashFile(paths[i], buffer, digest, source != std::string::npos ? &joined : nullptr, progress,
-                                done, total);
-    }
-    const VerifyReport report = VerifyManifest(lines, source, files, joined.Finish());
+    const std::atomic<bool> never{false};
+    const ListedDigests digests =
+        HashListedFiles(paths, source, source != std::string::npos, 2, never,
+                        [&](std::int64_t done) { progress.Update(done, total); });
+    const std::vector<FileDigest>& files = digests.files;
+    const VerifyReport report = VerifyManifest(lines, source, files, digests.joined);
     progress.Clear();
 
     const std::string text = VerifyReportText(lines, source, report, options.quiet);

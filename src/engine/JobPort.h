@@ -11,6 +11,7 @@
 namespace tessera {
 
 struct JobEvent;
+struct JobChecksums;
 
 // What a job asks of the front end that runs it, and what it tells it. A job
 // is described by paths and plan lines, never by controls: the window answers
@@ -36,7 +37,8 @@ public:
     virtual std::vector<std::string> Inputs(std::size_t first, std::size_t count) = 0;
 
     // True when the job must report every byte it copies (JobEvent::Bytes);
-    // the job then never copies inside the kernel.
+    // the job then never copies inside the kernel. Digests need no bytes
+    // reported: JobSettings::checksums takes them beside the copy.
     [[nodiscard]] virtual bool WantsBytes() const { return false; }
     // Every report of the job, in order. False refuses a PieceEnded: the job
     // fails with JobFault::Check. The return value of any other event is
@@ -77,6 +79,10 @@ struct JobSettings {
     bool stageDestination = false;
     // Opens every file of the job; nullptr: the real files.
     const FileOpener* files = nullptr;
+    // SHA-256 digests taken beside the copy, from the bytes read (Checksums.h):
+    // the copy itself moves as it would without them, and the job ends only
+    // once the hashing has. nullptr: none.
+    JobChecksums* checksums = nullptr;
 };
 
 enum class JobEnd {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "Checksums.h"
 #include "Jobs.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
@@ -100,6 +101,7 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
     // one that cannot be opened would fail the job after the destination's
     // old contents were gone.
     std::vector<std::string> inputs;
+    std::vector<std::int64_t> sizes;
     inputs.reserve(count);
     std::int64_t total = 0;
     while (inputs.size() < count) {
@@ -117,6 +119,7 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
                 return job.Fail(*admission.refusal, {input.get()});
             total = SaturatedAdd(total, admission.size);
             inputs.push_back(path);
+            sizes.push_back(admission.size);
         }
     }
 
@@ -137,6 +140,27 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
     if (!job.AllocateBuffer(total))
         return job.Fail(JobFault::NoMemory, {}, ENOMEM, {destination.get()});
 
+    // The inputs are hashed beside the copy, by a thread of their own: one
+    // stream of them all when the source's digest is known, else each input's
+    // own digest, compared as soon as it is complete.
+    const JobChecksums* checks = settings.checksums;
+    std::vector<HashRange> ranges;
+    std::optional<HashStreams> hashing;
+    HashSettings hash;
+    if (checks != nullptr) {
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            ranges.push_back({inputs[i], 0, sizes[i]});
+        hash.threads = 1;
+        hash.files = checks->files ? checks->files : &job.Files();
+        hash.pieces = checks->expectedWhole.empty();
+        hash.whole = !hash.pieces;
+        if (hash.pieces)
+            hash.expected = checks->expected;
+        hashing.emplace(ranges, hash, abort);
+        job.AttachHashing(&*hashing);
+        hashing->Start();
+    }
+
     for (const std::string& path : inputs) {
         if (job.AbortRequested())
             break;
@@ -150,6 +174,25 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         if (copy != Transfer::Copy::Done)
             return job.EndAfter(copy, *input, path, *destination, destinationPath, path, admission.size,
                                 {input.get(), destination.get()});
+    }
+    if (hashing && !job.AbortRequested()) {
+        job.AwaitHashing();
+        if (hashing->Failed())
+            return job.FailHashing(*hashing, {destination.get()});
+        if (hash.whole && !job.AbortRequested() && hashing->Whole() != checks->expectedWhole) {
+            // The joined bytes are not the source. The inputs are read once
+            // more, each against its own digest, to name the first that
+            // differs; when none does, the source's line is what differs.
+            hash.pieces = true;
+            hash.whole = false;
+            hash.expected = checks->expected;
+            HashStreams again(ranges, hash, abort);
+            again.Run();
+            if (again.Failed())
+                return job.FailHashing(again, {destination.get()});
+            if (!job.AbortRequested())
+                return job.Fail(JobFault::Check, destinationPath, 0, {destination.get()});
+        }
     }
     if (settings.flushEveryPart && !job.AbortRequested() && !destination->Flush())
         return job.Fail(JobFault::Write, destinationPath, destination->LastError(), {destination.get()});

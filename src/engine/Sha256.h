@@ -7,8 +7,14 @@
 namespace tessera {
 
 // SHA-256 through libcrypto, which uses the processor's SHA instructions.
+// libcrypto is loaded when the first digest is asked for.
 class Sha256 {
 public:
+    // Loads libcrypto if it is not yet; empty when it is there, else why it
+    // is not. A digest cannot be made without it (the constructor throws
+    // std::bad_alloc).
+    [[nodiscard]] static std::string Load();
+
     Sha256();
     ~Sha256();
     Sha256(const Sha256&) = delete;

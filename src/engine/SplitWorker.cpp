@@ -1,8 +1,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
+#include "Checksums.h"
 #include "Jobs.h"
 #include "PartNames.h"
 #include "Transfer.h"
@@ -144,6 +146,22 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     if (!job.AllocateBuffer(total))
         return job.Fail(JobFault::NoMemory, {}, ENOMEM, {source.get()});
 
+    // The digests are taken from the source's ranges by threads of their
+    // own, while the copy goes on as it would without them.
+    std::optional<HashStreams> hashing;
+    if (settings.checksums != nullptr) {
+        std::vector<HashRange> ranges;
+        ranges.reserve(entries.size());
+        for (const SplitEntry& entry : entries)
+            ranges.push_back({sourcePath, entry.start, entry.end - entry.start});
+        HashSettings hash;
+        hash.whole = settings.checksums->whole;
+        hash.files = settings.checksums->files ? settings.checksums->files : &job.Files();
+        hashing.emplace(std::move(ranges), std::move(hash), abort);
+        job.AttachHashing(&*hashing);
+        hashing->Start();
+    }
+
     for (const SplitEntry& entry : entries) {
         if (job.AbortRequested())
             break;
@@ -156,8 +174,23 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.start, entry.end - entry.start, false);
         if (copy != Transfer::Copy::Done)
             return job.EndAfter(copy, *source, sourcePath, *part, name, name, size, {part.get(), source.get()});
+        // A digest says what the part holds only if it holds its range, no
+        // more and no less.
+        if (hashing && part->GetSize() != entry.end - entry.start)
+            return job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()});
         if (settings.flushEveryPart && !part->Flush())
             return job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()});
+    }
+    if (hashing && !job.AbortRequested()) {
+        const bool complete = job.AwaitHashing();
+        if (hashing->Failed())
+            return job.FailHashing(*hashing, {source.get()});
+        if (complete) {
+            settings.checksums->digests.clear();
+            for (const RangeDigest& piece : hashing->Pieces())
+                settings.checksums->digests.push_back(piece.digest);
+            settings.checksums->wholeDigest = hashing->Whole();
+        }
     }
     return job.Finish({source.get()});
 }

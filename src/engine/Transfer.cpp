@@ -80,13 +80,33 @@ void Transfer::ReportProgress()
     // 2 * total in single precision; doubling in float is exact and cannot
     // overflow as the 64-bit product could.
     const float denominator = 2.0f * static_cast<float>(total_);
-    const float fraction = static_cast<float>(static_cast<double>(transferred_) / denominator);
+    std::int64_t transferred = transferred_;
+    if (hashing_)
+        transferred = std::min(transferred, 2 * hashing_->Done());
+    const float fraction = static_cast<float>(static_cast<double>(transferred) / denominator);
     JobEvent event;
     event.kind = JobEvent::Kind::Progress;
     event.position = ProgressPosition(fraction);
-    event.done = copied_;
+    event.done = hashing_ ? std::min(copied_, hashing_->Done()) : copied_;
     event.total = total_;
     port_.Report(event);
+}
+
+bool Transfer::AwaitHashing()
+{
+    if (!hashing_)
+        return true;
+    hashing_->Wait([this] { ReportProgress(); });
+    return hashing_->Complete();
+}
+
+JobResult Transfer::FailHashing(const HashStreams& hashing, std::initializer_list<NFile*> files)
+{
+    const HashFault fault = hashing.FirstFault();
+    const std::string path = fault.index < hashing.Ranges().size() ? hashing.Ranges()[fault.index].path : std::string();
+    if (fault.mismatch)
+        return Fail(JobFault::Check, path, 0, files);
+    return Fail(JobFault::Read, path, fault.error, files);
 }
 
 void Transfer::Pause() const
@@ -112,6 +132,8 @@ Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::stri
     while (done < length) {
         if (AbortRequested())
             return Copy::Aborted;
+        if (hashing_ && hashing_->Failed())
+            return Copy::HashFailed;
         const auto need = static_cast<std::uint32_t>(std::min<std::int64_t>(length - done, kTransferBufferSize));
         const Copy copy = CopyBlock(reader, writer, shown, wholeReads ? kTransferBufferSize : need, need);
         if (copy != Copy::Done)
@@ -194,6 +216,12 @@ void Transfer::Release(std::initializer_list<NFile*> files)
 
 JobResult Transfer::End(JobResult result, std::initializer_list<NFile*> files)
 {
+    // No thread of the job outlives it.
+    if (hashing_) {
+        hashing_->Stop();
+        hashing_->Wait();
+        hashing_ = nullptr;
+    }
     JobEvent event;
     event.kind = JobEvent::Kind::Ended;
     event.result = &result;
@@ -226,6 +254,7 @@ JobResult Transfer::EndAfter(Copy copy, const NFile& reader, const std::string& 
     case Copy::ReadFailed: return Fail(JobFault::Read, readerPath, reader.LastError(), files);
     case Copy::WriteFailed: return Fail(JobFault::Write, writerPath, writer.LastError(), files);
     case Copy::CheckFailed: return Fail(JobFault::Check, piece, 0, files);
+    case Copy::HashFailed: return FailHashing(*hashing_, files);
     case Copy::Longer: {
         JobResult result;
         result.fault = JobFault::LongerThanSize;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "Checksums.h"
 #include "JobPort.h"
 #include "fileio/FileOpener.h"
 
@@ -41,7 +42,18 @@ public:
     // Allocates the transfer buffer once the job total is known.
     [[nodiscard]] bool AllocateBuffer(std::int64_t total);
 
-    enum class Copy { Done, Aborted, ReadFailed, WriteFailed, CheckFailed, Longer };
+    // The threads hashing beside the copy: a failure there stops the copy
+    // before its next block (Copy::HashFailed), the progress shown is the
+    // slower of the two, and the job's end stops and waits for them.
+    void AttachHashing(HashStreams* hashing) { hashing_ = hashing; }
+    // Waits for the hashing to end, the progress shown meanwhile. True when
+    // every stream ran to its end.
+    bool AwaitHashing();
+    // The job failed as the hashing's first fault says: a range that could
+    // not be read names its file, a digest that differs its piece.
+    JobResult FailHashing(const HashStreams& hashing, std::initializer_list<NFile*> files);
+
+    enum class Copy { Done, Aborted, ReadFailed, WriteFailed, CheckFailed, Longer, HashFailed };
     // Copies `length` bytes from reader's position to writer's position in
     // blocks, polling abort before each; `shown` names the piece in the
     // reports. With `wholeReads` every read asks for a whole buffer (a join
@@ -92,6 +104,7 @@ private:
     bool kernelRefused_ = false;
     // The current piece's reader gave more than the piece.
     bool overread_ = false;
+    HashStreams* hashing_ = nullptr;
 };
 
 }  // namespace tessera::detail

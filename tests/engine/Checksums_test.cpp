@@ -1,0 +1,421 @@
+#include "engine/Checksums.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "FaultyFiles.h"
+#include "engine/FakeJobPort.h"
+#include "engine/Jobs.h"
+#include "fileio/NFilePSDK.h"
+#include "support/TempDir.h"
+
+namespace tessera {
+namespace {
+
+using test::FakeJobPort;
+using test::FaultyFiles;
+using test::TempDir;
+
+constexpr std::int64_t kBlock = kHashBlock;
+
+// What GNU sha256sum says of the file at path.
+std::string Sha256Sum(const std::string& path)
+{
+    const std::string command = "sha256sum < '" + path + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::array<char, 65> digest{};
+    const std::size_t got = pipe ? std::fread(digest.data(), 1, 64, pipe) : 0;
+    if (pipe)
+        ::pclose(pipe);
+    return got == 64 ? std::string(digest.data(), 64) : "sha256sum failed";
+}
+
+// The job at full speed, as the command line runs it: copied inside the
+// kernel, with its digests taken beside the copy.
+JobSettings Fast(JobChecksums& checks)
+{
+    JobSettings settings;
+    settings.pace = false;
+    settings.flushEveryBlock = false;
+    settings.kernelCopy = true;
+    settings.streamingCache = false;
+    settings.stageDestination = true;
+    settings.checksums = &checks;
+    return settings;
+}
+
+std::string Line(std::int64_t start, std::int64_t end)
+{
+    return std::to_string(start) + " " + std::to_string(end);
+}
+
+class ChecksummedSplit : public ::testing::Test {
+protected:
+    // Splits a source of size pattern bytes by lines; the parts' paths in
+    // port.pieces order.
+    JobResult Split(std::int64_t size, std::vector<std::string> lines, bool whole)
+    {
+        test::WritePatternFile(source, size);
+        port.source = source;
+        port.plan = std::move(lines);
+        port.onEvent = [this](const JobEvent& event) {
+            if (event.kind == JobEvent::Kind::PieceBegun)
+                parts.emplace_back(event.path);
+            return true;
+        };
+        checks.whole = whole;
+        std::atomic<bool> abort{false};
+        return RunSplitJob(port, abort, Fast(checks));
+    }
+
+    TempDir dir;
+    std::string source = dir.file("src");
+    FakeJobPort port;
+    JobChecksums checks;
+    std::vector<std::string> parts;
+};
+
+// Ranges around the hashing block's size, one after another: every digest,
+// the parts' and the source's, is sha256sum's.
+TEST_F(ChecksummedSplit, DigestsAroundTheBlockSizeAreSha256sums)
+{
+    const std::int64_t sizes[] = {0, 1, kBlock - 1, kBlock, kBlock + 1};
+    std::vector<std::string> lines;
+    std::int64_t at = 0;
+    for (const std::int64_t size : sizes) {
+        lines.push_back(Line(at, at + size));
+        at += size;
+    }
+    const JobResult result = Split(at, lines, true);
+    ASSERT_EQ(result.end, JobEnd::Finished) << result.path;
+    ASSERT_EQ(checks.digests.size(), std::size(sizes));
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        EXPECT_EQ(checks.digests[i], Sha256Sum(parts[i])) << "part of " << sizes[i] << " bytes";
+    EXPECT_EQ(checks.wholeDigest, Sha256Sum(source));
+}
+
+// Ranges that overlap and go backwards: each part's digest is its own, and
+// there is no source digest.
+TEST_F(ChecksummedSplit, OverlappingAndBackwardPlans)
+{
+    const JobResult result =
+        Split(3 * kBlock, {Line(kBlock, 3 * kBlock), Line(0, kBlock + 7), Line(5, 5), Line(kBlock - 3, kBlock + 3)},
+              false);
+    ASSERT_EQ(result.end, JobEnd::Finished) << result.path;
+    ASSERT_EQ(checks.digests.size(), 4u);
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        EXPECT_EQ(checks.digests[i], Sha256Sum(parts[i])) << i;
+    EXPECT_EQ(checks.wholeDigest, "");
+}
+
+// A read that fails on the hashing side fails the job and names the source,
+// though every copy succeeded.
+TEST_F(ChecksummedSplit, AReadFailureOnTheHashingSideFailsTheJob)
+{
+    const FaultyFiles faulty(source, FaultyFiles::Call::Read, 3, EIO);
+    checks.files = &faulty;
+    const JobResult result = Split(4 * kBlock, {Line(0, 2 * kBlock), Line(2 * kBlock, 4 * kBlock)}, true);
+    EXPECT_EQ(result.end, JobEnd::Failed);
+    EXPECT_EQ(result.fault, JobFault::Read);
+    EXPECT_EQ(result.path, source);
+    EXPECT_EQ(result.error, EIO);
+    EXPECT_TRUE(checks.digests.empty());
+}
+
+// A source cut short after the job admitted it: the job fails naming it,
+// whichever side finds it first.
+TEST_F(ChecksummedSplit, ASourceTruncatedMeanwhileFailsTheJob)
+{
+    test::WritePatternFile(source, 8 * kBlock);
+    port.source = source;
+    port.plan = {Line(0, 4 * kBlock), Line(4 * kBlock, 8 * kBlock)};
+    bool cut = false;
+    port.onEvent = [&](const JobEvent& event) {
+        if (event.kind == JobEvent::Kind::PieceBegun && !cut) {
+            cut = true;
+            EXPECT_EQ(::truncate(source.c_str(), kBlock), 0);
+        }
+        return true;
+    };
+    std::atomic<bool> abort{false};
+    const JobResult result = RunSplitJob(port, abort, Fast(checks));
+    EXPECT_EQ(result.end, JobEnd::Failed);
+    EXPECT_EQ(result.fault, JobFault::Read);
+    EXPECT_EQ(result.path, source);
+    EXPECT_TRUE(checks.digests.empty());
+}
+
+// An abort in the middle of a part ends the job at once, names that part and
+// leaves no digests.
+TEST_F(ChecksummedSplit, AnAbortNamesThePartCutShortAndLeavesNoDigests)
+{
+    test::WritePatternFile(source, 4 * kBlock);
+    port.source = source;
+    port.plan = {Line(0, kBlock), Line(kBlock, 4 * kBlock)};
+    std::atomic<bool> abort{false};
+    std::string cut;
+    port.onEvent = [&](const JobEvent& event) {
+        if (event.kind == JobEvent::Kind::PieceBegun && event.offset == kBlock) {
+            cut = std::string(event.path);
+            abort.store(true);
+        }
+        return true;
+    };
+    JobSettings settings = Fast(checks);
+    const JobResult result = RunSplitJob(port, abort, settings);
+    EXPECT_EQ(result.end, JobEnd::Aborted);
+    EXPECT_EQ(result.path, cut);
+    EXPECT_TRUE(checks.digests.empty());
+}
+
+class CheckedJoin : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (int i = 0; i < 5; ++i) {
+            inputs.push_back(dir.file("p." + std::to_string(i)));
+            test::WritePatternFile(inputs.back(), kBlock + i * 1000);
+            checks.expected.push_back(Sha256Sum(inputs.back()));
+        }
+        std::string all;
+        for (const std::string& input : inputs)
+            all += test::ReadFile(input);
+        test::WriteFile(dir.file("all"), all);
+        wholeDigest = Sha256Sum(dir.file("all"));
+        port.destination = dir.file("out");
+        port.inputs = inputs;
+    }
+
+    JobResult Join()
+    {
+        std::atomic<bool> abort{false};
+        return RunJoinJob(port, abort, Fast(checks));
+    }
+
+    TempDir dir;
+    std::vector<std::string> inputs;
+    std::string wholeDigest;
+    FakeJobPort port;
+    JobChecksums checks;
+};
+
+// One changed byte in the third input is found and named, whether the
+// inputs are checked one by one or all together against the source's
+// digest; the output never appears.
+TEST_F(CheckedJoin, OneChangedByteNamesItsInput)
+{
+    for (const bool withSource : {false, true}) {
+        SCOPED_TRACE(withSource ? "against the source's digest" : "input by input");
+        checks.expectedWhole = withSource ? wholeDigest : "";
+        ASSERT_EQ(Join().end, JobEnd::Finished);
+        EXPECT_EQ(test::ReadFile(port.destination), test::ReadFile(dir.file("all")));
+        ASSERT_EQ(::unlink(port.destination.c_str()), 0);
+
+        std::string third = test::ReadFile(inputs[2]);
+        third[kBlock / 2] ^= 1;
+        test::WriteFile(inputs[2], third);
+        const JobResult result = Join();
+        EXPECT_EQ(result.end, JobEnd::Failed);
+        EXPECT_EQ(result.fault, JobFault::Check);
+        EXPECT_EQ(result.path, inputs[2]);
+        EXPECT_FALSE(std::filesystem::exists(port.destination));
+        third[kBlock / 2] ^= 1;
+        test::WriteFile(inputs[2], third);
+    }
+}
+
+// Every input as listed, but the source's digest differs: the output is
+// what fails.
+TEST_F(CheckedJoin, ASourceDigestThatDiffersNamesTheOutput)
+{
+    checks.expectedWhole = std::string(64, '0');
+    const JobResult result = Join();
+    EXPECT_EQ(result.fault, JobFault::Check);
+    EXPECT_EQ(result.path, port.destination);
+    EXPECT_FALSE(std::filesystem::exists(port.destination));
+}
+
+// A read failure on the hashing side names the input.
+TEST_F(CheckedJoin, AReadFailureOnTheHashingSideNamesTheInput)
+{
+    const FaultyFiles faulty(inputs[3], FaultyFiles::Call::Read, 1, EIO);
+    checks.files = &faulty;
+    for (const bool withSource : {false, true}) {
+        checks.expectedWhole = withSource ? wholeDigest : "";
+        const JobResult result = Join();
+        EXPECT_EQ(result.fault, JobFault::Read);
+        EXPECT_EQ(result.path, inputs[3]);
+        EXPECT_EQ(result.error, EIO);
+        EXPECT_FALSE(std::filesystem::exists(port.destination));
+    }
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// The files a manifest lists, hashed on one thread and on two: the same
+// digests, the same errors and the same report, in the manifest's order,
+// whichever thread took which file.
+TEST(HashListedFiles, OneThreadAndTwoGiveTheSameReport)
+{
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<ManifestLine> lines;
+    std::string all;
+    const std::int64_t sizes[] = {3, kBlock + 1, 0, 2 * kBlock, 17};
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        paths.push_back(dir.file("s." + std::to_string(i)));
+        test::WritePatternFile(paths.back(), sizes[i]);
+        all += test::ReadFile(paths.back());
+        lines.push_back({Sha256Sum(paths.back()), "s." + std::to_string(i)});
+    }
+    paths.push_back(dir.file("s"));
+    test::WriteFile(paths.back(), all);
+    lines.push_back({Sha256Sum(paths.back()), "s"});
+    const std::size_t source = paths.size() - 1;
+    const std::atomic<bool> never{false};
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"every file whole", [] {}},
+        {"a changed byte in the largest",
+         [&] {
+             std::string bytes = test::ReadFile(paths[3]);
+             bytes[kBlock] ^= 1;
+             test::WriteFile(paths[3], bytes);
+         }},
+        {"one missing, one a folder", [&] {
+             ASSERT_EQ(::unlink(paths[1].c_str()), 0);
+             ASSERT_EQ(::unlink(paths[4].c_str()), 0);
+             std::filesystem::create_directory(paths[4]);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        for (const std::size_t skip : {source, std::string::npos}) {
+            const ListedDigests one = HashListedFiles(paths, skip, skip != std::string::npos, 1, never);
+            const ListedDigests two = HashListedFiles(paths, skip, skip != std::string::npos, 2, never);
+            ASSERT_EQ(one.files.size(), paths.size());
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                EXPECT_EQ(one.files[i].digest, two.files[i].digest) << i;
+                EXPECT_EQ(one.files[i].error, two.files[i].error) << i;
+                if (i != skip && one.files[i].error == 0)
+                    EXPECT_EQ(one.files[i].digest, Sha256Sum(paths[i])) << i;
+            }
+            EXPECT_EQ(one.joined, two.joined);
+            const VerifyReport a = VerifyManifest(lines, skip, one.files, one.joined);
+            const VerifyReport b = VerifyManifest(lines, skip, two.files, two.joined);
+            EXPECT_EQ(a.verdicts, b.verdicts);
+            EXPECT_EQ(a.failed, b.failed);
+        }
+    }
+    EXPECT_EQ(HashListedFiles(paths, std::string::npos, false, 2, never).files[4].error, EISDIR);
+    EXPECT_EQ(HashListedFiles(paths, std::string::npos, false, 2, never).files[1].error, ENOENT);
+}
+
+// With every part whole, the parts joined are the source.
+TEST(HashListedFiles, ThePartsJoinedAreTheSource)
+{
+    test::TempDir dir;
+    test::WritePatternFile(dir.file("a"), kBlock + 5);
+    test::WritePatternFile(dir.file("b"), 5);
+    test::WriteFile(dir.file("ab"), test::ReadFile(dir.file("a")) + test::ReadFile(dir.file("b")));
+    const std::atomic<bool> never{false};
+    for (const int threads : {1, 2}) {
+        const ListedDigests listed =
+            HashListedFiles({dir.file("a"), dir.file("b"), dir.file("ab")}, 2, true, threads, never);
+        EXPECT_EQ(listed.joined, Sha256Sum(dir.file("ab")));
+        EXPECT_EQ(listed.files[2].digest, "");
+    }
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// Ranges of a sparse source at and above 4 GiB: the offsets reach the reads
+// whole, and the holes hash as the zeros they read as.
+TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("sparse");
+    constexpr std::int64_t k4GiB = std::int64_t{1} << 32;
+    {
+        NFilePSDK file(source, NFilePSDK::Form::CreateNew);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.Seek(k4GiB - 2, 0));
+        ASSERT_EQ(file.Write("abcd", 4), 4u);
+        ASSERT_TRUE(file.Seek(k4GiB + kBlock + 10, 0));
+        ASSERT_EQ(file.Write("z", 1), 1u);
+    }
+    const std::vector<HashRange> ranges = {{source, k4GiB - 3, 6}, {source, k4GiB, kBlock + 11}, {source, k4GiB + 1, 0}};
+    // The same bytes, written out small.
+    test::WriteFile(dir.file("a"), std::string("\0abcd\0", 6));
+    test::WriteFile(dir.file("b"), "cd" + std::string(kBlock + 8, '\0') + "z");
+    test::WriteFile(dir.file("c"), "");
+    test::WriteFile(dir.file("abc"), test::ReadFile(dir.file("a")) + test::ReadFile(dir.file("b")));
+    const std::atomic<bool> never{false};
+    for (const int threads : {1, 2}) {
+        HashSettings settings;
+        settings.whole = true;
+        settings.threads = threads;
+        HashStreams streams(ranges, settings, never);
+        streams.Run();
+        ASSERT_TRUE(streams.Complete());
+        EXPECT_EQ(streams.Pieces()[0].digest, Sha256Sum(dir.file("a")));
+        EXPECT_EQ(streams.Pieces()[1].digest, Sha256Sum(dir.file("b")));
+        EXPECT_EQ(streams.Pieces()[2].digest, Sha256Sum(dir.file("c")));
+        EXPECT_EQ(streams.Whole(), Sha256Sum(dir.file("abc")));
+    }
+}
+
+}  // namespace
+}  // namespace tessera
+
+namespace tessera {
+namespace {
+
+// An abort stops every stream in the middle of its range: nothing is left
+// complete, and no digest of part of a range is given as the range's.
+TEST(HashStreams, AnAbortStopsEveryStreamMidRange)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("sparse");
+    constexpr std::int64_t kSize = std::int64_t{4} << 30;
+    test::WriteFile(source, "");
+    ASSERT_EQ(::truncate(source.c_str(), kSize), 0);
+    for (const int threads : {1, 2}) {
+        std::atomic<bool> abort{false};
+        HashSettings settings;
+        settings.whole = true;
+        settings.threads = threads;
+        HashStreams streams({{source, 0, kSize}, {source, 0, kSize}}, settings, abort);
+        streams.Start();
+        streams.Wait([&] { abort.store(true); });
+        EXPECT_FALSE(streams.Complete());
+        EXPECT_FALSE(streams.Failed());
+        EXPECT_LT(streams.Done(), kSize);
+        EXPECT_EQ(streams.Pieces()[0].digest, "");
+        EXPECT_EQ(streams.Pieces()[1].digest, "");
+        EXPECT_EQ(streams.Whole(), "");
+    }
+}
+
+}  // namespace
+}  // namespace tessera
