@@ -49,4 +49,17 @@ inline void Check(bool condition, const char* what)
         Fail(what);
 }
 
+// A model's own reading of a hex digit, kept apart from the table the code
+// under test uses: 0 to 15, -1 for any other byte.
+inline int ModelHexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace tessera::fuzz

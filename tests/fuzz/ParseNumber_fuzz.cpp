@@ -14,17 +14,6 @@ namespace {
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::int64_t Model(std::string_view t)
 {
     if (t.substr(0, 2) == "0x") {
@@ -33,9 +22,9 @@ std::int64_t Model(std::string_view t)
             return -1;
         std::uint64_t v = 0;
         for (const char c : t) {
-            if (HexValue(c) < 0)
+            if (fuzz::ModelHexValue(c) < 0)
                 return -1;
-            v = v * 16 + static_cast<std::uint64_t>(HexValue(c));
+            v = v * 16 + static_cast<std::uint64_t>(fuzz::ModelHexValue(c));
         }
         return static_cast<std::int64_t>(v);
     }

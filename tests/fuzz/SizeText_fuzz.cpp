@@ -34,17 +34,6 @@ __int128 Multiplier(std::string_view suffix)
     return 0;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -60,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t end = hex ? 2 : 0;
     __int128 value = 0;
     bool tooLarge = false;
-    while (end < text.size() && (hex ? HexValue(text[end]) >= 0 : (text[end] >= '0' && text[end] <= '9'))) {
-        const int digit = hex ? HexValue(text[end]) : text[end] - '0';
+    while (end < text.size() && (hex ? fuzz::ModelHexValue(text[end]) >= 0 : (text[end] >= '0' && text[end] <= '9'))) {
+        const int digit = hex ? fuzz::ModelHexValue(text[end]) : text[end] - '0';
         if (value != 0 || digit != 0)
         if (!tooLarge)
             value = value * (hex ? 16 : 10) + digit;
