@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "Sha256.h"
+#include "Sha256Pair.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera {
@@ -26,6 +27,14 @@ public:
     template <typename Feed>
     Outcome Read(const HashRange& range, Feed&& feed, std::atomic<std::int64_t>& counted, int& error)
     {
+        return ReadInto(range, [this] { return buffer_.get(); }, feed, counted, error);
+    }
+
+    // Read, each block into the buffer acquire gives (nullptr: stop).
+    template <typename Acquire, typename Feed>
+    Outcome ReadInto(const HashRange& range, Acquire&& acquire, Feed&& feed, std::atomic<std::int64_t>& counted,
+                     int& error)
+    {
         error = 0;
         if (!Open(range.path, error))
             return Outcome::Failed;
@@ -39,8 +48,11 @@ public:
                 return Outcome::Stopped;
             const auto want =
                 static_cast<std::uint32_t>(left < 0 ? kHashBlock : std::min<std::int64_t>(left, kHashBlock));
-            const std::uint32_t got = file_->Read(buffer_.get(), want);
-            feed(buffer_.get(), got);
+            char* const block = acquire();
+            if (block == nullptr)
+                return Outcome::Stopped;
+            const std::uint32_t got = file_->Read(block, want);
+            feed(block, got);
             counted.fetch_add(got);
             if (got < want) {
                 error = file_->LastError();
@@ -86,6 +98,96 @@ private:
     std::string path_;
 };
 
+namespace {
+
+// Blocks handed in order from a thread that reads to one that hashes, so that
+// the hashing thread spends its time on nothing else.
+class BlockRing {
+public:
+    struct Block {
+        const char* data = nullptr;
+        std::size_t size = 0;
+        std::size_t index = 0;
+        bool end = false;    // no data: range index ended
+        bool whole = false;  // with end: it was read whole
+        int error = 0;       // with end: why not
+    };
+
+    BlockRing()
+    {
+        for (Slot& slot : slots_)
+            slot.buffer.reset(new char[kHashBlock]);
+    }
+
+    // Reading side: the buffer of the next block, once one is free; nullptr
+    // when the hashing side has gone.
+    char* Acquire()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return count_ < kSlots || gone_; });
+        return gone_ ? nullptr : slots_[(first_ + count_) % kSlots].buffer.get();
+    }
+    // Hands over the buffer last acquired.
+    void Publish(Block block)
+    {
+        std::lock_guard lock(mutex_);
+        Slot& slot = slots_[(first_ + count_) % kSlots];
+        block.data = block.end ? nullptr : slot.buffer.get();
+        slot.block = block;
+        ++count_;
+        changed_.notify_all();
+    }
+    // No more blocks will come.
+    void Finish()
+    {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    // Hashing side: the next block; false when there is none and none will come.
+    bool Take(Block& block)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return count_ > 0 || finished_; });
+        if (count_ == 0)
+            return false;
+        block = slots_[first_].block;
+        return true;
+    }
+    // Gives back the block last taken.
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        first_ = (first_ + 1) % kSlots;
+        --count_;
+        changed_.notify_all();
+    }
+    // The hashing side takes no more.
+    void Leave()
+    {
+        std::lock_guard lock(mutex_);
+        gone_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    static constexpr std::size_t kSlots = 4;
+    struct Slot {
+        std::unique_ptr<char[]> buffer;
+        Block block;
+    };
+    Slot slots_[kSlots];
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+    bool finished_ = false;
+    bool gone_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+}  // namespace
+
 HashStreams::HashStreams(std::vector<HashRange> ranges, HashSettings settings, const std::atomic<bool>& abort)
     : ranges_(std::move(ranges)), settings_(std::move(settings)), abort_(abort), pieces_(ranges_.size())
 {
@@ -112,7 +214,19 @@ void HashStreams::Start()
     }
     const bool split = settings_.threads >= 2 && settings_.pieces;
     std::vector<void (HashStreams::*)()> workers;
-    if (split && settings_.whole) {
+    if (split && settings_.whole && Sha256Pair::Available()) {
+        // One thread takes the whole digest and the ranges from the front,
+        // hashing each block for both on one core; the other takes ranges
+        // from the back, reading them itself, until they meet.
+        claimed_ = std::make_unique<std::atomic<bool>[]>(ranges_.size());
+        before_.assign(ranges_.size() + 1, 0);
+        for (std::size_t i = 0; i < ranges_.size(); ++i) {
+            const std::int64_t length = ranges_[i].length >= 0 ? ranges_[i].length : SizeAt(ranges_[i].path);
+            before_[i + 1] = before_[i] + std::max<std::int64_t>(length, 0);
+        }
+        backLowest_.store(ranges_.size());
+        workers = {&HashStreams::FrontWorker, &HashStreams::BackWorker};
+    } else if (split && settings_.whole) {
         workers = {&HashStreams::PieceWorker, &HashStreams::WholeWorker};
     } else if (split) {
         // Two threads on the pieces: the largest first, so that neither is
@@ -256,6 +370,130 @@ void HashStreams::WholeWorker()
     std::lock_guard lock(mutex_);
     whole_ = std::move(text);
     wholeComplete_ = true;
+}
+
+void HashStreams::FrontWorker()
+{
+    // The ranges are read on a thread of their own, so that this one, which
+    // bounds the whole job, only hashes.
+    BlockRing ring;
+    std::thread reading([&] {
+        Reader reader(*this);
+        for (std::size_t index = 0; index < ranges_.size(); ++index) {
+            int error = 0;
+            const auto outcome = reader.ReadInto(
+                ranges_[index], [&] { return Stopping() ? nullptr : ring.Acquire(); },
+                [&](const char*, std::size_t size) { ring.Publish({nullptr, size, index}); }, wholeBytes_, error);
+            if (outcome == Reader::Outcome::Stopped || ring.Acquire() == nullptr)
+                break;
+            ring.Publish({nullptr, 0, index, true, outcome == Reader::Outcome::Whole, error});
+        }
+        ring.Finish();
+    });
+
+    Sha256Pair pair;  // first: the range's digest; second: the whole one
+    bool wantWhole = true;
+    bool mine = false;
+    std::size_t current = SIZE_MAX;
+    std::size_t ended = 0;
+    std::int64_t hashed = 0;  // for the whole digest
+    std::int64_t taken = 0;   // of the ranges this thread took
+    BlockRing::Block block;
+    while (ring.Take(block)) {
+        if (block.index != current) {
+            current = block.index;
+            mine = (!wantWhole || FrontTakes(current, hashed, taken)) && Claim(current);
+            if (mine)
+                taken += before_[current + 1] - before_[current];
+        }
+        hashed += static_cast<std::int64_t>(block.size);
+        if (!block.end) {
+            if (!mine) {
+                pair.UpdateSecond(block.data, block.size);
+            } else {
+                if (wantWhole)
+                    pair.Update(block.data, block.size);
+                else
+                    pair.UpdateFirst(block.data, block.size);
+                pieceBytes_.fetch_add(static_cast<std::int64_t>(block.size));
+            }
+            ring.Release();
+            continue;
+        }
+        ring.Release();
+        ++ended;
+        if (!block.whole) {
+            // A whole digest without every range is none.
+            wantWhole = false;
+            if (!mine && settings_.stopAtFault)
+                Fault(current, block.error, false);
+        }
+        if (mine) {
+            RangeDigest digest;
+            digest.error = block.error;
+            const std::string text = pair.FinishFirst();
+            if (block.whole)
+                digest.digest = text;
+            Finished(current, std::move(digest));
+        }
+        if (Failed() || Stopping())
+            break;
+    }
+    ring.Leave();
+    reading.join();
+    if (wantWhole && ended == ranges_.size() && !Stopping()) {
+        std::string text = pair.FinishSecond();
+        std::lock_guard lock(mutex_);
+        whole_ = std::move(text);
+        wholeComplete_ = true;
+    }
+}
+
+// Whether the front thread, about to hash range index for the whole digest,
+// should take the range's own digest too: when the back thread, at the pace
+// both kept so far, would still be hashing the ranges nobody took after the
+// front has gone through the rest. The front thread bounds the job, so it
+// takes ranges only where the two are about to meet. hashed: the bytes the
+// front hashed so far; taken: those of the ranges it took.
+bool HashStreams::FrontTakes(std::size_t index, std::int64_t hashed, std::int64_t taken) const
+{
+    const std::int64_t back = backBytes_.load();
+    const std::size_t lowest = backLowest_.load();
+    if (back == 0 || hashed == 0 || lowest <= index)
+        return false;
+    // Every range below the back's lowest that the front did not take.
+    const std::int64_t open = before_[lowest] - taken;
+    const std::int64_t rest = before_.back() - before_[index];
+    // open / (back / t) > rest / (hashed / t)
+    return static_cast<double>(open) * static_cast<double>(hashed) >
+           static_cast<double>(rest) * static_cast<double>(back);
+}
+
+void HashStreams::BackWorker()
+{
+    Reader reader(*this);
+    Sha256 piece;
+    for (std::size_t index = ranges_.size(); index-- > 0;) {
+        if (Stopping())
+            return;
+        if (!Claim(index))
+            continue;  // the front thread's
+        backLowest_.store(index);
+        RangeDigest digest;
+        const auto outcome = reader.Read(
+            ranges_[index],
+            [&](const char* data, std::size_t size) {
+                piece.Update(data, size);
+                backBytes_.fetch_add(static_cast<std::int64_t>(size));
+            },
+            pieceBytes_, digest.error);
+        const std::string text = piece.Finish();
+        if (outcome == Reader::Outcome::Stopped)
+            return;
+        if (outcome == Reader::Outcome::Whole)
+            digest.digest = text;
+        Finished(index, std::move(digest));
+    }
 }
 
 void HashStreams::BothWorker()

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,9 +53,11 @@ struct HashSettings {
     // A digest for every range, and one of all of them one after another.
     bool pieces = true;
     bool whole = false;
-    // 1: every stream on one thread, each block read once; 2: the whole
-    // digest on a thread of its own, or, without it, two threads taking the
-    // ranges largest first.
+    // 1: every stream on one thread, each block read once; 2: two threads,
+    // taking the ranges largest first, or, with the whole digest, one thread
+    // for it that also takes ranges near the end, their blocks hashed for both
+    // digests at once where the processor allows, and one taking ranges from
+    // the back.
     int threads = 2;
     // The first range that cannot be read whole, or whose digest differs from
     // the expected one, stops every stream. Otherwise the pieces go on and
@@ -107,6 +110,10 @@ private:
     void PieceWorker();
     void WholeWorker();
     void BothWorker();
+    void FrontWorker();
+    void BackWorker();
+    bool Claim(std::size_t index) { return !claimed_[index].exchange(true); }
+    bool FrontTakes(std::size_t index, std::int64_t hashed, std::int64_t taken) const;
     bool Stopping() const { return stop_.load() || abort_.load(); }
     void Fault(std::size_t index, int error, bool mismatch);
     void Finished(std::size_t index, RangeDigest digest);
@@ -114,7 +121,14 @@ private:
     std::vector<HashRange> ranges_;
     HashSettings settings_;
     const std::atomic<bool>& abort_;
-    std::vector<std::size_t> order_;  // the ranges in the order the piece threads take them
+    std::vector<std::size_t> order_;
+    // For FrontWorker and BackWorker: the ranges a thread has taken, the
+    // bytes before each range, the lowest range the back has taken and the
+    // bytes it hashed.
+    std::unique_ptr<std::atomic<bool>[]> claimed_;
+    std::vector<std::int64_t> before_;
+    std::atomic<std::size_t> backLowest_{SIZE_MAX};
+    std::atomic<std::int64_t> backBytes_{0};  // the ranges in the order the piece threads take them
     std::atomic<std::size_t> next_{0};
     std::vector<RangeDigest> pieces_;
     std::string whole_;

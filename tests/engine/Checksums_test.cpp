@@ -385,6 +385,43 @@ TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
     }
 }
 
+// Two threads share the ranges of a whole-source hashing: one reads them in
+// order for the whole digest and takes some ranges' digests on the same pass,
+// the other takes ranges from the back. Many small ranges, none a multiple of
+// the digest's block, so that the two meet mid-way and the front's two
+// digests run out of step: a range digested twice or by neither, or a block
+// fed to the wrong digest, shows here.
+TEST(HashStreams, TheWholeDigestAndManyRangesSharedByTwoThreads)
+{
+    test::TempDir dir;
+    const std::string source = dir.file("source");
+    std::string bytes(3 * kBlock + 777, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 2654435761u >> 11);
+    test::WriteFile(source, bytes);
+    std::vector<HashRange> ranges;
+    for (std::int64_t at = 0; at < std::int64_t(bytes.size());) {
+        const std::int64_t length = std::min<std::int64_t>(at % 3 == 0 ? 40001 : 70003, bytes.size() - at);
+        ranges.push_back({source, at, length});
+        at += length;
+    }
+    const std::atomic<bool> never{false};
+    for (int round = 0; round < 5; ++round) {
+        HashSettings settings;
+        settings.whole = true;
+        settings.threads = 2;
+        HashStreams streams(ranges, settings, never);
+        streams.Run();
+        ASSERT_TRUE(streams.Complete());
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            const std::string piece = dir.file("piece");
+            test::WriteFile(piece, bytes.substr(ranges[i].offset, ranges[i].length));
+            ASSERT_EQ(streams.Pieces()[i].digest, Sha256Sum(piece)) << "range " << i << ", round " << round;
+        }
+        EXPECT_EQ(streams.Whole(), Sha256Sum(source));
+    }
+}
+
 }  // namespace
 }  // namespace tessera
 
