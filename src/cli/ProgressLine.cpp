@@ -22,7 +22,9 @@ std::string FormatProgress(std::int64_t done, std::int64_t total, double seconds
         n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %.1f %s/s", shown, kUnits[unit]);
         const double left = static_cast<double>(std::max<std::int64_t>(total - done, 0)) / speed;
         if (std::isfinite(left) && left < 360000.0) {
-            const auto secs = static_cast<long>(std::ceil(left));
+            // Whole seconds, rounded up (in integers: no libm to load at start).
+            auto secs = static_cast<long>(left);
+            secs += static_cast<double>(secs) < left ? 1 : 0;
             if (secs >= 3600)
                 std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "  %ld:%02ld:%02ld left", secs / 3600,
                               secs / 60 % 60, secs % 60);
