@@ -328,25 +328,34 @@ void HashStreams::Finished(std::size_t index, RangeDigest digest)
         Fault(index, pieces_[index].error, pieces_[index].mismatch);
 }
 
+bool HashStreams::HashPiece(Reader& reader, Sha256& piece, std::size_t index, std::atomic<std::int64_t>* also)
+{
+    RangeDigest digest;
+    const auto outcome = reader.Read(
+        ranges_[index],
+        [&](const char* data, std::size_t size) {
+            piece.Update(data, size);
+            if (also != nullptr)
+                also->fetch_add(static_cast<std::int64_t>(size));
+        },
+        pieceBytes_, digest.error);
+    const std::string text = piece.Finish();
+    if (outcome == Reader::Outcome::Stopped)
+        return false;
+    if (outcome == Reader::Outcome::Whole)
+        digest.digest = text;
+    Finished(index, std::move(digest));
+    return true;
+}
+
 void HashStreams::PieceWorker()
 {
     Reader reader(*this);
     Sha256 piece;
     for (;;) {
         const std::size_t taken = next_.fetch_add(1);
-        if (taken >= order_.size() || Stopping())
+        if (taken >= order_.size() || Stopping() || !HashPiece(reader, piece, order_[taken], nullptr))
             return;
-        const std::size_t index = order_[taken];
-        RangeDigest digest;
-        const auto outcome = reader.Read(
-            ranges_[index], [&](const char* data, std::size_t size) { piece.Update(data, size); }, pieceBytes_,
-            digest.error);
-        const std::string text = piece.Finish();
-        if (outcome == Reader::Outcome::Stopped)
-            return;
-        if (outcome == Reader::Outcome::Whole)
-            digest.digest = text;
-        Finished(index, std::move(digest));
     }
 }
 
@@ -488,20 +497,8 @@ void HashStreams::BackWorker()
         if (!Claim(index))
             continue;  // the front thread's
         backLowest_.store(index);
-        RangeDigest digest;
-        const auto outcome = reader.Read(
-            ranges_[index],
-            [&](const char* data, std::size_t size) {
-                piece.Update(data, size);
-                backBytes_.fetch_add(static_cast<std::int64_t>(size));
-            },
-            pieceBytes_, digest.error);
-        const std::string text = piece.Finish();
-        if (outcome == Reader::Outcome::Stopped)
+        if (!HashPiece(reader, piece, index, &backBytes_))
             return;
-        if (outcome == Reader::Outcome::Whole)
-            digest.digest = text;
-        Finished(index, std::move(digest));
     }
 }
 

@@ -20,6 +20,8 @@
 // kHashBlock from the page cache, and never holds more than one block.
 namespace tessera {
 
+class Sha256;
+
 // Blocks the hashing threads read: large enough for few calls, small enough
 // to stay in the processor's caches.
 inline constexpr std::uint32_t kHashBlock = 1 << 20;
@@ -110,6 +112,9 @@ public:
 
 private:
     class Reader;
+    // Hashes range index alone and gives it its digest, each block counted
+    // in also too (when given); false when the streams were stopped.
+    bool HashPiece(Reader& reader, Sha256& piece, std::size_t index, std::atomic<std::int64_t>* also);
     void PieceWorker();
     void WholeWorker();
     void BothWorker();
