@@ -74,6 +74,8 @@ void Md5::Block(const std::uint8_t* block)
 
 void Md5::Update(const void* data, std::size_t size)
 {
+    if (size == 0)
+        return;  // data may be null then
     const auto* p = static_cast<const std::uint8_t*>(data);
     length_ += size;
     if (pendingSize_ > 0) {
