@@ -137,6 +137,16 @@ std::string Par2FilePath(const std::string& folder, const std::string& name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+std::string RecoverySetBeside(const std::string& manifestPath)
+{
+    const std::string_view suffix = ".sha256";
+    const std::size_t slash = manifestPath.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    if (manifestPath.size() - nameStart <= suffix.size() || !manifestPath.ends_with(suffix))
+        return {};
+    return manifestPath.substr(0, manifestPath.size() - suffix.size()) + ".par2";
+}
+
 Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
 {
     Par2Check check;

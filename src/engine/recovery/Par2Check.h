@@ -46,6 +46,11 @@ struct Par2Check {
 // The folder a set's files lie in: that of the named .par2 file.
 [[nodiscard]] std::string Par2Folder(const std::string& named);
 
+// The recovery set that lies beside a checksum file, named after its source:
+// the manifest's path without ".sha256" and with ".par2"; empty when the
+// manifest's name does not end in ".sha256".
+[[nodiscard]] std::string RecoverySetBeside(const std::string& manifestPath);
+
 // Reads each file of a usable set under folder and checks it; memory stays
 // within a megabyte or so whatever the slice size.
 [[nodiscard]] Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder);
