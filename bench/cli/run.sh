@@ -130,7 +130,7 @@ timed() {
   t0=$(now)
   /usr/bin/time -f '%U %S %M' -o "$scratch/time" "$@" >/dev/null 2>&1 || { echo "FAIL: $*" >&2; exit 1; }
   t1=$(now)
-  awk -v ns=$((t1 - t0)) '{ printf "%d %.3f %d\n", ns, $1 + $2, $3 }' "$scratch/time"
+  awk -v ns=$((t1 - t0)) '{ printf "%.0f %.3f %d\n", ns, $1 + $2, $3 }' "$scratch/time"
 }
 column_median() { awk -v c="$1" '{ print $c }' | median; }
 
