@@ -23,6 +23,7 @@ test_packages=(
   desktop-file-utils appstream dpkg-dev file  # the installation and package checks
   dbus-daemon dbus-session-bus-common      # the desktop session tests
   qt6-wayland weston                       # the window under Wayland
+  par2                                     # recovery sets: the tests' oracle
 )
 
 list=false

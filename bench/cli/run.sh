@@ -4,7 +4,8 @@
 # counted with strace) and the peak resident memory. As root, and where a loop
 # image can be mounted, the same on XFS with shared extents (reflink).
 #   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
-# BENCH_ONLY=checksums runs only the checksum cases.
+# BENCH_ONLY=checksums runs only the checksum cases; BENCH_ONLY=repair only
+# the repair case (par2 needed).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -129,7 +130,7 @@ timed() {
   t0=$(now)
   /usr/bin/time -f '%U %S %M' -o "$scratch/time" "$@" >/dev/null 2>&1 || { echo "FAIL: $*" >&2; exit 1; }
   t1=$(now)
-  awk -v ns=$((t1 - t0)) '{ printf "%d %.3f %d\n", ns, $1 + $2, $3 }' "$scratch/time"
+  awk -v ns=$((t1 - t0)) '{ printf "%.0f %.3f %d\n", ns, $1 + $2, $3 }' "$scratch/time"
 }
 column_median() { awk -v c="$1" '{ print $c }' | median; }
 
@@ -193,15 +194,57 @@ checksums() {
   rm -rf "$out" "$dir/out"
 }
 
+# --- repair against par2 -----------------------------------------------------
+# The source cut into 64 MiB parts, a recovery set of 10 % over them from
+# par2 (1 MiB slices), one part deleted: tessera-cli repair against par2
+# repair, wall and CPU seconds, the part rebuilt byte for byte each time.
+repair_case() {
+  local dir=$1/repair
+  if ! command -v par2 >/dev/null; then
+    echo; echo "== repair: skipped, par2 is not installed"
+    return
+  fi
+  mkdir -p "$dir"
+  $cli split -q --into "$dir" --size 64M "$1/data"
+  (cd "$dir" && par2 create -q -q -r10 -s1048576 data.par2 data.[0-9]* >/dev/null)
+  local lost=$dir/data.002 keep=$1/keep.002
+  cp "$lost" "$keep"
+  local ours=() theirs=() i
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$lost"; sync
+    ours+=("$(timed $cli repair -q "$dir/data.par2")")
+    cmp -s "$lost" "$keep" || { echo "FAIL: tessera-cli repair rebuilt the part otherwise"; exit 1; }
+    rm -f "$lost"; sync
+    theirs+=("$(cd "$dir" && timed par2 repair -q -q data.par2)")
+    cmp -s "$lost" "$keep" || { echo "FAIL: par2 repair rebuilt the part otherwise"; exit 1; }
+    rm -f "$dir"/data.[0-9]*.[0-9]*  # par2 keeps the damaged files' old copies
+  done
+  med() { printf '%s\n' "${@:2}" | column_median "$1"; }
+  printf '\n== repair: %s MiB in 64 MiB parts, 10 %% recovery in 1 MiB slices, one part deleted, medians of %s runs\n' "$size" "$runs"
+  printf '%-34s %9s %9s %10s\n' case wall CPU "peak RSS"
+  printf '%-34s %7s s %7s s %6.1f MiB\n' "tessera-cli repair" "$(seconds "$(med 1 "${ours[@]}")")" "$(med 2 "${ours[@]}")" \
+    "$(awk -v k="$(med 3 "${ours[@]}")" 'BEGIN { print k / 1024 }')"
+  printf '%-34s %7s s %7s s %6.1f MiB\n' "par2 repair" "$(seconds "$(med 1 "${theirs[@]}")")" "$(med 2 "${theirs[@]}")" \
+    "$(awk -v k="$(med 3 "${theirs[@]}")" 'BEGIN { print k / 1024 }')"
+  echo "   wall ratio tessera-cli / par2: $(ratio "$(med 1 "${ours[@]}")" "$(med 1 "${theirs[@]}")")"
+  rm -rf "$dir" "$keep"
+}
+
 mkdir "$scratch/disk"
 head -c $((size * 1024 * 1024)) /dev/urandom >"$scratch/disk/data"
 cat "$scratch/disk/data" >/dev/null
 echo "tessera-cli $("$cli" --version | cut -d' ' -f2), $(split --version | head -n 1), medians of $runs runs, $(nproc) cores"
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) (other work shares the machine)"
+if [ "${BENCH_ONLY:-}" = repair ]; then
+  repair_case "$scratch/disk"
+  rm -rf "$scratch/disk"
+  exit 0
+fi
 if [ "${BENCH_ONLY:-}" != checksums ]; then
   bench "$scratch/disk" "page-cached file, $(df --output=fstype "$scratch" | tail -n 1)"
 fi
 checksums "$scratch/disk"
+repair_case "$scratch/disk"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -rf "$scratch/disk"
 

@@ -21,6 +21,7 @@
 #include "PlanTools.h"
 #include "ProgressLine.h"
 #include "Series.h"
+#include "Repair.h"
 #include "Verify.h"
 #include "engine/Checksums.h"
 #include "engine/Jobs.h"
@@ -431,6 +432,8 @@ int Main(int argc, char** argv)
         return RunJoin(options);
     case Command::Verify:
         return RunVerify(options);
+    case Command::Repair:
+        return RunRepair(options);
     }
     return kExitUsage;
 }

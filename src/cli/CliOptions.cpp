@@ -31,6 +31,7 @@ struct CommandLine {
     CLI::App* split = nullptr;
     CLI::App* join = nullptr;
     CLI::App* verify = nullptr;
+    CLI::App* repair = nullptr;
     std::map<CLI::Option*, Tool> planTools;
     std::map<CLI::Option*, Tool> splitTools;
     std::map<Tool, std::vector<std::string>> values;
@@ -85,6 +86,10 @@ CommandLine::CommandLine()
     verify = app.add_subcommand("verify", "Check the files listed in a checksum file");
     verify->add_option("manifest", o.manifest, "The checksum file (SOURCE.sha256)")->required();
 
+    repair = app.add_subcommand("repair", "Rebuild the damaged and missing files of a recovery set");
+    repair->add_option("set", o.recoverySet, "The recovery set (BASE.par2 or one of its volumes)")->required();
+    repair->add_flag("-q,--quiet", o.quiet, "Print only what fails");
+
     split->add_flag("--pace", o.pace, "Copy at the window's pace: pauses and a flush after every block");
     split->add_flag("--sync", o.sync, "Flush every part to the disk before the next one begins");
     join->add_flag("--pace", o.pace, "Copy at the window's pace: pauses and a flush after every block");
@@ -98,6 +103,7 @@ CommandLine::CommandLine()
     split->footer(std::string(kSizesFooter) + kExitFooter);
     join->footer(kExitFooter);
     verify->footer(kExitFooter);
+    repair->footer(kExitFooter);
 }
 
 std::vector<ToolOption> ToolsInOrder(const CLI::App& command, const std::map<CLI::Option*, Tool>& options,
@@ -154,7 +160,7 @@ std::string DidYouMean(std::string_view typed, const std::vector<std::string>& n
     return "; did you mean " + Quoted(*best) + "?";
 }
 
-const std::vector<std::string> kCommands{"plan", "split", "join", "verify"};
+const std::vector<std::string> kCommands{"plan", "split", "join", "verify", "repair"};
 
 // The options of a command: "--size" or "-o" to the option.
 std::map<std::string, const CLI::Option*> OptionsOf(const CLI::App& command)
@@ -180,18 +186,18 @@ bool TakesValue(const CLI::Option* option)
 std::string Diagnose(const CommandLine& line, int argc, const char* const* argv)
 {
     if (argc < 2)
-        return "expected a command: plan, split, join or verify";
+        return "expected a command: plan, split, join, verify or repair";
     const std::string_view first = argv[1];
     const CLI::App* command = nullptr;
-    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify, line.repair}) {
         if (c->get_name() == first)
             command = c;
     }
     if (!command) {
         if (first.starts_with("-")) {
-            for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+            for (const CLI::App* c : {line.plan, line.split, line.join, line.verify, line.repair}) {
                 if (OptionsOf(*c).contains(std::string(first.substr(0, first.find('=')))))
-                    return "expected a command (plan, split, join or verify) before " + Quoted(first);
+                    return "expected a command (plan, split, join, verify or repair) before " + Quoted(first);
             }
             return "unrecognized option " + Quoted(first);
         }
@@ -290,9 +296,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     } else if (line.join->parsed()) {
         o.command = Command::Join;
         command = line.join;
-    } else {
+    } else if (line.verify->parsed()) {
         o.command = Command::Verify;
         command = line.verify;
+    } else {
+        o.command = Command::Repair;
+        command = line.repair;
     }
 
     for (const auto& empty : {EmptyName(*command, "--into", o.into, "a folder name"),
@@ -300,7 +309,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                               EmptyName(*command, "--series", o.series, "a file name"),
                               EmptyName(*command, "--check", o.check, "a file name"),
                               EmptyName(*command, "source", o.source, "a file name"),
-                              EmptyName(*command, "manifest", o.manifest, "a file name")}) {
+                              EmptyName(*command, "manifest", o.manifest, "a file name"),
+                              EmptyName(*command, "set", o.recoverySet, "a file name")}) {
         if (empty)
             return refuse(*empty);
     }
@@ -334,7 +344,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 std::vector<std::string> CommandOptionNames(std::string_view command)
 {
     const CommandLine line;
-    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify}) {
+    for (const CLI::App* c : {line.plan, line.split, line.join, line.verify, line.repair}) {
         if (c->get_name() != command)
             continue;
         std::vector<std::string> names;

@@ -10,7 +10,7 @@
 
 namespace tessera::cli {
 
-enum class Command { Plan, Split, Join, Verify };
+enum class Command { Plan, Split, Join, Verify, Repair };
 
 // The command line, read.
 struct Options {
@@ -31,6 +31,8 @@ struct Options {
     bool noCheck = false;
     // verify: the checksum file.
     std::string manifest;
+    // repair: the recovery set (BASE.par2 or one of its volumes).
+    std::string recoverySet;
     bool force = false;
     bool quiet = false;
     bool pace = false;
@@ -59,7 +61,7 @@ struct ParsedCommandLine {
 [[nodiscard]] ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
                                                  std::ostream& err);
 
-// The long options of a command ("plan", "split", "join", "verify"), --help
+// The long options of a command ("plan", "split", "join", "verify", "repair"), --help
 // included, sorted: what its completion and its manual name.
 [[nodiscard]] std::vector<std::string> CommandOptionNames(std::string_view command);
 

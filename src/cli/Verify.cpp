@@ -56,6 +56,48 @@ std::string VerifyReportText(const std::vector<ManifestLine>& lines, std::size_t
     return text;
 }
 
+std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check, bool quiet)
+{
+    const std::string name = ShownName(setName) + ": recovery set ";
+    auto plural = [](std::uint64_t n, const char* what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    const std::string bad = plural(check.badSlices, "slice") + " of " + std::to_string(set.inputSlices) +
+                            " damaged or missing";
+    std::string text;
+    switch (check.state) {
+    case Par2State::Intact:
+        if (!quiet)
+            text = name + "OK (" + plural(check.recoverySlices, "recovery slice") + ")\n";
+        return text;
+    case Par2State::Repairable:
+        text = name + "REPAIRABLE (" + bad + ", " + std::to_string(check.spare) + " recovery slices to spare)\n";
+        break;
+    case Par2State::NotRepairable:
+        text = name + "NOT REPAIRABLE (" + bad + ", " + plural(check.recoverySlices, "recovery slice") +
+               (check.shortBy > 0 ? ": short by " + std::to_string(check.shortBy) : std::string(": a name leaves its folder")) +
+               ")\n";
+        break;
+    case Par2State::Unusable:
+        return name + "UNREADABLE (no intact main packet or file description)\n";
+    }
+    for (std::size_t i = 0; i < check.files.size() && i < set.files.size(); ++i) {
+        const Par2FileCheck& file = check.files[i];
+        const std::string shown = ShownName(set.files[i].name);
+        switch (file.state) {
+        case Par2FileState::Intact: break;
+        case Par2FileState::Missing: text += shown + ": MISSING\n"; break;
+        case Par2FileState::UnsafeName: text += shown + ": REFUSED (a name outside the set's folder)\n"; break;
+        case Par2FileState::Damaged:
+            text += shown + ": DAMAGED (" +
+                    (file.badSlices.empty() ? std::string("its length") : plural(file.badSlices.size(), "slice")) +
+                    ")\n";
+            break;
+        }
+    }
+    return text;
+}
+
 int RunVerify(const Options& options)
 {
     const ManifestRead manifest = ReadManifestFile(options.manifest);
@@ -96,6 +138,20 @@ int RunVerify(const Options& options)
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i != source && files[i].error != 0)
             Fail(ReadError(paths[i], files[i].error));
+    }
+    // The recovery set beside the manifest, when there is one: its state is
+    // told, the exit status stays that of the checksums.
+    if (const std::string recovery = RecoverySetBeside(options.manifest);
+        !recovery.empty() && ::access(recovery.c_str(), F_OK) == 0) {
+        const Par2Set set = ReadPar2Set(recovery);
+        const Par2Check check = CheckPar2Set(set, Par2Folder(recovery));
+        const std::size_t slash = recovery.rfind('/');
+        const std::string recoveryText =
+            RecoveryReportText(slash == std::string::npos ? recovery : recovery.substr(slash + 1), set, check,
+                               options.quiet);
+        std::fwrite(recoveryText.data(), 1, recoveryText.size(), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return Fail(WithError("cannot write the report", errno));
     }
     if (report.failed != 0)
         return Fail(std::to_string(report.failed) + " of " + std::to_string(lines.size()) + " checksums in " +

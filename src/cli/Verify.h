@@ -6,6 +6,7 @@
 
 #include "CliOptions.h"
 #include "engine/Manifest.h"
+#include "engine/recovery/Par2Check.h"
 
 namespace tessera::cli {
 
@@ -21,5 +22,12 @@ namespace tessera::cli {
 // that are OK.
 [[nodiscard]] std::string VerifyReportText(const std::vector<ManifestLine>& lines, std::size_t source,
                                            const VerifyReport& report, bool quiet);
+
+// The report on the recovery set beside the manifest: "NAME: recovery set OK
+// (N recovery slices)", "... REPAIRABLE (...)", "... NOT REPAIRABLE (...)" or
+// "... UNREADABLE (...)", then "FILE: MISSING" or "FILE: DAMAGED (N slices)"
+// for each file of the set that is not intact. Quiet leaves out the OK line.
+[[nodiscard]] std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check,
+                                             bool quiet);
 
 }  // namespace tessera::cli

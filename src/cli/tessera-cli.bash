@@ -5,12 +5,12 @@ _tessera_cli()
     local cur prev words cword
     _init_completion || return
 
-    local commands="plan split join verify"
+    local commands="plan split join verify repair"
     local tools="--extract --range --size --pieces --at --hex --sjis --plan"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            plan|split|join|verify) command=${words[i]}; break ;;
+            plan|split|join|verify|repair) command=${words[i]}; break ;;
         esac
     done
 
@@ -40,6 +40,7 @@ _tessera_cli()
             split) options="$tools --checksum --into --force --pace --sync --quiet --help" ;;
             join) options="--output --force --series --check --no-check --pace --sync --quiet --help" ;;
             verify) options="--quiet --help" ;;
+            repair) options="--quiet --help" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return
@@ -47,6 +48,7 @@ _tessera_cli()
 
     case $command in
         verify) _filedir sha256 ;;
+        repair) _filedir par2 ;;
         *) _filedir ;;
     esac
 } &&

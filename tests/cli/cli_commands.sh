@@ -53,7 +53,7 @@ tessera-cli: --sjis '😀': '😀' has no Shift_JIS (code page 932) form|split -
 tessera-cli: --sjis '第󠀀一章': '󠀀' has no Shift_JIS (code page 932) form|plan --sjis $'\xe7\xac\xac\xf3\xa0\x80\x80\xe4\xb8\x80\xe7\xab\xa0' src
 tessera-cli: no plan: give one or more of --extract, --range, --size, --pieces, --at, --hex, --sjis, --plan|split src
 tessera-cli: source is required|split --size 1
-tessera-cli: expected a command (plan, split, join or verify) before '--size'|--size 1 src
+tessera-cli: expected a command (plan, split, join, verify or repair) before '--size'|--size 1 src
 tessera-cli: --check '': expected a file name|join --check '' -o out src
 tessera-cli: --output '': expected a file name|join -o '' src
 tessera-cli: --series '': expected a file name|join -o out --series ''

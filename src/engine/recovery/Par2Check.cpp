@@ -1,0 +1,189 @@
+#include "engine/recovery/Par2Check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tessera {
+namespace {
+
+constexpr std::size_t kChunk = 1u << 20;
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads up to size bytes at offset; the count read (less only at the end),
+// or -1.
+ssize_t ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, static_cast<char*>(buffer) + done, size - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string& path, Par2FileCheck& check)
+{
+    const std::uint64_t slices = file.length / sliceSize + (file.length % sliceSize != 0);
+    auto allBad = [&] {
+        check.badSlices.clear();
+        for (std::uint64_t i = 0; i < slices; ++i)
+            check.badSlices.push_back(i);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    Descriptor owned(fd);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        check.state = Par2FileState::Missing;
+        check.error = fd < 0 ? errno : EISDIR;
+        allBad();
+        return;
+    }
+    check.size = static_cast<std::uint64_t>(info.st_size);
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, sliceSize)));
+    Md5 whole;
+    for (std::uint64_t slice = 0; slice < slices; ++slice) {
+        const std::uint64_t start = slice * sliceSize;
+        const std::uint64_t inFile = std::min(sliceSize, file.length - start);
+        Md5 md5;
+        std::uint32_t crc = 0;
+        bool readable = true;
+        for (std::uint64_t done = 0; done < sliceSize;) {
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), sliceSize - done));
+            std::size_t got = 0;
+            if (done < inFile) {
+                const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(take, inFile - done));
+                const ssize_t n = readable ? ReadAt(fd, chunk.data(), want, start + done) : -1;
+                if (n < 0) {
+                    readable = false;
+                    check.error = errno;
+                } else {
+                    got = static_cast<std::size_t>(n);
+                    whole.Update(chunk.data(), got);
+                }
+            }
+            // Past the file's end, and past what could be read, the slice is
+            // zeros: it then fails its checksum unless the file ends there.
+            std::memset(chunk.data() + got, 0, take - got);
+            md5.Update(chunk.data(), take);
+            crc = Crc32(crc, chunk.data(), take);
+            done += take;
+        }
+        const bool good = readable && !file.slices.empty() && file.slices[slice].md5 == md5.Finish() &&
+                          file.slices[slice].crc32 == crc;
+        if (!good)
+            check.badSlices.push_back(slice);
+    }
+    const bool wholeGood = check.size == file.length && whole.Finish() == file.md5;
+    if (wholeGood) {
+        // The file is as it was made, whatever slice checksums were missing.
+        check.badSlices.clear();
+        check.state = Par2FileState::Intact;
+        return;
+    }
+    if (file.slices.empty() && check.badSlices.empty())
+        allBad();
+    check.state = Par2FileState::Damaged;
+}
+
+}  // namespace
+
+std::string Par2Folder(const std::string& named)
+{
+    const std::size_t slash = named.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : named.substr(0, slash);
+}
+
+std::string Par2FilePath(const std::string& folder, const std::string& name)
+{
+    if (name.empty() || name.front() == '/')
+        return {};
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find('/', start), name.size());
+        const std::string_view step(name.data() + start, end - start);
+        if (step.empty() || step == "." || step == "..")
+            return {};
+        start = end + 1;
+    }
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::string RecoverySetBeside(const std::string& manifestPath)
+{
+    const std::string_view suffix = ".sha256";
+    const std::size_t slash = manifestPath.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    if (manifestPath.size() - nameStart <= suffix.size() || !manifestPath.ends_with(suffix))
+        return {};
+    return manifestPath.substr(0, manifestPath.size() - suffix.size()) + ".par2";
+}
+
+Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
+{
+    Par2Check check;
+    if (!set.usable)
+        return check;
+    for (const Par2File& file : set.files) {
+        Par2FileCheck fileCheck;
+        const std::string path = Par2FilePath(folder, file.name);
+        if (path.empty()) {
+            fileCheck.state = Par2FileState::UnsafeName;
+            const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
+            for (std::uint64_t i = 0; i < slices; ++i)
+                fileCheck.badSlices.push_back(i);
+        } else {
+            CheckFile(file, set.sliceSize, path, fileCheck);
+        }
+        check.badSlices += fileCheck.badSlices.size();
+        check.files.push_back(std::move(fileCheck));
+    }
+    check.recoverySlices = set.recovery.size();
+    bool allIntact = true;
+    bool unsafe = false;
+    for (const Par2FileCheck& f : check.files) {
+        allIntact = allIntact && f.state == Par2FileState::Intact;
+        unsafe = unsafe || f.state == Par2FileState::UnsafeName;
+    }
+    if (allIntact) {
+        check.state = Par2State::Intact;
+        check.spare = check.recoverySlices;
+    } else if (!unsafe && check.badSlices <= check.recoverySlices) {
+        check.state = Par2State::Repairable;
+        check.spare = check.recoverySlices - check.badSlices;
+    } else {
+        check.state = Par2State::NotRepairable;
+        check.shortBy = check.badSlices > check.recoverySlices ? check.badSlices - check.recoverySlices : 0;
+    }
+    return check;
+}
+
+}  // namespace tessera

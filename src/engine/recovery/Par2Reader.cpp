@@ -1,0 +1,432 @@
+#include "engine/recovery/Par2Reader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace tessera {
+namespace {
+
+constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
+constexpr std::size_t kHeader = 64;
+// Bytes of small packets' bodies kept while the files are scanned, over all
+// sets met: what is past it is dropped as malformed.
+constexpr std::uint64_t kKeptBudget = 64ull << 20;
+constexpr std::size_t kWindow = 1u << 20;
+
+using Type = std::array<char, 16>;
+constexpr Type MakeType(const char (&text)[17])
+{
+    Type type{};
+    for (int i = 0; i < 16; ++i)
+        type[i] = text[i];
+    return type;
+}
+constexpr Type kMain = MakeType("PAR 2.0\0Main\0\0\0\0");
+constexpr Type kFileDesc = MakeType("PAR 2.0\0FileDesc");
+constexpr Type kSliceChecksums = MakeType("PAR 2.0\0IFSC\0\0\0\0");
+constexpr Type kRecoverySlice = MakeType("PAR 2.0\0RecvSlic");
+constexpr Type kCreator = MakeType("PAR 2.0\0Creator\0");
+
+std::uint64_t Le64(const std::uint8_t* p)
+{
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+Md5Digest Digest(const std::uint8_t* p)
+{
+    Md5Digest digest;
+    std::memcpy(digest.data(), p, 16);
+    return digest;
+}
+
+struct Located {
+    std::size_t file = 0;
+    std::uint64_t offset = 0;
+};
+struct MainPacket : Located {
+    Md5Digest setId{};
+    std::uint64_t sliceSize = 0;
+    std::vector<Md5Digest> fileIds;
+};
+struct Kept : Located {
+    Md5Digest setId{};
+    std::vector<std::uint8_t> body;
+};
+struct Recovery : Located {
+    Md5Digest setId{};
+    std::uint32_t exponent = 0;
+    std::uint64_t dataLength = 0;
+};
+
+class Scanner {
+public:
+    explicit Scanner(Par2Set& set) : set_(set) {}
+
+    void Scan(std::size_t index, const Par2Source& source)
+    {
+        if (source.openError != 0) {
+            Fault(Par2Fault::Open, index, 0, source.openError);
+            return;
+        }
+        std::uint64_t position = 0;
+        while (true) {
+            const std::optional<std::uint64_t> found = FindMagic(index, source, position);
+            if (!found || source.size - *found < kHeader)
+                return;
+            const std::uint64_t at = *found;
+            std::uint8_t header[kHeader];
+            if (!source.read(at, header, kHeader)) {
+                Fault(Par2Fault::Open, index, at, EIO);
+                return;
+            }
+            const std::uint64_t length = Le64(header + 8);
+            if (length < kHeader || length % 4 != 0 || length > source.size - at) {
+                Fault(Par2Fault::BadLength, index, at);
+                position = at + 1;
+                continue;
+            }
+            Type type;
+            std::memcpy(type.data(), header + 48, 16);
+            const Md5Digest setId = Digest(header + 32);
+            const bool small = type != kRecoverySlice && length <= kPar2MaxSmallPacket;
+            std::vector<std::uint8_t> body;
+            Md5 md5;
+            md5.Update(header + 32, 32);
+            bool readable = true;
+            if (small) {
+                body.resize(length - kHeader);
+                readable = body.empty() || source.read(at + kHeader, body.data(), body.size());
+                md5.Update(body.data(), body.size());
+            } else {
+                // Hashed as it is read, never held: a recovery slice's data, or
+                // a packet too large to be one this reader keeps.
+                std::vector<std::uint8_t> window(std::min<std::uint64_t>(kWindow, length - kHeader));
+                for (std::uint64_t done = 0; readable && done < length - kHeader;) {
+                    const std::size_t take = std::min<std::uint64_t>(window.size(), length - kHeader - done);
+                    readable = source.read(at + kHeader + done, window.data(), take);
+                    md5.Update(window.data(), take);
+                    done += take;
+                }
+                if (readable && type == kRecoverySlice && length >= kHeader + 4) {
+                    readable = source.read(at + kHeader, window.data(), 4);
+                    body.assign(window.begin(), window.begin() + 4);
+                }
+            }
+            if (!readable) {
+                Fault(Par2Fault::Open, index, at, EIO);
+                return;
+            }
+            if (md5.Finish() != Digest(header + 16)) {
+                Fault(Par2Fault::BadChecksum, index, at);
+                position = at + 1;
+                continue;
+            }
+            Take(index, at, length, type, setId, std::move(body), small);
+            position = at + length;
+        }
+    }
+
+    void Assemble();
+
+private:
+    void Fault(Par2Fault fault, std::size_t file, std::uint64_t offset, int error = 0)
+    {
+        // One fault per packet is enough to say what was wrong; a flood of
+        // them from a file of garbage is capped.
+        if (set_.faults.size() < 1000)
+            set_.faults.push_back({fault, file, offset, error});
+    }
+
+    std::optional<std::uint64_t> FindMagic(std::size_t index, const Par2Source& source, std::uint64_t from)
+    {
+        std::vector<char> window;
+        while (from < source.size && source.size - from >= sizeof kMagic) {
+            const std::size_t take = std::min<std::uint64_t>(kWindow, source.size - from);
+            window.resize(take);
+            if (!source.read(from, window.data(), take)) {
+                Fault(Par2Fault::Open, index, from, EIO);
+                return std::nullopt;
+            }
+            const std::string_view text(window.data(), take);
+            const std::size_t hit = text.find(std::string_view(kMagic, sizeof kMagic));
+            if (hit != std::string_view::npos)
+                return from + hit;
+            if (take < sizeof kMagic)
+                return std::nullopt;
+            from += take - (sizeof kMagic - 1);
+            if (take < kWindow)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    void Take(std::size_t index, std::uint64_t at, std::uint64_t length, const Type& type, const Md5Digest& setId,
+              std::vector<std::uint8_t> body, bool small)
+    {
+        if (type == kRecoverySlice) {
+            if (body.size() < 4) {
+                Fault(Par2Fault::Malformed, index, at);
+                return;
+            }
+            Recovery recovery;
+            recovery.file = index;
+            recovery.offset = at;
+            recovery.setId = setId;
+            recovery.exponent = Le32(body.data());
+            recovery.dataLength = length - kHeader - 4;
+            recovery_.push_back(recovery);
+            return;
+        }
+        if (type != kMain && type != kFileDesc && type != kSliceChecksums && type != kCreator) {
+            Fault(Par2Fault::Unknown, index, at);
+            return;
+        }
+        if (!small || kept_ + body.size() > kKeptBudget) {
+            Fault(Par2Fault::Malformed, index, at);
+            return;
+        }
+        if (type == kMain) {
+            if (body.size() < 12 || Md5Of(body.data(), body.size()) != setId) {
+                Fault(Par2Fault::Malformed, index, at);
+                return;
+            }
+            const std::uint64_t count = Le32(body.data() + 8);
+            if (count > (body.size() - 12) / 16 || (body.size() - 12) % 16 != 0) {
+                Fault(Par2Fault::Malformed, index, at);
+                return;
+            }
+            if (main_ && main_->setId == setId)
+                return;  // a copy
+            if (main_) {
+                Fault(Par2Fault::OtherSet, index, at);
+                return;
+            }
+            MainPacket main;
+            main.file = index;
+            main.offset = at;
+            main.setId = setId;
+            main.sliceSize = Le64(body.data());
+            for (std::uint64_t i = 0; i < count; ++i)
+                main.fileIds.push_back(Digest(body.data() + 12 + 16 * i));
+            kept_ += body.size();
+            main_ = std::move(main);
+            return;
+        }
+        if (type == kCreator) {
+            if (set_.creator.empty()) {
+                std::string text(body.begin(), body.begin() + std::min<std::size_t>(body.size(), 256));
+                text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+                set_.creator = text;
+            }
+            return;
+        }
+        const std::size_t least = type == kFileDesc ? 56 : 16;
+        if (body.size() < least || (type == kSliceChecksums && (body.size() - 16) % 20 != 0)) {
+            Fault(Par2Fault::Malformed, index, at);
+            return;
+        }
+        auto& table = type == kFileDesc ? descriptions_ : checksums_;
+        const auto key = std::make_pair(setId, Digest(body.data()));
+        if (table.count(key) != 0)
+            return;  // a copy
+        kept_ += body.size();
+        Kept kept;
+        kept.file = index;
+        kept.offset = at;
+        kept.setId = setId;
+        kept.body = std::move(body);
+        table.emplace(key, std::move(kept));
+    }
+
+    Par2Set& set_;
+    std::optional<MainPacket> main_;
+    std::map<std::pair<Md5Digest, Md5Digest>, Kept> descriptions_;
+    std::map<std::pair<Md5Digest, Md5Digest>, Kept> checksums_;
+    std::vector<Recovery> recovery_;
+    std::uint64_t kept_ = 0;
+};
+
+void Scanner::Assemble()
+{
+    if (!main_) {
+        Fault(Par2Fault::NoMainPacket, 0, 0);
+        return;
+    }
+    const MainPacket& main = *main_;
+    set_.setId = main.setId;
+    set_.sliceSize = main.sliceSize;
+    if (main.sliceSize == 0 || main.sliceSize % 4 != 0) {
+        Fault(Par2Fault::BadSliceSize, main.file, main.offset);
+        return;
+    }
+    bool usable = true;
+    std::uint64_t slices = 0;
+    for (const Md5Digest& id : main.fileIds) {
+        Par2File file;
+        file.id = id;
+        const auto description = descriptions_.find({main.setId, id});
+        if (description == descriptions_.end()) {
+            Fault(Par2Fault::MissingFileDescription, main.file, main.offset);
+            usable = false;
+            set_.files.push_back(std::move(file));
+            continue;
+        }
+        const std::vector<std::uint8_t>& body = description->second.body;
+        file.described = true;
+        file.md5 = Digest(body.data() + 16);
+        file.md5First16k = Digest(body.data() + 32);
+        file.length = Le64(body.data() + 48);
+        file.name.assign(body.begin() + 56, body.end());
+        file.name.erase(std::find(file.name.begin(), file.name.end(), '\0'), file.name.end());
+        const std::uint64_t count = file.length / main.sliceSize + (file.length % main.sliceSize != 0);
+        if (count > kPar2MaxInputSlices - slices) {
+            Fault(Par2Fault::TooManySlices, description->second.file, description->second.offset);
+            set_.files.clear();
+            return;
+        }
+        file.firstSlice = slices;
+        slices += count;
+        const auto checksums = checksums_.find({main.setId, id});
+        if (checksums == checksums_.end()) {
+            if (count > 0)
+                Fault(Par2Fault::MissingSliceChecksums, description->second.file, description->second.offset);
+        } else if ((checksums->second.body.size() - 16) / 20 != count) {
+            Fault(Par2Fault::Malformed, checksums->second.file, checksums->second.offset);
+        } else {
+            const std::uint8_t* p = checksums->second.body.data() + 16;
+            for (std::uint64_t i = 0; i < count; ++i, p += 20)
+                file.slices.push_back({Digest(p), Le32(p + 16)});
+        }
+        set_.files.push_back(std::move(file));
+    }
+    set_.inputSlices = slices;
+    std::map<std::uint32_t, Par2RecoverySlice> byExponent;
+    for (const Recovery& recovery : recovery_) {
+        if (recovery.setId != main.setId) {
+            Fault(Par2Fault::OtherSet, recovery.file, recovery.offset);
+            continue;
+        }
+        if (recovery.dataLength != main.sliceSize || recovery.exponent > kPar2MaxExponent) {
+            Fault(Par2Fault::RecoverySliceSize, recovery.file, recovery.offset);
+            continue;
+        }
+        byExponent.emplace(recovery.exponent,
+                           Par2RecoverySlice{recovery.exponent, recovery.file, recovery.offset + kHeader + 4});
+    }
+    for (const auto& [exponent, slice] : byExponent)
+        set_.recovery.push_back(slice);
+    set_.usable = usable;
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool EndsWith(std::string_view text, std::string_view end)
+{
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+}  // namespace
+
+Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector<Par2Source>& sources)
+{
+    Par2Set set;
+    set.paths = paths;
+    Scanner scanner(set);
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        scanner.Scan(i, sources[i]);
+    scanner.Assemble();
+    return set;
+}
+
+std::vector<std::string> Par2SetFiles(const std::string& named)
+{
+    const std::string folder = DirectoryOf(named);
+    const std::size_t slash = named.rfind('/');
+    std::string base = slash == std::string::npos ? named : named.substr(slash + 1);
+    if (EndsWith(base, ".par2"))
+        base.resize(base.size() - 5);
+    // "<base>.vol00+01" names a volume of "<base>".
+    const std::size_t vol = base.rfind(".vol");
+    if (vol != std::string::npos && base.find_first_not_of("0123456789+-", vol + 4) == std::string::npos &&
+        vol + 4 < base.size())
+        base.resize(vol);
+    std::vector<std::string> files{named};
+    const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            const bool main = name == base + ".par2";
+            const bool volume = name.size() > base.size() + 4 + 5 && name.substr(0, base.size() + 4) == base + ".vol" &&
+                                EndsWith(name, ".par2");
+            if ((main || volume) && prefix + std::string(name) != named)
+                files.push_back(prefix + std::string(name));
+        }
+        ::closedir(dir);
+    }
+    std::sort(files.begin() + 1, files.end());
+    return files;
+}
+
+Par2Set ReadPar2Set(const std::string& named)
+{
+    const std::vector<std::string> paths = Par2SetFiles(named);
+    std::vector<std::shared_ptr<int>> descriptors;
+    std::vector<Par2Source> sources;
+    for (const std::string& path : paths) {
+        Par2Source source;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        struct stat info {};
+        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            source.openError = fd < 0 ? errno : (S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+            if (fd >= 0)
+                ::close(fd);
+            sources.push_back(std::move(source));
+            continue;
+        }
+        auto owned = std::shared_ptr<int>(new int(fd), [](int* p) {
+            ::close(*p);
+            delete p;
+        });
+        descriptors.push_back(owned);
+        source.size = static_cast<std::uint64_t>(info.st_size);
+        source.read = [owned](std::uint64_t offset, void* buffer, std::size_t size) {
+            auto* p = static_cast<char*>(buffer);
+            while (size > 0) {
+                const ssize_t got = ::pread(*owned, p, size, static_cast<off_t>(offset));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    return false;
+                p += got;
+                size -= static_cast<std::size_t>(got);
+                offset += static_cast<std::uint64_t>(got);
+            }
+            return true;
+        };
+        sources.push_back(std::move(source));
+    }
+    return ReadPar2Sources(paths, sources);
+}
+
+}  // namespace tessera

@@ -1,0 +1,393 @@
+#include "engine/recovery/Par2Repair.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "fileio/StagedFile.h"
+
+namespace tessera {
+namespace par2gf {
+namespace {
+
+struct Tables {
+    std::vector<std::uint16_t> exp = std::vector<std::uint16_t>(2 * 65535);
+    std::vector<std::uint32_t> log = std::vector<std::uint32_t>(65536);
+    Tables()
+    {
+        std::uint32_t x = 1;
+        for (std::uint32_t i = 0; i < 65535; ++i) {
+            exp[i] = exp[i + 65535] = static_cast<std::uint16_t>(x);
+            log[x] = i;
+            x <<= 1;
+            if (x & 0x10000)
+                x ^= 0x1100B;
+        }
+    }
+};
+const Tables& T()
+{
+    static const Tables tables;
+    return tables;
+}
+
+}  // namespace
+
+std::uint16_t Mul(std::uint16_t a, std::uint16_t b)
+{
+    if (a == 0 || b == 0)
+        return 0;
+    return T().exp[T().log[a] + T().log[b]];
+}
+
+std::uint16_t Pow(std::uint16_t a, std::uint32_t n)
+{
+    if (n == 0)
+        return 1;
+    if (a == 0)
+        return 0;
+    return T().exp[static_cast<std::uint64_t>(T().log[a]) * n % 65535];
+}
+
+std::uint16_t Inverse(std::uint16_t a) { return T().exp[(65535 - T().log[a]) % 65535]; }
+
+std::uint16_t InputConstant(std::uint32_t index)
+{
+    std::uint32_t n = 0;
+    for (std::uint32_t found = 0;; ++found) {
+        do
+            ++n;
+        while (n % 3 == 0 || n % 5 == 0 || n % 17 == 0 || n % 257 == 0);
+        if (found == index)
+            return T().exp[n];
+    }
+}
+
+void MulAdd(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t words)
+{
+    if (factor == 0)
+        return;
+    std::uint16_t low[256], high[256];
+    for (std::uint32_t b = 0; b < 256; ++b) {
+        low[b] = Mul(factor, static_cast<std::uint16_t>(b));
+        high[b] = Mul(factor, static_cast<std::uint16_t>(b << 8));
+    }
+    for (std::size_t i = 0; i < words; ++i) {
+        const std::uint16_t product = low[in[2 * i]] ^ high[in[2 * i + 1]];
+        out[2 * i] ^= static_cast<std::uint8_t>(product);
+        out[2 * i + 1] ^= static_cast<std::uint8_t>(product >> 8);
+    }
+}
+
+bool Invert(std::vector<std::uint16_t>& a, std::size_t n)
+{
+    std::vector<std::uint16_t> inverse(n * n, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        inverse[i * n + i] = 1;
+    for (std::size_t column = 0; column < n; ++column) {
+        std::size_t pivot = column;
+        while (pivot < n && a[pivot * n + column] == 0)
+            ++pivot;
+        if (pivot == n)
+            return false;
+        if (pivot != column)
+            for (std::size_t k = 0; k < n; ++k) {
+                std::swap(a[pivot * n + k], a[column * n + k]);
+                std::swap(inverse[pivot * n + k], inverse[column * n + k]);
+            }
+        const std::uint16_t scale = Inverse(a[column * n + column]);
+        for (std::size_t k = 0; k < n; ++k) {
+            a[column * n + k] = Mul(a[column * n + k], scale);
+            inverse[column * n + k] = Mul(inverse[column * n + k], scale);
+        }
+        for (std::size_t row = 0; row < n; ++row) {
+            const std::uint16_t factor = a[row * n + column];
+            if (row == column || factor == 0)
+                continue;
+            for (std::size_t k = 0; k < n; ++k) {
+                a[row * n + k] ^= Mul(factor, a[column * n + k]);
+                inverse[row * n + k] ^= Mul(factor, inverse[column * n + k]);
+            }
+        }
+    }
+    a = std::move(inverse);
+    return true;
+}
+
+}  // namespace par2gf
+
+namespace {
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Reads size bytes at offset, zeros past the end of the file; false on error.
+bool ReadPadded(int fd, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    std::memset(buffer + done, 0, size - done);
+    return true;
+}
+
+bool WriteAt(NFile& file, const std::uint8_t* data, std::uint64_t size, std::uint64_t offset)
+{
+    if (!file.Seek(static_cast<std::int64_t>(offset), 0))
+        return false;
+    while (size > 0) {
+        const std::uint32_t take = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 1u << 30));
+        if (file.Write(data, take) != take)
+            return false;
+        data += take;
+        size -= take;
+    }
+    return true;
+}
+
+struct Slot {
+    std::size_t file = 0;   // index into Par2Set::files
+    std::uint64_t slice = 0;  // within the file
+};
+
+}  // namespace
+
+Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const std::string& folder,
+                               std::uint64_t memoryLimit)
+{
+    using namespace par2gf;
+    Par2RepairResult result;
+    if (!set.usable || check.files.size() != set.files.size()) {
+        result.fault = Par2RepairFault::NotUsable;
+        return result;
+    }
+    if (check.state == Par2State::Intact)
+        return result;
+    for (const Par2FileCheck& f : check.files)
+        if (f.state == Par2FileState::UnsafeName) {
+            result.fault = Par2RepairFault::UnsafeName;
+            return result;
+        }
+    if (check.badSlices > set.recovery.size()) {
+        result.fault = Par2RepairFault::NotEnough;
+        result.needed = check.badSlices - set.recovery.size();
+        return result;
+    }
+    const std::uint64_t sliceSize = set.sliceSize;
+    // The lost slices, by their index among all input slices.
+    std::vector<Slot> lost;
+    std::vector<bool> isLost(set.inputSlices, false);
+    for (std::size_t f = 0; f < set.files.size(); ++f)
+        for (std::uint64_t s : check.files[f].badSlices) {
+            lost.push_back({f, s});
+            isLost[set.files[f].firstSlice + s] = true;
+        }
+    const std::size_t m = lost.size();
+
+    // A = [c_k ^ e_j] for the first m recovery slices; lost = A^-1 (R - known).
+    std::vector<std::uint16_t> matrix(m * m);
+    std::vector<std::uint16_t> constants(set.inputSlices);
+    for (std::uint64_t i = 0; i < set.inputSlices; ++i)
+        constants[i] = InputConstant(static_cast<std::uint32_t>(i));
+    for (std::size_t j = 0; j < m; ++j)
+        for (std::size_t k = 0; k < m; ++k)
+            matrix[j * m + k] =
+                Pow(constants[set.files[lost[k].file].firstSlice + lost[k].slice], set.recovery[j].exponent);
+    if (!Invert(matrix, m)) {
+        result.fault = Par2RepairFault::Singular;
+        return result;
+    }
+
+    // Open what is read: the files still there and the volumes.
+    std::vector<Fd> inputs;
+    for (std::size_t f = 0; f < set.files.size(); ++f) {
+        const std::string path = Par2FilePath(folder, set.files[f].name);
+        inputs.emplace_back(check.files[f].state == Par2FileState::Missing
+                                ? -1
+                                : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    }
+    std::vector<Fd> volumes;
+    for (const std::string& path : set.paths)
+        volumes.emplace_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+
+    // The rebuilt files, staged beside their targets, first holding the
+    // slices that survived.
+    std::vector<std::unique_ptr<StagedFile>> staged(set.files.size());
+    std::vector<std::unique_ptr<NFile>> outputs(set.files.size());
+    auto fail = [&](Par2RepairFault fault, const std::string& path, int error) {
+        for (auto& s : staged)
+            if (s)
+                s->Discard();
+        result.fault = fault;
+        result.path = path;
+        result.error = error;
+        return result;
+    };
+    std::vector<std::uint8_t> copy(static_cast<std::size_t>(std::min<std::uint64_t>(sliceSize, 1u << 20)));
+    for (std::size_t f = 0; f < set.files.size(); ++f) {
+        if (check.files[f].state == Par2FileState::Intact)
+            continue;
+        const Par2File& file = set.files[f];
+        const std::string path = Par2FilePath(folder, file.name);
+        staged[f] = std::make_unique<StagedFile>();
+        outputs[f] = staged[f]->Create(path);
+        if (!outputs[f] || !outputs[f]->IsOpen())
+            return fail(Par2RepairFault::Write, path, outputs[f] ? outputs[f]->LastError() : 0);
+        if (check.files[f].state != Par2FileState::Damaged)
+            continue;
+        const std::vector<std::uint64_t>& bad = check.files[f].badSlices;
+        for (std::uint64_t start = 0, slice = 0; start < file.length; start += sliceSize, ++slice) {
+            if (std::find(bad.begin(), bad.end(), slice) != bad.end())
+                continue;
+            const std::uint64_t inFile = std::min(sliceSize, file.length - start);
+            for (std::uint64_t done = 0; done < inFile;) {
+                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), inFile - done));
+                if (!ReadPadded(inputs[f].get(), copy.data(), take, start + done))
+                    return fail(Par2RepairFault::Read, path, errno);
+                if (!WriteAt(*outputs[f], copy.data(), take, start + done))
+                    return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
+                done += take;
+            }
+        }
+    }
+
+    // Column ranges: 2m buffers (the recovery slices less what is known, then
+    // the lost slices) and one input buffer per thread.
+    if (m > 0) {
+        std::uint64_t range = memoryLimit / (2 * m + 2);
+        range = std::max<std::uint64_t>(range - range % 4, 4096);
+        range = std::min(range, sliceSize);
+        std::vector<std::vector<std::uint8_t>> known(m), rebuilt(m);
+        for (std::size_t j = 0; j < m; ++j) {
+            known[j].resize(range);
+            rebuilt[j].resize(range);
+        }
+        std::atomic<bool> readFailed{false};
+        for (std::uint64_t column = 0; column < sliceSize; column += range) {
+            const std::size_t width = static_cast<std::size_t>(std::min(range, sliceSize - column));
+            // Each of both cores takes half the columns.
+            auto work = [&](std::size_t lo, std::size_t hi) {
+                if (lo >= hi)
+                    return;
+                std::vector<std::uint8_t> input(hi - lo);
+                for (std::size_t j = 0; j < m; ++j) {
+                    const Par2RecoverySlice& r = set.recovery[j];
+                    if (!ReadPadded(volumes[r.file].get(), known[j].data() + lo, hi - lo, r.dataOffset + column + lo))
+                        readFailed = true;
+                }
+                for (std::size_t f = 0; f < set.files.size(); ++f) {
+                    const Par2File& file = set.files[f];
+                    const std::uint64_t count = file.length / sliceSize + (file.length % sliceSize != 0);
+                    for (std::uint64_t s = 0; s < count; ++s) {
+                        const std::uint64_t index = file.firstSlice + s;
+                        if (isLost[index])
+                            continue;
+                        const std::uint64_t start = s * sliceSize + column + lo;
+                        const std::uint64_t end = std::min(file.length, s * sliceSize + sliceSize);
+                        // Bytes past the file's end are zeros, and add nothing.
+                        if (start >= end)
+                            continue;
+                        if (!ReadPadded(inputs[f].get(), input.data(), hi - lo, start))
+                            readFailed = true;
+                        if (start + (hi - lo) > end)
+                            std::memset(input.data() + (end - start), 0, start + (hi - lo) - end);
+                        for (std::size_t j = 0; j < m; ++j)
+                            MulAdd(Pow(constants[index], set.recovery[j].exponent), input.data(),
+                                   known[j].data() + lo, (hi - lo) / 2);
+                    }
+                }
+                for (std::size_t k = 0; k < m; ++k) {
+                    std::memset(rebuilt[k].data() + lo, 0, hi - lo);
+                    for (std::size_t j = 0; j < m; ++j)
+                        MulAdd(matrix[k * m + j], known[j].data() + lo, rebuilt[k].data() + lo, (hi - lo) / 2);
+                }
+            };
+            std::size_t half = width / 2;
+            half -= half % 4;
+            if (width >= (1u << 16)) {
+                std::thread other(work, half, width);
+                work(0, half);
+                other.join();
+            } else {
+                work(0, width);
+            }
+            if (readFailed)
+                return fail(Par2RepairFault::Read, set.paths.empty() ? std::string() : set.paths[0], EIO);
+            for (std::size_t k = 0; k < m; ++k) {
+                const Par2File& file = set.files[lost[k].file];
+                const std::uint64_t start = lost[k].slice * sliceSize + column;
+                if (start >= file.length)
+                    continue;
+                const std::uint64_t size = std::min<std::uint64_t>(width, file.length - start);
+                if (!WriteAt(*outputs[lost[k].file], rebuilt[k].data(), size, start))
+                    return fail(Par2RepairFault::Write, staged[lost[k].file]->TemporaryPath(),
+                                outputs[lost[k].file]->LastError());
+            }
+        }
+    }
+
+    // Each rebuilt file checked whole, then put in place.
+    for (std::size_t f = 0; f < set.files.size(); ++f) {
+        if (!outputs[f])
+            continue;
+        if (!outputs[f]->Flush())
+            return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
+        outputs[f]->Close();
+        Fd written(::open(staged[f]->TemporaryPath().c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat info {};
+        Md5 md5;
+        bool good = written.get() >= 0 && ::fstat(written.get(), &info) == 0 &&
+                    static_cast<std::uint64_t>(info.st_size) == set.files[f].length;
+        for (std::uint64_t done = 0; good && done < set.files[f].length;) {
+            const std::size_t take =
+                static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), set.files[f].length - done));
+            good = ReadPadded(written.get(), copy.data(), take, done);
+            md5.Update(copy.data(), take);
+            done += take;
+        }
+        if (!good || md5.Finish() != set.files[f].md5)
+            return fail(Par2RepairFault::Mismatch, Par2FilePath(folder, set.files[f].name), 0);
+    }
+    for (std::size_t f = 0; f < set.files.size(); ++f) {
+        if (!outputs[f])
+            continue;
+        const bool replace = check.files[f].state == Par2FileState::Damaged;
+        if (const int error = staged[f]->Commit(replace); error != 0)
+            return fail(Par2RepairFault::Write, Par2FilePath(folder, set.files[f].name), error);
+        result.rebuilt.push_back(f);
+    }
+    result.slicesRebuilt = m;
+    return result;
+}
+
+}  // namespace tessera
