@@ -23,25 +23,34 @@ TESSERA_GF16_AVX2 void Run(const std::uint8_t* in, std::size_t bytes, const __m2
                            std::uint8_t* const* outs, std::size_t count)
 {
     const __m256i mask = _mm256_set1_epi8(0x0F);
-    for (std::size_t at = 0; at < bytes; at += kBlock) {
-        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at));
-        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at + 32));
-        const __m256i n0 = _mm256_and_si256(lo, mask);
-        const __m256i n1 = _mm256_and_si256(_mm256_srli_epi16(lo, 4), mask);
-        const __m256i n2 = _mm256_and_si256(hi, mask);
-        const __m256i n3 = _mm256_and_si256(_mm256_srli_epi16(hi, 4), mask);
+    __m256i nibbles[kChunkBlocks][4];
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at + b * kBlock));
+            const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at + b * kBlock + 32));
+            nibbles[b][0] = _mm256_and_si256(lo, mask);
+            nibbles[b][1] = _mm256_and_si256(_mm256_srli_epi16(lo, 4), mask);
+            nibbles[b][2] = _mm256_and_si256(hi, mask);
+            nibbles[b][3] = _mm256_and_si256(_mm256_srli_epi16(hi, 4), mask);
+        }
         for (std::size_t j = 0; j < count; ++j) {
-            const __m256i* t = tables[j];
-            const __m256i low =
-                _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(t[0], n0), _mm256_shuffle_epi8(t[1], n1)),
-                                 _mm256_xor_si256(_mm256_shuffle_epi8(t[2], n2), _mm256_shuffle_epi8(t[3], n3)));
-            const __m256i high =
-                _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(t[4], n0), _mm256_shuffle_epi8(t[5], n1)),
-                                 _mm256_xor_si256(_mm256_shuffle_epi8(t[6], n2), _mm256_shuffle_epi8(t[7], n3)));
-            __m256i* accLow = reinterpret_cast<__m256i*>(outs[j] + at);
-            __m256i* accHigh = reinterpret_cast<__m256i*>(outs[j] + at + 32);
-            _mm256_storeu_si256(accLow, _mm256_xor_si256(_mm256_loadu_si256(accLow), low));
-            _mm256_storeu_si256(accHigh, _mm256_xor_si256(_mm256_loadu_si256(accHigh), high));
+            const __m256i t0 = tables[j][0], t1 = tables[j][1], t2 = tables[j][2], t3 = tables[j][3];
+            const __m256i t4 = tables[j][4], t5 = tables[j][5], t6 = tables[j][6], t7 = tables[j][7];
+            std::uint8_t* out = outs[j] + at;
+            for (std::size_t b = 0; b < blocks; ++b, out += kBlock) {
+                const __m256i* n = nibbles[b];
+                const __m256i low =
+                    _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(t0, n[0]), _mm256_shuffle_epi8(t1, n[1])),
+                                     _mm256_xor_si256(_mm256_shuffle_epi8(t2, n[2]), _mm256_shuffle_epi8(t3, n[3])));
+                const __m256i high =
+                    _mm256_xor_si256(_mm256_xor_si256(_mm256_shuffle_epi8(t4, n[0]), _mm256_shuffle_epi8(t5, n[1])),
+                                     _mm256_xor_si256(_mm256_shuffle_epi8(t6, n[2]), _mm256_shuffle_epi8(t7, n[3])));
+                __m256i* accLow = reinterpret_cast<__m256i*>(out);
+                __m256i* accHigh = reinterpret_cast<__m256i*>(out + 32);
+                _mm256_storeu_si256(accLow, _mm256_xor_si256(_mm256_loadu_si256(accLow), low));
+                _mm256_storeu_si256(accHigh, _mm256_xor_si256(_mm256_loadu_si256(accHigh), high));
+            }
         }
     }
 }

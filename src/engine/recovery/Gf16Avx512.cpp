@@ -29,20 +29,27 @@ TESSERA_GF16_AVX512 void Run(const std::uint8_t* in, std::size_t bytes, const __
                              std::uint8_t* const* outs, std::size_t count)
 {
     const __m512i mask = _mm512_set1_epi8(0x0F);
-    for (std::size_t at = 0; at < bytes; at += kBlock) {
-        const __m512i x = _mm512_loadu_si512(in + at);
-        const __m512i s = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
-        const __m512i n0 = _mm512_and_si512(x, mask);
-        const __m512i n1 = _mm512_and_si512(_mm512_srli_epi16(x, 4), mask);
-        const __m512i n2 = _mm512_and_si512(s, mask);
-        const __m512i n3 = _mm512_and_si512(_mm512_srli_epi16(s, 4), mask);
+    __m512i nibbles[kChunkBlocks][4];
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const __m512i x = _mm512_loadu_si512(in + at + b * kBlock);
+            const __m512i s = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+            nibbles[b][0] = _mm512_and_si512(x, mask);
+            nibbles[b][1] = _mm512_and_si512(_mm512_srli_epi16(x, 4), mask);
+            nibbles[b][2] = _mm512_and_si512(s, mask);
+            nibbles[b][3] = _mm512_and_si512(_mm512_srli_epi16(s, 4), mask);
+        }
         for (std::size_t j = 0; j < count; ++j) {
-            const __m512i* t = tables[j];
+            const __m512i t0 = tables[j][0], t1 = tables[j][1], t2 = tables[j][2], t3 = tables[j][3];
             std::uint8_t* out = outs[j] + at;
-            __m512i acc = _mm512_loadu_si512(out);
-            acc = _mm512_ternarylogic_epi32(acc, _mm512_shuffle_epi8(t[0], n0), _mm512_shuffle_epi8(t[1], n1), 0x96);
-            acc = _mm512_ternarylogic_epi32(acc, _mm512_shuffle_epi8(t[2], n2), _mm512_shuffle_epi8(t[3], n3), 0x96);
-            _mm512_storeu_si512(out, acc);
+            for (std::size_t b = 0; b < blocks; ++b, out += kBlock) {
+                const __m512i* n = nibbles[b];
+                __m512i acc = _mm512_loadu_si512(out);
+                acc = _mm512_ternarylogic_epi32(acc, _mm512_shuffle_epi8(t0, n[0]), _mm512_shuffle_epi8(t1, n[1]), 0x96);
+                acc = _mm512_ternarylogic_epi32(acc, _mm512_shuffle_epi8(t2, n[2]), _mm512_shuffle_epi8(t3, n[3]), 0x96);
+                _mm512_storeu_si512(out, acc);
+            }
         }
     }
 }

@@ -38,14 +38,23 @@ std::uint64_t Matrix(const std::uint16_t basis[16], int from, int to)
 TESSERA_GF16_GFNI void Run(const std::uint8_t* in, std::size_t bytes, const __m512i (*matrices)[2],
                            std::uint8_t* const* outs, std::size_t count)
 {
-    for (std::size_t at = 0; at < bytes; at += kBlock) {
-        const __m512i x = _mm512_loadu_si512(in + at);
-        const __m512i s = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+    __m512i swapped[kChunkBlocks];
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        const std::uint8_t* chunk = in + at;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const __m512i x = _mm512_loadu_si512(chunk + b * kBlock);
+            swapped[b] = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+        }
         for (std::size_t j = 0; j < count; ++j) {
+            const __m512i straightMatrix = matrices[j][0], crossedMatrix = matrices[j][1];
             std::uint8_t* out = outs[j] + at;
-            const __m512i straight = _mm512_gf2p8affine_epi64_epi8(x, matrices[j][0], 0);
-            const __m512i crossed = _mm512_gf2p8affine_epi64_epi8(s, matrices[j][1], 0);
-            _mm512_storeu_si512(out, _mm512_ternarylogic_epi32(_mm512_loadu_si512(out), straight, crossed, 0x96));
+            for (std::size_t b = 0; b < blocks; ++b, out += kBlock) {
+                const __m512i straight =
+                    _mm512_gf2p8affine_epi64_epi8(_mm512_loadu_si512(chunk + b * kBlock), straightMatrix, 0);
+                const __m512i crossed = _mm512_gf2p8affine_epi64_epi8(swapped[b], crossedMatrix, 0);
+                _mm512_storeu_si512(out, _mm512_ternarylogic_epi32(_mm512_loadu_si512(out), straight, crossed, 0x96));
+            }
         }
     }
 }

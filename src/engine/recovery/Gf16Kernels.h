@@ -31,6 +31,13 @@ void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables);
 // first-level cache.
 inline constexpr std::size_t kGroup = 32;
 
+// The vector kernels split the nibbles of this many blocks of input at a time
+// into a buffer, then run each factor over them with its tables held in
+// registers. One accumulator at a time, not all of them at each block: slices
+// a multiple of 4 KiB apart would otherwise meet in the same cache sets and
+// in the processor's guess at which loads depend on which stores.
+inline constexpr std::size_t kChunkBlocks = 32;
+
 void MulAddScalar(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                   std::uint8_t* const* accs, std::size_t count);
 

@@ -23,29 +23,31 @@ TESSERA_GF16_SSSE3 void Run(const std::uint8_t* in, std::size_t bytes, const __m
                             std::uint8_t* const* outs, std::size_t count)
 {
     const __m128i mask = _mm_set1_epi8(0x0F);
-    for (std::size_t at = 0; at < bytes; at += kBlock) {
-        __m128i nibble[2][4];
-        for (int half = 0; half < 2; ++half) {
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at + 16 * half));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at + 32 + 16 * half));
-            nibble[half][0] = _mm_and_si128(lo, mask);
-            nibble[half][1] = _mm_and_si128(_mm_srli_epi16(lo, 4), mask);
-            nibble[half][2] = _mm_and_si128(hi, mask);
-            nibble[half][3] = _mm_and_si128(_mm_srli_epi16(hi, 4), mask);
+    // Each block as two halves of 16 words.
+    __m128i nibbles[2 * kChunkBlocks][4];
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        for (std::size_t h = 0; h < 2 * blocks; ++h) {
+            const std::uint8_t* from = in + at + h / 2 * kBlock + h % 2 * 16;
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32));
+            nibbles[h][0] = _mm_and_si128(lo, mask);
+            nibbles[h][1] = _mm_and_si128(_mm_srli_epi16(lo, 4), mask);
+            nibbles[h][2] = _mm_and_si128(hi, mask);
+            nibbles[h][3] = _mm_and_si128(_mm_srli_epi16(hi, 4), mask);
         }
         for (std::size_t j = 0; j < count; ++j) {
-            const __m128i* t = tables[j];
+            const __m128i t0 = tables[j][0], t1 = tables[j][1], t2 = tables[j][2], t3 = tables[j][3];
+            const __m128i t4 = tables[j][4], t5 = tables[j][5], t6 = tables[j][6], t7 = tables[j][7];
             std::uint8_t* out = outs[j] + at;
-            for (int half = 0; half < 2; ++half) {
-                const __m128i* n = nibble[half];
-                const __m128i low = _mm_xor_si128(
-                    _mm_xor_si128(_mm_shuffle_epi8(t[0], n[0]), _mm_shuffle_epi8(t[1], n[1])),
-                    _mm_xor_si128(_mm_shuffle_epi8(t[2], n[2]), _mm_shuffle_epi8(t[3], n[3])));
-                const __m128i high = _mm_xor_si128(
-                    _mm_xor_si128(_mm_shuffle_epi8(t[4], n[0]), _mm_shuffle_epi8(t[5], n[1])),
-                    _mm_xor_si128(_mm_shuffle_epi8(t[6], n[2]), _mm_shuffle_epi8(t[7], n[3])));
-                __m128i* accLow = reinterpret_cast<__m128i*>(out + 16 * half);
-                __m128i* accHigh = reinterpret_cast<__m128i*>(out + 32 + 16 * half);
+            for (std::size_t h = 0; h < 2 * blocks; ++h) {
+                const __m128i* n = nibbles[h];
+                const __m128i low = _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t0, n[0]), _mm_shuffle_epi8(t1, n[1])),
+                                                  _mm_xor_si128(_mm_shuffle_epi8(t2, n[2]), _mm_shuffle_epi8(t3, n[3])));
+                const __m128i high = _mm_xor_si128(_mm_xor_si128(_mm_shuffle_epi8(t4, n[0]), _mm_shuffle_epi8(t5, n[1])),
+                                                   _mm_xor_si128(_mm_shuffle_epi8(t6, n[2]), _mm_shuffle_epi8(t7, n[3])));
+                __m128i* accLow = reinterpret_cast<__m128i*>(out + h / 2 * kBlock + h % 2 * 16);
+                __m128i* accHigh = accLow + 2;
                 _mm_storeu_si128(accLow, _mm_xor_si128(_mm_loadu_si128(accLow), low));
                 _mm_storeu_si128(accHigh, _mm_xor_si128(_mm_loadu_si128(accHigh), high));
             }
