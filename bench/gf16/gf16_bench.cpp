@@ -1,0 +1,105 @@
+// GB/s of gf16::MulAddMany (bytes of input times factors per second) for
+// every kernel, for the block sizes and factor counts recovery data uses;
+// Prepare and Unprepare beside them, and the repair's interleaved MulAdd.
+// Usage: gf16_bench [SECONDS_PER_FIGURE]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/recovery/Gf16.h"
+#include "engine/recovery/Par2Repair.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Repeats `run` (which handles `bytes` bytes) for about `seconds`; GB/s.
+template <typename Run>
+double Rate(double seconds, double bytes, Run run)
+{
+    run();  // warm the caches and the tables
+    std::size_t rounds = 0;
+    const auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        for (int i = 0; i < 16; ++i)
+            run();
+        rounds += 16;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < seconds);
+    return bytes * static_cast<double>(rounds) / elapsed / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace tessera;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 0.2;
+    std::mt19937 random(1);
+    const std::size_t sizes[] = {16 << 10, 64 << 10, 256 << 10};
+    const std::size_t counts[] = {1, 4, 8, 16, 32};
+    constexpr std::size_t kMaxCount = 32, kMaxSize = 256 << 10;
+
+    // Accumulators one after the other in one 64-byte aligned arena, as a
+    // caller would lay them out; STAGGER=N bytes (a multiple of 64) between
+    // them moves them apart in the cache sets.
+    const char* staggerText = std::getenv("STAGGER");
+    const std::size_t stagger = staggerText ? std::strtoul(staggerText, nullptr, 10) / 64 * 64 : 0;
+    const std::size_t stride = kMaxSize + stagger;
+    std::vector<std::uint8_t> words(kMaxSize);
+    for (auto& b : words)
+        b = static_cast<std::uint8_t>(random());
+    auto* arena = static_cast<std::uint8_t*>(std::aligned_alloc(64, (kMaxCount + 1) * stride));
+    std::memset(arena, 0, (kMaxCount + 1) * stride);
+    std::uint8_t* input = arena + kMaxCount * stride;
+    gf16::Prepare(words.data(), kMaxSize, input);
+    std::vector<std::uint8_t*> outs;
+    for (std::size_t j = 0; j < kMaxCount; ++j)
+        outs.push_back(arena + j * stride);
+    std::vector<std::uint16_t> factors(kMaxCount);
+    for (auto& f : factors)
+        f = static_cast<std::uint16_t>(random() | 2);
+
+    const std::string fastest = gf16::KernelName();
+    std::printf("default kernel: %s; accumulators %zu bytes apart\n", fastest.c_str(), stride);
+    std::printf("MulAddMany, GB/s of input x factors\n%-10s %8s", "kernel", "KiB");
+    for (std::size_t count : counts)
+        std::printf(" %7zux", count);
+    std::printf("\n");
+    for (const std::string& kernel : gf16::Kernels()) {
+        gf16::UseKernel(kernel);
+        for (std::size_t size : sizes) {
+            std::printf("%-10s %8zu", kernel.c_str(), size >> 10);
+            for (std::size_t count : counts) {
+                const double rate = Rate(seconds, static_cast<double>(size * count), [&] {
+                    gf16::MulAddMany(input, size, factors.data(), outs.data(), count);
+                });
+                std::printf(" %8.2f", rate);
+            }
+            std::printf("\n");
+            std::fflush(stdout);
+        }
+    }
+
+    std::printf("\nPrepare and Unprepare of 64 KiB, GB/s\n");
+    for (const std::string& kernel : gf16::Kernels()) {
+        gf16::UseKernel(kernel);
+        const std::size_t size = 64 << 10;
+        const double in = Rate(seconds, size, [&] { gf16::Prepare(words.data(), size, input); });
+        const double out = Rate(seconds, size, [&] { gf16::Unprepare(input, size, outs[0]); });
+        std::printf("%-10s prepare %6.2f  unprepare %6.2f\n", kernel.c_str(), in, out);
+    }
+    gf16::UseKernel(fastest);
+
+    std::printf("\npar2gf::MulAdd (interleaved, one factor), 64 KiB: %.2f GB/s\n",
+                Rate(seconds, 64 << 10, [&] {
+                    par2gf::MulAdd(factors[0], words.data(), outs[0], (64 << 10) / 2);
+                }));
+    std::free(arena);
+    return 0;
+}

@@ -1,0 +1,217 @@
+#include "engine/recovery/Gf16.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "engine/recovery/Gf16Kernels.h"
+
+namespace tessera::gf16 {
+
+namespace detail {
+
+void Basis(std::uint16_t factor, std::uint16_t basis[16])
+{
+    std::uint32_t x = factor;
+    for (int i = 0; i < 16; ++i) {
+        basis[i] = static_cast<std::uint16_t>(x);
+        x <<= 1;
+        if (x & 0x10000)
+            x ^= 0x1100B;
+    }
+}
+
+void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables)
+{
+    std::uint16_t basis[16];
+    Basis(factor, basis);
+    for (int k = 0; k < 4; ++k) {
+        for (unsigned x = 0; x < 16; ++x) {
+            std::uint16_t product = 0;
+            for (int bit = 0; bit < 4; ++bit)
+                if (x & (1u << bit))
+                    product ^= basis[4 * k + bit];
+            tables.low[k][x] = static_cast<std::uint8_t>(product);
+            tables.high[k][x] = static_cast<std::uint8_t>(product >> 8);
+        }
+    }
+}
+
+// Split tables: the product of the factor with each value of a word's low
+// byte and of its high byte. One factor at a time over the whole input, so
+// that only one pair of tables is in the cache.
+void MulAddScalar(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
+                  std::uint8_t* const* accs, std::size_t count)
+{
+    std::uint16_t low[256], high[256];
+    for (std::size_t j = 0; j < count; ++j) {
+        if (factors[j] == 0)
+            continue;
+        std::uint16_t basis[16];
+        Basis(factors[j], basis);
+        low[0] = high[0] = 0;
+        for (unsigned b = 1; b < 256; ++b) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(b));
+            low[b] = low[b & (b - 1)] ^ basis[bit];
+            high[b] = high[b & (b - 1)] ^ basis[8 + bit];
+        }
+        std::uint8_t* acc = accs[j];
+        for (std::size_t at = 0; at < bytes; at += kBlock) {
+            const std::uint8_t* block = in + at;
+            std::uint8_t* out = acc + at;
+            for (std::size_t i = 0; i < kBlock / 2; ++i) {
+                const std::uint16_t product = low[block[i]] ^ high[block[kBlock / 2 + i]];
+                out[i] ^= static_cast<std::uint8_t>(product);
+                out[kBlock / 2 + i] ^= static_cast<std::uint8_t>(product >> 8);
+            }
+        }
+    }
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::Kernel;
+
+struct Entry {
+    const char* name;
+    Kernel kernel;
+    bool wide;  // the processor has AVX2: Prepare and Unprepare use it too
+    bool (*runs)();
+};
+
+bool Always() { return true; }
+
+#ifdef TESSERA_GF16_X86
+bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
+bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
+bool HasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
+#endif
+
+// From the slowest to the fastest: the last that runs is the default.
+const Entry kEntries[] = {
+    {"scalar", detail::MulAddScalar, false, Always},
+#ifdef TESSERA_GF16_X86
+    {"ssse3", detail::MulAddSsse3, false, HasSsse3},
+    {"avx2", detail::MulAddAvx2, true, HasAvx2},
+    {"avx512bw", detail::MulAddAvx512, true, HasAvx512},
+    {"gfni", detail::MulAddGfni, true, HasGfni},
+#endif
+};
+
+const Entry* Fastest()
+{
+    const Entry* best = &kEntries[0];
+    for (const Entry& entry : kEntries)
+        if (entry.runs())
+            best = &entry;
+    return best;
+}
+
+std::atomic<const Entry*> chosen{nullptr};
+
+const Entry& Current()
+{
+    const Entry* entry = chosen.load(std::memory_order_acquire);
+    if (!entry) {
+        entry = Fastest();
+        chosen.store(entry, std::memory_order_release);
+    }
+    return *entry;
+}
+
+}  // namespace
+
+std::size_t PreparedSize(std::size_t bytes)
+{
+    return (bytes + kBlock - 1) / kBlock * kBlock;
+}
+
+void Prepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
+{
+    const std::size_t whole = bytes / kBlock;
+    std::size_t done = 0;
+#ifdef TESSERA_GF16_X86
+    if (Current().wide) {
+        detail::PrepareAvx2(in, whole, out);
+        done = whole;
+    }
+#endif
+    for (std::size_t b = done; b < whole; ++b) {
+        const std::uint8_t* from = in + b * kBlock;
+        std::uint8_t* to = out + b * kBlock;
+        for (std::size_t i = 0; i < kBlock / 2; ++i) {
+            to[i] = from[2 * i];
+            to[kBlock / 2 + i] = from[2 * i + 1];
+        }
+    }
+    const std::size_t rest = bytes - whole * kBlock;
+    if (rest) {
+        const std::uint8_t* from = in + whole * kBlock;
+        std::uint8_t* to = out + whole * kBlock;
+        std::memset(to, 0, kBlock);
+        for (std::size_t p = 0; p < rest; ++p)
+            to[(p & 1) * (kBlock / 2) + p / 2] = from[p];
+    }
+}
+
+void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
+{
+    const std::size_t whole = bytes / kBlock;
+    std::size_t done = 0;
+#ifdef TESSERA_GF16_X86
+    if (Current().wide) {
+        detail::UnprepareAvx2(in, whole, out);
+        done = whole;
+    }
+#endif
+    for (std::size_t b = done; b < whole; ++b) {
+        const std::uint8_t* from = in + b * kBlock;
+        std::uint8_t* to = out + b * kBlock;
+        for (std::size_t i = 0; i < kBlock / 2; ++i) {
+            to[2 * i] = from[i];
+            to[2 * i + 1] = from[kBlock / 2 + i];
+        }
+    }
+    const std::size_t rest = bytes - whole * kBlock;
+    const std::uint8_t* from = in + whole * kBlock;
+    std::uint8_t* to = out + whole * kBlock;
+    for (std::size_t p = 0; p < rest; ++p)
+        to[p] = from[(p & 1) * (kBlock / 2) + p / 2];
+}
+
+void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
+                std::uint8_t* const* accs, std::size_t count)
+{
+    if (bytes == 0 || count == 0)
+        return;
+    Current().kernel(in, bytes, factors, accs, count);
+}
+
+const char* KernelName()
+{
+    return Current().name;
+}
+
+std::vector<std::string> Kernels()
+{
+    std::vector<std::string> names;
+    for (const Entry& entry : kEntries)
+        if (entry.runs())
+            names.emplace_back(entry.name);
+    return names;
+}
+
+bool UseKernel(const std::string& name)
+{
+    for (const Entry& entry : kEntries) {
+        if (name == entry.name && entry.runs()) {
+            chosen.store(&entry, std::memory_order_release);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace tessera::gf16

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Multiply-and-add of whole slices over GF(2^16) (generator 0x1100B), the
+// arithmetic of recovery data: each recovery slice is a sum of input slices,
+// each times a constant. The kernels work on a "prepared" copy of a slice in
+// which the low and high bytes of its words are apart, so that vector
+// instructions can look both up by nibble; the fastest kernel the processor
+// runs is chosen when first asked for.
+namespace tessera::gf16 {
+
+// Slices are multiplied in a "prepared" layout: the words in blocks of 32
+// (64 bytes), each block holding the 32 low bytes, then the 32 high bytes.
+inline constexpr std::size_t kBlock = 64;
+
+// bytes rounded up to a whole block.
+std::size_t PreparedSize(std::size_t bytes);
+
+// in: `bytes` bytes (even) of little-endian words; out: PreparedSize(bytes)
+// bytes, the padding zero.
+void Prepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
+
+// The reverse: writes `bytes` bytes (even) of little-endian words from the
+// prepared in.
+void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
+
+// For j in [0, count): accs[j] ^= factors[j] * in, all prepared, over `bytes`
+// bytes (a multiple of kBlock). The input's nibbles are split once per block
+// for all factors.
+void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
+                std::uint8_t* const* accs, std::size_t count);
+
+// The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni"), for the
+// benchmark's record.
+const char* KernelName();
+
+// For tests: every kernel this machine can run, by name, and forcing one.
+// UseKernel returns false, and changes nothing, for a name not in Kernels().
+std::vector<std::string> Kernels();
+bool UseKernel(const std::string& name);
+
+}  // namespace tessera::gf16

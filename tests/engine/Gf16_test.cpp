@@ -1,0 +1,152 @@
+#include "engine/recovery/Gf16.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/recovery/Par2Repair.h"
+
+namespace tessera {
+namespace {
+
+// Word `w` of a prepared buffer, read by the layout's definition.
+std::uint16_t PreparedWord(const std::vector<std::uint8_t>& prepared, std::size_t w)
+{
+    const std::size_t block = w / 32 * gf16::kBlock, i = w % 32;
+    return static_cast<std::uint16_t>(prepared[block + i] | prepared[block + 32 + i] << 8);
+}
+
+std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (auto& b : bytes)
+        b = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+// Every kernel the processor runs, each forced in turn; the default is put
+// back afterwards.
+class Gf16Kernel : public testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override
+    {
+        saved_ = gf16::KernelName();
+        ASSERT_TRUE(gf16::UseKernel(GetParam()));
+        ASSERT_EQ(GetParam(), gf16::KernelName());
+    }
+    void TearDown() override { gf16::UseKernel(saved_); }
+
+private:
+    std::string saved_;
+};
+
+TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
+{
+    std::mt19937 random(20);
+    struct Case {
+        std::size_t blocks, count;
+    };
+    // One block and many; one factor, a few, and more than the kernels take
+    // in one group of tables.
+    for (const Case c : {Case{1, 1}, Case{1, 4}, Case{37, 1}, Case{37, 3}, Case{64, 8}, Case{5, 33}, Case{3, 70}}) {
+        SCOPED_TRACE(testing::Message() << c.blocks << " blocks, " << c.count << " factors");
+        const std::size_t bytes = c.blocks * gf16::kBlock, words = bytes / 2;
+        const auto input = RandomBytes(random, bytes);
+        std::vector<std::uint16_t> factors(c.count);
+        for (std::size_t j = 0; j < c.count; ++j)
+            factors[j] = static_cast<std::uint16_t>(random());
+        factors[0] = c.count > 1 ? 0 : factors[0];
+        if (c.count > 2)
+            factors[1] = 1, factors[2] = 0xFFFF;
+        std::vector<std::vector<std::uint8_t>> accs;
+        std::vector<std::uint8_t*> outs;
+        for (std::size_t j = 0; j < c.count; ++j)
+            accs.push_back(RandomBytes(random, bytes));
+        const auto before = accs;
+        for (auto& acc : accs)
+            outs.push_back(acc.data());
+
+        gf16::MulAddMany(input.data(), bytes, factors.data(), outs.data(), c.count);
+
+        for (std::size_t j = 0; j < c.count; ++j) {
+            for (std::size_t w = 0; w < words; ++w) {
+                const std::uint16_t expected = static_cast<std::uint16_t>(
+                    PreparedWord(before[j], w) ^ par2gf::Mul(factors[j], PreparedWord(input, w)));
+                ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "factor " << j << " (" << factors[j] << "), word " << w;
+            }
+        }
+    }
+}
+
+TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
+{
+    // All 65536 words, by each power of two and a few others: a wrong table
+    // entry shows whatever the random data would have missed.
+    std::vector<std::uint8_t> words(2 * 65536);
+    for (std::size_t w = 0; w < 65536; ++w)
+        words[2 * w] = static_cast<std::uint8_t>(w), words[2 * w + 1] = static_cast<std::uint8_t>(w >> 8);
+    std::vector<std::uint8_t> input(gf16::PreparedSize(words.size()));
+    gf16::Prepare(words.data(), words.size(), input.data());
+    std::vector<std::uint16_t> factors;
+    for (int bit = 0; bit < 16; ++bit)
+        factors.push_back(static_cast<std::uint16_t>(1u << bit));
+    factors.push_back(0x1234);
+    factors.push_back(0xFFFF);
+    std::vector<std::vector<std::uint8_t>> accs(factors.size(), std::vector<std::uint8_t>(input.size()));
+    std::vector<std::uint8_t*> outs;
+    for (auto& acc : accs)
+        outs.push_back(acc.data());
+    gf16::MulAddMany(input.data(), input.size(), factors.data(), outs.data(), factors.size());
+    for (std::size_t j = 0; j < factors.size(); ++j)
+        for (std::size_t w = 0; w < 65536; ++w)
+            ASSERT_EQ(par2gf::Mul(factors[j], static_cast<std::uint16_t>(w)), PreparedWord(accs[j], w))
+                << "factor " << factors[j] << ", word " << w;
+}
+
+TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
+{
+    std::mt19937 random(21);
+    for (const std::size_t bytes : {0, 2, 62, 64, 66, 126, 128, 190, 1000, 4096, 4098, 64 * 33 + 40}) {
+        SCOPED_TRACE(testing::Message() << bytes << " bytes");
+        const auto words = RandomBytes(random, bytes);
+        const std::size_t size = gf16::PreparedSize(bytes);
+        ASSERT_EQ(0u, size % gf16::kBlock);
+        ASSERT_TRUE(size >= bytes && size < bytes + gf16::kBlock);
+
+        std::vector<std::uint8_t> prepared(size + 1, 0xAA);
+        gf16::Prepare(words.data(), bytes, prepared.data());
+        ASSERT_EQ(0xAA, prepared[size]) << "written past the prepared size";
+        prepared.pop_back();
+        for (std::size_t w = 0; w < size / 2; ++w) {
+            const std::uint16_t expected = 2 * w < bytes ? static_cast<std::uint16_t>(words[2 * w] | words[2 * w + 1] << 8) : 0;
+            ASSERT_EQ(expected, PreparedWord(prepared, w)) << "word " << w;
+        }
+
+        std::vector<std::uint8_t> back(bytes + 1, 0x55);
+        gf16::Unprepare(prepared.data(), bytes, back.data());
+        ASSERT_EQ(0x55, back[bytes]) << "written past the words";
+        back.pop_back();
+        ASSERT_EQ(words, back);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, Gf16Kernel, testing::ValuesIn(gf16::Kernels()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
+{
+    const auto kernels = gf16::Kernels();
+    ASSERT_FALSE(kernels.empty());
+    EXPECT_EQ("scalar", kernels.front());
+    const std::string before = gf16::KernelName();
+    EXPECT_FALSE(gf16::UseKernel("neon-on-x86"));
+    EXPECT_FALSE(gf16::UseKernel(""));
+    EXPECT_EQ(before, gf16::KernelName());
+    // The default is the last (fastest) the processor runs.
+    EXPECT_EQ(kernels.back(), before);
+}
+
+}  // namespace
+}  // namespace tessera
