@@ -160,10 +160,7 @@ Par2Creation::Par2Creation(Par2Layout layout, std::string creator, const std::at
 Par2Creation::~Par2Creation()
 {
     Stop();
-    if (hasher_.joinable())
-        hasher_.join();
-    if (multiplier_.joinable())
-        multiplier_.join();
+    (void)Wait();
     if (!committed_)
         Discard();
 }
@@ -250,7 +247,8 @@ bool Par2Creation::Start(const std::string& source, std::vector<Par2Piece> piece
         Put(head, j, 4);
         recoveryMd5_[j].Update(head.data(), head.size());
     }
-    hasher_ = std::thread([this] { Hasher(); });
+    for (std::thread& hasher : hashers_)
+        hasher = std::thread([this] { Hasher(); });
     multiplier_ = std::thread([this] { Multiplier(); });
     return true;
 }
@@ -259,14 +257,15 @@ void Par2Creation::Stop() { stop_ = true; }
 
 bool Par2Creation::Wait()
 {
-    if (hasher_.joinable())
-        hasher_.join();
+    for (std::thread& hasher : hashers_)
+        if (hasher.joinable())
+            hasher.join();
     if (multiplier_.joinable())
         multiplier_.join();
-    return hashed_ && multiplied_ && !failed_.load();
+    return hashersDone_.load() == 2 && multiplied_ && !failed_.load();
 }
 
-// Each part in order: its MD5 and that of each of its slices (the last one
+// The parts in turn, each taken by one of the hashing threads: its MD5 and that of each of its slices (the last one
 // padded with zeros), over the same blocks on one core, and each slice's CRC-32.
 void Par2Creation::Hasher()
 {
@@ -275,7 +274,8 @@ void Par2Creation::Hasher()
         return Fault(source_, reader->LastError());
     const std::uint64_t sliceSize = layout_.sliceSize;
     std::vector<std::uint8_t> block(kHashRead);
-    for (File& file : parts_) {
+    for (std::size_t index = nextPart_++; index < parts_.size(); index = nextPart_++) {
+        File& file = parts_[index];
         Md5Pair md5;
         const std::uint64_t length = static_cast<std::uint64_t>(file.piece.length);
         for (std::uint64_t s = 0; s < file.slices; ++s) {
@@ -307,7 +307,7 @@ void Par2Creation::Hasher()
         }
         file.md5 = md5.FinishFirst();
     }
-    hashed_ = true;
+    ++hashersDone_;
 }
 
 // The recovery slices, a column at a time: that column of every input slice
@@ -391,7 +391,7 @@ void Par2Creation::Multiplier()
 
 int Par2Creation::Commit(bool sync)
 {
-    if (!hashed_ || !multiplied_ || failed_.load() || reserved_.size() != names_.size())
+    if (hashersDone_.load() != 2 || !multiplied_ || failed_.load() || reserved_.size() != names_.size())
         return EINVAL;
     // What every file holds: the main packet, each part's description and
     // slice checksums, and the creator.

@@ -19,9 +19,9 @@
 // the parts, and "<base>.volFFF+CC.par2" volumes holding CC recovery slices
 // from exponent FFF on).
 //
-// Two threads read the source. One takes the parts in order and hashes them
+// Three threads read the source. Two take the parts in turn and hash them
 // (the MD5 of each part and of each slice of it, on one core at once, and
-// each slice's CRC-32). The other sweeps the slices column by column: a
+// each slice's CRC-32). The third sweeps the slices column by column: a
 // column of every input slice is multiplied into that column of every
 // recovery slice, so the recovery slices' columns stay in the processor's
 // cache and only one column of them is ever held; finished columns are
@@ -122,10 +122,12 @@ private:
     std::vector<File> parts_;  // in the set's order
     Md5Digest setId_{};
     std::vector<Md5> recoveryMd5_;  // of each recovery packet's body
-    std::thread hasher_, multiplier_;
+    std::thread hashers_[2], multiplier_;
+    std::atomic<std::size_t> nextPart_{0};
+    std::atomic<int> hashersDone_{0};
     std::atomic<bool> stop_{false};
     std::atomic<bool> failed_{false};
-    bool hashed_ = false, multiplied_ = false;
+    bool multiplied_ = false;
     std::mutex mutex_;
     std::string faultPath_;
     int faultError_ = 0;
