@@ -40,6 +40,15 @@ many-parts|65536|--size 1000|5
 uneven-plan|50000|--range 0:1 --range 10:10 --range 1:49999 --extract 100:7|50
 EOF
 
+# Parts of a sparse source across and above 4 GiB: offsets past 32 bits.
+mkdir sparse
+truncate -s 5G sparse/src
+head -c 100000 /dev/urandom | dd of=sparse/src bs=1000 seek=4294917 conv=notrunc status=none
+"$cli" split -q --recovery 20 --extract 4294917296:100000 --extract 4294967296:1234 sparse/src ||
+  fail "sparse: split exit $?"
+(cd sparse && par2 verify -q -q src.par2 >/dev/null 2>&1) || fail "sparse: par2 verify refuses the set"
+rm -rf sparse
+
 # The percentage comes in whole slices, rounded up; the volumes double.
 head -c 10000 /dev/urandom >names.bin
 "$cli" split -q --recovery 10% --size 100 names.bin || fail "split --recovery 10%: exit $?"
