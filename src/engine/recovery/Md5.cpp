@@ -39,7 +39,8 @@ inline std::uint32_t Load(const std::uint8_t* p)
 #define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_STEP(f, a, b, c, d, x, t, s) \
-    a += f(b, c, d) + (x) + (t);         \
+    a += (x) + (t);                      \
+    a += f(b, c, d);                     \
     a = Rotate(a, s) + (b)
 
 // The 64 steps, each on every state the macro S names.
