@@ -105,6 +105,29 @@ TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
                 << "factor " << factors[j] << ", word " << w;
 }
 
+TEST_P(Gf16Kernel, MulAddWordsOnUnpreparedWordsOfAnyLength)
+{
+    std::mt19937 random(22);
+    // Within one piece, across pieces, and ending mid-block.
+    for (const std::size_t bytes : {2, 62, 64, 130, 8192, 8194, 3 * 8192 + 1000}) {
+        SCOPED_TRACE(testing::Message() << bytes << " bytes");
+        const auto input = RandomBytes(random, bytes);
+        for (const std::uint16_t factor : {std::uint16_t{0}, std::uint16_t{1}, static_cast<std::uint16_t>(random())}) {
+            auto out = RandomBytes(random, bytes + 1);
+            const auto before = out;
+            gf16::MulAddWords(factor, input.data(), out.data(), bytes);
+            ASSERT_EQ(before[bytes], out[bytes]) << "written past the words";
+            for (std::size_t i = 0; i < bytes; i += 2) {
+                const auto word = [](const std::vector<std::uint8_t>& v, std::size_t at) {
+                    return static_cast<std::uint16_t>(v[at] | v[at + 1] << 8);
+                };
+                ASSERT_EQ(word(before, i) ^ par2gf::Mul(factor, word(input, i)), word(out, i))
+                    << "factor " << factor << ", byte " << i;
+            }
+        }
+    }
+}
+
 TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
 {
     std::mt19937 random(21);

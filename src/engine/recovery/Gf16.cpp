@@ -1,5 +1,6 @@
 #include "engine/recovery/Gf16.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -36,6 +37,18 @@ void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables)
     }
 }
 
+void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t high[256])
+{
+    std::uint16_t basis[16];
+    Basis(factor, basis);
+    low[0] = high[0] = 0;
+    for (unsigned b = 1; b < 256; ++b) {
+        const unsigned bit = static_cast<unsigned>(__builtin_ctz(b));
+        low[b] = low[b & (b - 1)] ^ basis[bit];
+        high[b] = high[b & (b - 1)] ^ basis[8 + bit];
+    }
+}
+
 // Split tables: the product of the factor with each value of a word's low
 // byte and of its high byte. One factor at a time over the whole input, so
 // that only one pair of tables is in the cache.
@@ -46,14 +59,7 @@ void MulAddScalar(const std::uint8_t* in, std::size_t bytes, const std::uint16_t
     for (std::size_t j = 0; j < count; ++j) {
         if (factors[j] == 0)
             continue;
-        std::uint16_t basis[16];
-        Basis(factors[j], basis);
-        low[0] = high[0] = 0;
-        for (unsigned b = 1; b < 256; ++b) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(b));
-            low[b] = low[b & (b - 1)] ^ basis[bit];
-            high[b] = high[b & (b - 1)] ^ basis[8 + bit];
-        }
+        SplitTables(factors[j], low, high);
         std::uint8_t* acc = accs[j];
         for (std::size_t at = 0; at < bytes; at += kBlock) {
             const std::uint8_t* block = in + at;
@@ -187,6 +193,36 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
     if (bytes == 0 || count == 0)
         return;
     Current().kernel(in, bytes, factors, accs, count);
+}
+
+void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes)
+{
+    if (factor == 0 || bytes == 0)
+        return;
+    if (Current().wide) {
+        // Preparing and unpreparing cost less than the 128-bit and scalar
+        // kernels gain; only the wide ones are worth the round trip.
+        constexpr std::size_t kPiece = 8192;
+        alignas(64) std::uint8_t preparedIn[kPiece], preparedOut[kPiece];
+        std::uint8_t* const acc = preparedOut;
+        for (std::size_t at = 0; at < bytes; at += kPiece) {
+            const std::size_t size = std::min(kPiece, bytes - at);
+            Prepare(in + at, size, preparedIn);
+            Prepare(out + at, size, preparedOut);
+            Current().kernel(preparedIn, PreparedSize(size), &factor, &acc, 1);
+            Unprepare(preparedOut, size, out + at);
+        }
+        return;
+    }
+    std::uint16_t low[256], high[256];
+    detail::SplitTables(factor, low, high);
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+        const std::uint16_t product = low[in[i]] ^ high[in[i + 1]];
+        out[i] ^= static_cast<std::uint8_t>(product);
+        out[i + 1] ^= static_cast<std::uint8_t>(product >> 8);
+    }
+    if (bytes % 2)
+        out[bytes - 1] ^= static_cast<std::uint8_t>(low[in[bytes - 1]]);
 }
 
 const char* KernelName()

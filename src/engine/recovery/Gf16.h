@@ -34,6 +34,11 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
 
+// out ^= factor * in over `bytes` bytes (even) of little-endian words as they
+// stand, not prepared: for a caller with one factor at a time. Prepares the
+// words piece by piece where the kernel in use gains by it.
+void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
+
 // The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni"), for the
 // benchmark's record.
 const char* KernelName();

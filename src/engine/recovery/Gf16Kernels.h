@@ -18,6 +18,10 @@ using Kernel = void (*)(const std::uint8_t* in, std::size_t bytes, const std::ui
 // which every table below is made (the product is linear in the word).
 void Basis(std::uint16_t factor, std::uint16_t basis[16]);
 
+// The products of factor with each value of a word's low byte and of its
+// high byte.
+void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t high[256]);
+
 // The products of factor with each value of nibble k (k = 0 the lowest) of
 // a word: low[k][x] and high[k][x] are the low and high byte of
 // factor * (x << 4k).
