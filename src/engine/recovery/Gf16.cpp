@@ -82,7 +82,8 @@ using detail::Kernel;
 struct Entry {
     const char* name;
     Kernel kernel;
-    bool wide;  // the processor has AVX2: Prepare and Unprepare use it too
+    detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
+    bool roundTrip;                     // MulAddWords gains by preparing
     bool (*runs)();
 };
 
@@ -97,12 +98,12 @@ bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 
 // From the slowest to the fastest: the last that runs is the default.
 const Entry kEntries[] = {
-    {"scalar", detail::MulAddScalar, false, Always},
+    {"scalar", detail::MulAddScalar, nullptr, nullptr, false, Always},
 #ifdef TESSERA_GF16_X86
-    {"ssse3", detail::MulAddSsse3, false, HasSsse3},
-    {"avx2", detail::MulAddAvx2, true, HasAvx2},
-    {"avx512bw", detail::MulAddAvx512, true, HasAvx512},
-    {"gfni", detail::MulAddGfni, true, HasGfni},
+    {"ssse3", detail::MulAddSsse3, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
+    {"avx2", detail::MulAddAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
+    {"avx512bw", detail::MulAddAvx512, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
+    {"gfni", detail::MulAddGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };
 
@@ -138,12 +139,10 @@ void Prepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 {
     const std::size_t whole = bytes / kBlock;
     std::size_t done = 0;
-#ifdef TESSERA_GF16_X86
-    if (Current().wide) {
-        detail::PrepareAvx2(in, whole, out);
+    if (const detail::Blocks vector = Current().prepare) {
+        vector(in, whole, out);
         done = whole;
     }
-#endif
     for (std::size_t b = done; b < whole; ++b) {
         const std::uint8_t* from = in + b * kBlock;
         std::uint8_t* to = out + b * kBlock;
@@ -166,12 +165,10 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 {
     const std::size_t whole = bytes / kBlock;
     std::size_t done = 0;
-#ifdef TESSERA_GF16_X86
-    if (Current().wide) {
-        detail::UnprepareAvx2(in, whole, out);
+    if (const detail::Blocks vector = Current().unprepare) {
+        vector(in, whole, out);
         done = whole;
     }
-#endif
     for (std::size_t b = done; b < whole; ++b) {
         const std::uint8_t* from = in + b * kBlock;
         std::uint8_t* to = out + b * kBlock;
@@ -199,9 +196,9 @@ void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out
 {
     if (factor == 0 || bytes == 0)
         return;
-    if (Current().wide) {
-        // Preparing and unpreparing cost less than the 128-bit and scalar
-        // kernels gain; only the wide ones are worth the round trip.
+    if (Current().roundTrip) {
+        // Preparing and unpreparing by vector cost less than the vector
+        // kernels gain over the interleaved split tables.
         constexpr std::size_t kPiece = 8192;
         alignas(64) std::uint8_t preparedIn[kPiece], preparedOut[kPiece];
         std::uint8_t* const acc = preparedOut;

@@ -13,6 +13,8 @@ namespace tessera::gf16::detail {
 
 using Kernel = void (*)(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                         std::uint8_t* const* accs, std::size_t count);
+// Prepare or Unprepare of `blocks` whole blocks.
+using Blocks = void (*)(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 
 // factor times 2^i, i in [0, 16): the images of the bits of a word, from
 // which every table below is made (the product is linear in the word).
@@ -55,6 +57,8 @@ void MulAddAvx512(const std::uint8_t* in, std::size_t bytes, const std::uint16_t
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
+void PrepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
+void UnprepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 void PrepareAvx2(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 void UnprepareAvx2(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 #endif
