@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -156,7 +157,11 @@ TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Gf16Kernel, testing::ValuesIn(gf16::Kernels()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
 {

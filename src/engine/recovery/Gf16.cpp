@@ -93,6 +93,7 @@ bool Always() { return true; }
 bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
 bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
 bool HasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool HasGfniAvx2() { return HasAvx2() && __builtin_cpu_supports("gfni"); }
 bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 #endif
 
@@ -103,6 +104,7 @@ const Entry kEntries[] = {
     {"ssse3", detail::MulAddSsse3, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
     {"avx2", detail::MulAddAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
     {"avx512bw", detail::MulAddAvx512, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
+    {"gfni-avx2", detail::MulAddGfniAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
     {"gfni", detail::MulAddGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };

@@ -39,8 +39,8 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
 // words piece by piece where the kernel in use gains by it.
 void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 
-// The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni"), for the
-// benchmark's record.
+// The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni-avx2",
+// "gfni"), for the benchmark's record.
 const char* KernelName();
 
 // For tests: every kernel this machine can run, by name, and forcing one.

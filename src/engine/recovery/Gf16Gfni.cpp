@@ -3,7 +3,8 @@
 // every byte of a register. With a whole block x = [lo | hi] in a register
 // and s = [hi | lo] its halves swapped, the product is
 //   affine(x, [low from low | high from high]) ^ affine(s, [low from high | high from low]):
-// two instructions per block and factor.
+// two instructions per block and factor. Processors with GFNI but not
+// AVX-512 take the low and high bytes in two 256-bit registers instead: four.
 #include "engine/recovery/Gf16Kernels.h"
 
 #ifdef TESSERA_GF16_X86
@@ -19,6 +20,7 @@ namespace tessera::gf16::detail {
 namespace {
 
 #define TESSERA_GF16_GFNI __attribute__((target("avx512f,avx512bw,gfni")))
+#define TESSERA_GF16_GFNI_AVX2 __attribute__((target("avx2,gfni")))
 
 // The 8 x 8 block taking bits [from, from + 8) of a word to bits [to, to + 8)
 // of its product, as GF2P8AFFINEQB reads a matrix: byte 7 - i holds the row
@@ -59,6 +61,34 @@ TESSERA_GF16_GFNI void Run(const std::uint8_t* in, std::size_t bytes, const __m5
     }
 }
 
+// matrices[j]: low from low, low from high, high from low, high from high,
+// each in all four 64-bit lanes.
+TESSERA_GF16_GFNI_AVX2 void Run256(const std::uint8_t* in, std::size_t bytes, const __m256i (*matrices)[4],
+                                   std::uint8_t* const* outs, std::size_t count)
+{
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        const std::uint8_t* chunk = in + at;
+        for (std::size_t j = 0; j < count; ++j) {
+            const __m256i lowFromLow = matrices[j][0], lowFromHigh = matrices[j][1];
+            const __m256i highFromLow = matrices[j][2], highFromHigh = matrices[j][3];
+            std::uint8_t* out = outs[j] + at;
+            for (std::size_t b = 0; b < blocks; ++b, out += kBlock) {
+                const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chunk + b * kBlock));
+                const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chunk + b * kBlock + 32));
+                const __m256i low = _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, lowFromLow, 0),
+                                                     _mm256_gf2p8affine_epi64_epi8(hi, lowFromHigh, 0));
+                const __m256i high = _mm256_xor_si256(_mm256_gf2p8affine_epi64_epi8(lo, highFromLow, 0),
+                                                      _mm256_gf2p8affine_epi64_epi8(hi, highFromHigh, 0));
+                __m256i* accLow = reinterpret_cast<__m256i*>(out);
+                __m256i* accHigh = reinterpret_cast<__m256i*>(out + 32);
+                _mm256_storeu_si256(accLow, _mm256_xor_si256(_mm256_loadu_si256(accLow), low));
+                _mm256_storeu_si256(accHigh, _mm256_xor_si256(_mm256_loadu_si256(accHigh), high));
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
@@ -85,6 +115,30 @@ void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
         }
         if (used)
             Run(in, bytes, reinterpret_cast<const __m512i(*)[2]>(matrices), outs, used);
+    }
+}
+
+void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
+                    std::uint8_t* const* accs, std::size_t count)
+{
+    alignas(64) std::uint64_t matrices[kGroup][4][4];
+    std::uint8_t* outs[kGroup];
+    for (std::size_t first = 0; first < count; first += kGroup) {
+        std::size_t used = 0;
+        for (std::size_t j = first; j < std::min(count, first + kGroup); ++j) {
+            if (factors[j] == 0)
+                continue;
+            std::uint16_t basis[16];
+            Basis(factors[j], basis);
+            const std::uint64_t blocks[4] = {Matrix(basis, 0, 0), Matrix(basis, 8, 0), Matrix(basis, 0, 8),
+                                             Matrix(basis, 8, 8)};
+            for (int m = 0; m < 4; ++m)
+                for (int q = 0; q < 4; ++q)
+                    matrices[used][m][q] = blocks[m];
+            outs[used++] = accs[j];
+        }
+        if (used)
+            Run256(in, bytes, reinterpret_cast<const __m256i(*)[4]>(matrices), outs, used);
     }
 }
 

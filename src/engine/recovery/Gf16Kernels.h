@@ -56,6 +56,8 @@ void MulAddAvx512(const std::uint8_t* in, std::size_t bytes, const std::uint16_t
                   std::uint8_t* const* accs, std::size_t count);
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
+void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
+                    std::uint8_t* const* accs, std::size_t count);
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
 void PrepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 void UnprepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
