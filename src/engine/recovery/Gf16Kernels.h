@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(__i386__)
+// TESSERA_GF16_PORTABLE builds the scalar kernel alone, as on other
+// processors.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(TESSERA_GF16_PORTABLE)
 #define TESSERA_GF16_X86 1
 #endif
 
