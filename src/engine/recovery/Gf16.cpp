@@ -21,18 +21,21 @@ void Basis(std::uint16_t factor, std::uint16_t basis[16])
     }
 }
 
+// Each table by doubling: the entries with bit b set are those without it,
+// each plus the image of bit b.
 void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables)
 {
     std::uint16_t basis[16];
     Basis(factor, basis);
     for (int k = 0; k < 4; ++k) {
-        for (unsigned x = 0; x < 16; ++x) {
-            std::uint16_t product = 0;
-            for (int bit = 0; bit < 4; ++bit)
-                if (x & (1u << bit))
-                    product ^= basis[4 * k + bit];
-            tables.low[k][x] = static_cast<std::uint8_t>(product);
-            tables.high[k][x] = static_cast<std::uint8_t>(product >> 8);
+        std::uint16_t products[16];
+        products[0] = 0;
+        for (int bit = 0; bit < 4; ++bit)
+            for (int x = 0; x < (1 << bit); ++x)
+                products[(1 << bit) | x] = products[x] ^ basis[4 * k + bit];
+        for (int x = 0; x < 16; ++x) {
+            tables.low[k][x] = static_cast<std::uint8_t>(products[x]);
+            tables.high[k][x] = static_cast<std::uint8_t>(products[x] >> 8);
         }
     }
 }
@@ -42,10 +45,11 @@ void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t hig
     std::uint16_t basis[16];
     Basis(factor, basis);
     low[0] = high[0] = 0;
-    for (unsigned b = 1; b < 256; ++b) {
-        const unsigned bit = static_cast<unsigned>(__builtin_ctz(b));
-        low[b] = low[b & (b - 1)] ^ basis[bit];
-        high[b] = high[b & (b - 1)] ^ basis[8 + bit];
+    for (int bit = 0; bit < 8; ++bit) {
+        for (int x = 0; x < (1 << bit); ++x) {
+            low[(1 << bit) | x] = low[x] ^ basis[bit];
+            high[(1 << bit) | x] = high[x] ^ basis[8 + bit];
+        }
     }
 }
 

@@ -27,14 +27,20 @@ namespace {
 // of result bit i, bit j of the row the weight of source bit j.
 std::uint64_t Matrix(const std::uint16_t basis[16], int from, int to)
 {
-    std::uint64_t matrix = 0;
-    for (int i = 0; i < 8; ++i) {
-        std::uint64_t row = 0;
-        for (int j = 0; j < 8; ++j)
-            row |= static_cast<std::uint64_t>((basis[from + j] >> (to + i)) & 1) << j;
-        matrix |= row << (8 * (7 - i));
-    }
-    return matrix;
+    // Byte j: the images of source bit j, bit i of which is the weight of
+    // source bit j in result bit i (a column).
+    std::uint64_t columns = 0;
+    for (int j = 0; j < 8; ++j)
+        columns |= static_cast<std::uint64_t>((basis[from + j] >> to) & 0xFF) << (8 * j);
+    // Transposed (byte i, bit j = byte j, bit i of before) into rows, and the
+    // rows in the order the instruction reads them.
+    std::uint64_t t = (columns ^ (columns >> 7)) & 0x00AA00AA00AA00AAull;
+    columns ^= t ^ (t << 7);
+    t = (columns ^ (columns >> 14)) & 0x0000CCCC0000CCCCull;
+    columns ^= t ^ (t << 14);
+    t = (columns ^ (columns >> 28)) & 0x00000000F0F0F0F0ull;
+    columns ^= t ^ (t << 28);
+    return __builtin_bswap64(columns);
 }
 
 TESSERA_GF16_GFNI void Run(const std::uint8_t* in, std::size_t bytes, const __m512i (*matrices)[2],
