@@ -85,6 +85,32 @@ int main(int argc, char** argv)
         }
     }
 
+    // Four inputs at once, each accumulator read and written once for them.
+    constexpr std::size_t kInputs = 4;
+    std::vector<const std::uint8_t*> ins;
+    for (std::size_t i = 0; i < kInputs; ++i)
+        ins.push_back(input + i * (kMaxSize / kInputs));
+    std::vector<std::uint16_t> matrix(kInputs * kMaxCount);
+    for (auto& f : matrix)
+        f = static_cast<std::uint16_t>(random() | 2);
+    std::printf("\nMulAddManyInputs, %zu inputs of 64 KiB, GB/s of inputs x factors\n%-10s %8s", kInputs, "kernel", "KiB");
+    for (std::size_t count : counts)
+        std::printf(" %7zux", count);
+    std::printf("\n");
+    for (const std::string& kernel : gf16::Kernels()) {
+        gf16::UseKernel(kernel);
+        const std::size_t size = kMaxSize / kInputs;
+        std::printf("%-10s %8zu", kernel.c_str(), size >> 10);
+        for (std::size_t count : counts) {
+            const double rate = Rate(seconds, static_cast<double>(size * count * kInputs), [&] {
+                gf16::MulAddManyInputs(ins.data(), kInputs, size, matrix.data(), outs.data(), count);
+            });
+            std::printf(" %8.2f", rate);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+
     std::printf("\nPrepare, Unprepare and MulAddWords (one factor, unprepared words) of 64 KiB, GB/s\n");
     for (const std::string& kernel : gf16::Kernels()) {
         gf16::UseKernel(kernel);

@@ -81,6 +81,48 @@ TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
     }
 }
 
+TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
+{
+    std::mt19937 random(23);
+    struct Case {
+        std::size_t blocks, inputs, count;
+    };
+    // Inputs fewer than, as many as and more than a kernel takes at once;
+    // accumulators past one group of tables.
+    for (const Case c : {Case{1, 1, 1}, Case{1, 3, 2}, Case{37, 4, 5}, Case{33, 5, 3}, Case{2, 9, 20}, Case{3, 2, 40}}) {
+        SCOPED_TRACE(testing::Message() << c.blocks << " blocks, " << c.inputs << " inputs, " << c.count << " accumulators");
+        const std::size_t bytes = c.blocks * gf16::kBlock;
+        std::vector<std::vector<std::uint8_t>> inputs, accs;
+        std::vector<const std::uint8_t*> ins;
+        std::vector<std::uint8_t*> outs;
+        for (std::size_t i = 0; i < c.inputs; ++i)
+            inputs.push_back(RandomBytes(random, bytes));
+        for (auto& input : inputs)
+            ins.push_back(input.data());
+        for (std::size_t j = 0; j < c.count; ++j)
+            accs.push_back(RandomBytes(random, bytes));
+        for (auto& acc : accs)
+            outs.push_back(acc.data());
+        std::vector<std::uint16_t> factors(c.inputs * c.count);
+        for (auto& f : factors)
+            f = static_cast<std::uint16_t>(random());
+        factors[0] = 1;
+        factors[factors.size() / 2] = 0;
+        const auto before = accs;
+
+        gf16::MulAddManyInputs(ins.data(), c.inputs, bytes, factors.data(), outs.data(), c.count);
+
+        for (std::size_t j = 0; j < c.count; ++j) {
+            for (std::size_t w = 0; w < bytes / 2; ++w) {
+                std::uint16_t expected = PreparedWord(before[j], w);
+                for (std::size_t i = 0; i < c.inputs; ++i)
+                    expected ^= par2gf::Mul(factors[j * c.inputs + i], PreparedWord(inputs[i], w));
+                ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
+            }
+        }
+    }
+}
+
 TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
 {
     // All 65536 words, by each power of two and a few others: a wrong table

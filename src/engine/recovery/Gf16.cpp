@@ -86,6 +86,7 @@ using detail::Kernel;
 struct Entry {
     const char* name;
     Kernel kernel;
+    detail::InputsKernel inputs;        // or null: one input at a time
     detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
     bool roundTrip;                     // MulAddWords gains by preparing
     bool (*runs)();
@@ -103,13 +104,13 @@ bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 
 // From the slowest to the fastest: the last that runs is the default.
 const Entry kEntries[] = {
-    {"scalar", detail::MulAddScalar, nullptr, nullptr, false, Always},
+    {"scalar", detail::MulAddScalar, nullptr, nullptr, nullptr, false, Always},
 #ifdef TESSERA_GF16_X86
-    {"ssse3", detail::MulAddSsse3, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
-    {"avx2", detail::MulAddAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
-    {"avx512bw", detail::MulAddAvx512, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
-    {"gfni-avx2", detail::MulAddGfniAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
-    {"gfni", detail::MulAddGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
+    {"ssse3", detail::MulAddSsse3, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
+    {"avx2", detail::MulAddAvx2, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
+    {"avx512bw", detail::MulAddAvx512, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
+    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
+    {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };
 
@@ -196,6 +197,27 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
     if (bytes == 0 || count == 0)
         return;
     Current().kernel(in, bytes, factors, accs, count);
+}
+
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count)
+{
+    if (bytes == 0 || count == 0 || inputs == 0)
+        return;
+    const Entry& entry = Current();
+    if (entry.inputs) {
+        entry.inputs(ins, inputs, bytes, factors, accs, count);
+        return;
+    }
+    std::uint16_t column[detail::kGroup];
+    for (std::size_t i = 0; i < inputs; ++i) {
+        for (std::size_t first = 0; first < count; first += detail::kGroup) {
+            const std::size_t rows = std::min(detail::kGroup, count - first);
+            for (std::size_t j = 0; j < rows; ++j)
+                column[j] = factors[(first + j) * inputs + i];
+            entry.kernel(ins[i], bytes, column, accs + first, rows);
+        }
+    }
 }
 
 void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes)

@@ -34,6 +34,14 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
 
+// For j in [0, count): accs[j] ^= the sum over i in [0, inputs) of
+// factors[j * inputs + i] * ins[i], all prepared, over `bytes` bytes (a
+// multiple of kBlock). The same as one MulAddMany per input, but a kernel
+// that can (GFNI) reads and writes each accumulator once for up to four
+// inputs, which is what bounds its speed.
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
+
 // out ^= factor * in over `bytes` bytes (even) of little-endian words as they
 // stand, not prepared: for a caller with one factor at a time. Prepares the
 // words piece by piece where the kernel in use gains by it.

@@ -95,6 +95,49 @@ TESSERA_GF16_GFNI_AVX2 void Run256(const std::uint8_t* in, std::size_t bytes, co
     }
 }
 
+// Up to four inputs at once: each accumulator block is read and written once
+// for all of them. matrices[j * N + i]: the pair of input i for factor row j.
+template <std::size_t N>
+TESSERA_GF16_GFNI void RunInputs(const std::uint8_t* const* ins, std::size_t bytes, const __m512i (*matrices)[2],
+                                 std::uint8_t* const* outs, std::size_t count)
+{
+    // The pointers copied, so that the stores (bytes, which may alias
+    // anything) do not make the compiler read them again at every block.
+    const std::uint8_t* in[N];
+    for (std::size_t i = 0; i < N; ++i)
+        in[i] = ins[i];
+    __m512i swapped[N][kChunkBlocks];
+    for (std::size_t at = 0; at < bytes; at += kChunkBlocks * kBlock) {
+        const std::size_t blocks = std::min(kChunkBlocks, (bytes - at) / kBlock);
+        for (std::size_t i = 0; i < N; ++i) {
+            for (std::size_t b = 0; b < blocks; ++b) {
+                const __m512i x = _mm512_loadu_si512(in[i] + at + b * kBlock);
+                swapped[i][b] = _mm512_maskz_shuffle_i64x2(0xFF, x, x, 0x4E);
+            }
+        }
+        for (std::size_t j = 0; j < count; ++j) {
+            __m512i straightMatrix[N], crossedMatrix[N];
+#pragma GCC unroll 4
+            for (std::size_t i = 0; i < N; ++i) {
+                straightMatrix[i] = matrices[j * N + i][0];
+                crossedMatrix[i] = matrices[j * N + i][1];
+            }
+            std::uint8_t* out = outs[j] + at;
+            for (std::size_t b = 0; b < blocks; ++b, out += kBlock) {
+                __m512i acc = _mm512_loadu_si512(out);
+#pragma GCC unroll 4
+                for (std::size_t i = 0; i < N; ++i) {
+                    const __m512i x = _mm512_loadu_si512(in[i] + at + b * kBlock);
+                    acc = _mm512_ternarylogic_epi32(acc, _mm512_gf2p8affine_epi64_epi8(x, straightMatrix[i], 0),
+                                                    _mm512_gf2p8affine_epi64_epi8(swapped[i][b], crossedMatrix[i], 0),
+                                                    0x96);
+                }
+                _mm512_storeu_si512(out, acc);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
@@ -145,6 +188,42 @@ void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16
         }
         if (used)
             Run256(in, bytes, reinterpret_cast<const __m256i(*)[4]>(matrices), outs, used);
+    }
+}
+
+void MulAddInputsGfni(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count)
+{
+    constexpr std::size_t kInputs = 4, kRows = kGroup / 2;
+    alignas(64) std::uint64_t matrices[kRows * kInputs][2][8];
+    for (std::size_t firstInput = 0; firstInput < inputs; firstInput += kInputs) {
+        const std::size_t n = std::min(kInputs, inputs - firstInput);
+        for (std::size_t first = 0; first < count; first += kRows) {
+            const std::size_t rows = std::min(kRows, count - first);
+            for (std::size_t j = 0; j < rows; ++j) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    std::uint16_t basis[16];
+                    Basis(factors[(first + j) * inputs + firstInput + i], basis);
+                    const std::uint64_t lowFromLow = Matrix(basis, 0, 0), highFromHigh = Matrix(basis, 8, 8);
+                    const std::uint64_t lowFromHigh = Matrix(basis, 8, 0), highFromLow = Matrix(basis, 0, 8);
+                    for (int q = 0; q < 4; ++q) {
+                        matrices[j * n + i][0][q] = lowFromLow;
+                        matrices[j * n + i][0][4 + q] = highFromHigh;
+                        matrices[j * n + i][1][q] = lowFromHigh;
+                        matrices[j * n + i][1][4 + q] = highFromLow;
+                    }
+                }
+            }
+            const auto* m = reinterpret_cast<const __m512i(*)[2]>(matrices);
+            const std::uint8_t* const* in = ins + firstInput;
+            std::uint8_t* const* out = accs + first;
+            switch (n) {
+            case 1: RunInputs<1>(in, bytes, m, out, rows); break;
+            case 2: RunInputs<2>(in, bytes, m, out, rows); break;
+            case 3: RunInputs<3>(in, bytes, m, out, rows); break;
+            default: RunInputs<4>(in, bytes, m, out, rows); break;
+            }
+        }
     }
 }
 

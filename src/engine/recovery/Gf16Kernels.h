@@ -15,6 +15,9 @@ namespace tessera::gf16::detail {
 
 using Kernel = void (*)(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                         std::uint8_t* const* accs, std::size_t count);
+// MulAddManyInputs where a kernel does better than one input at a time.
+using InputsKernel = void (*)(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                              const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 // Prepare or Unprepare of `blocks` whole blocks.
 using Blocks = void (*)(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 
@@ -58,6 +61,8 @@ void MulAddAvx512(const std::uint8_t* in, std::size_t bytes, const std::uint16_t
                   std::uint8_t* const* accs, std::size_t count);
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
+void MulAddInputsGfni(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                     std::uint8_t* const* accs, std::size_t count);
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
