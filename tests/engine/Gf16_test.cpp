@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,18 @@ TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
     EXPECT_EQ(before, gf16::KernelName());
     // The default is the last (fastest) the processor runs.
     EXPECT_EQ(kernels.back(), before);
+}
+
+TEST(Gf16, PartBlocksAreRefusedNotOverrun)
+{
+    std::vector<std::uint8_t> in(gf16::kBlock), acc(gf16::kBlock);
+    std::uint8_t* out = acc.data();
+    const std::uint8_t* ins = in.data();
+    const std::uint16_t factor = 3;
+    for (const std::size_t bytes : {2, 62, 66}) {
+        EXPECT_THROW(gf16::MulAddMany(in.data(), bytes, &factor, &out, 1), std::invalid_argument) << bytes;
+        EXPECT_THROW(gf16::MulAddManyInputs(&ins, 1, bytes, &factor, &out, 1), std::invalid_argument) << bytes;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include "engine/recovery/Gf16Kernels.h"
 
@@ -97,7 +98,7 @@ bool Always() { return true; }
 #ifdef TESSERA_GF16_X86
 bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
 bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
-bool HasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool HasAvx512() { return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
 bool HasGfniAvx2() { return HasAvx2() && __builtin_cpu_supports("gfni"); }
 bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 #endif
@@ -133,6 +134,14 @@ const Entry& Current()
         chosen.store(entry, std::memory_order_release);
     }
     return *entry;
+}
+
+// The kernels go by whole blocks: a part of one would be read and written
+// past its end by some and left out by others.
+void CheckWholeBlocks(std::size_t bytes)
+{
+    if (bytes % kBlock != 0)
+        throw std::invalid_argument("gf16: prepared sizes are whole blocks of 64 bytes");
 }
 
 }  // namespace
@@ -194,6 +203,7 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count)
 {
+    CheckWholeBlocks(bytes);
     if (bytes == 0 || count == 0)
         return;
     Current().kernel(in, bytes, factors, accs, count);
@@ -202,6 +212,7 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
 void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count)
 {
+    CheckWholeBlocks(bytes);
     if (bytes == 0 || count == 0 || inputs == 0)
         return;
     const Entry& entry = Current();

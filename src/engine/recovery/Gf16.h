@@ -30,7 +30,8 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
 
 // For j in [0, count): accs[j] ^= factors[j] * in, all prepared, over `bytes`
 // bytes (a multiple of kBlock). The input's nibbles are split once per block
-// for all factors.
+// for all factors. Throws std::invalid_argument when bytes is not a multiple
+// of kBlock, as does MulAddManyInputs.
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
 
