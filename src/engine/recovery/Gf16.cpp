@@ -88,6 +88,7 @@ struct Entry {
     const char* name;
     Kernel kernel;
     detail::InputsKernel inputs;        // or null: one input at a time
+    detail::WordsKernel words;          // or null: see roundTrip
     detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
     bool roundTrip;                     // MulAddWords gains by preparing
     bool (*runs)();
@@ -105,13 +106,13 @@ bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 
 // From the slowest to the fastest: the last that runs is the default.
 const Entry kEntries[] = {
-    {"scalar", detail::MulAddScalar, nullptr, nullptr, nullptr, false, Always},
+    {"scalar", detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false, Always},
 #ifdef TESSERA_GF16_X86
-    {"ssse3", detail::MulAddSsse3, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
-    {"avx2", detail::MulAddAvx2, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
-    {"avx512bw", detail::MulAddAvx512, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
-    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
-    {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
+    {"ssse3", detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
+    {"avx2", detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
+    {"avx512bw", detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
+    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
+    {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };
 
@@ -235,6 +236,10 @@ void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out
 {
     if (factor == 0 || bytes == 0)
         return;
+    if (const detail::WordsKernel direct = Current().words) {
+        direct(factor, in, out, bytes);
+        return;
+    }
     if (Current().roundTrip) {
         // Preparing and unpreparing by vector cost less than the vector
         // kernels gain over the interleaved split tables.

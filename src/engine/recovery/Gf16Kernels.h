@@ -18,6 +18,8 @@ using Kernel = void (*)(const std::uint8_t* in, std::size_t bytes, const std::ui
 // MulAddManyInputs where a kernel does better than one input at a time.
 using InputsKernel = void (*)(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                               const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
+// MulAddWords without preparing, where a kernel can.
+using WordsKernel = void (*)(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 // Prepare or Unprepare of `blocks` whole blocks.
 using Blocks = void (*)(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 
@@ -63,6 +65,7 @@ void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
                 std::uint8_t* const* accs, std::size_t count);
 void MulAddInputsGfni(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
+void MulAddWordsGfni(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                     std::uint8_t* const* accs, std::size_t count);
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
