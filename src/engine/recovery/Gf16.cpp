@@ -111,7 +111,7 @@ const Entry kEntries[] = {
     {"ssse3", detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
     {"avx2", detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
     {"avx512bw", detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
-    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
+    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, detail::MulAddWordsGfniAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
     {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };
