@@ -5,7 +5,8 @@
 # image can be mounted, the same on XFS with shared extents (reflink).
 #   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
 # BENCH_ONLY=checksums runs only the checksum cases; BENCH_ONLY=repair only
-# the repair case (par2 needed).
+# the repair case, BENCH_ONLY=recovery only the recovery set cases (par2
+# needed for both).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -230,6 +231,67 @@ repair_case() {
   rm -rf "$dir" "$keep"
 }
 
+# --- recovery sets against par2 ------------------------------------------------
+# The source cut into 64 MiB parts with 10 % recovery: split --recovery against
+# a plain split followed by par2 create of the same slice count (read back from
+# the set with par2 verify), and against split --checksum; then one part of
+# that set deleted, tessera-cli repair against par2 repair. Wall and CPU
+# seconds, peak resident memory; every set verified by par2.
+recovery_case() {
+  local data=$1/data dir=$1/recovery
+  if ! command -v par2 >/dev/null; then
+    echo; echo "== recovery: skipped, par2 is not installed"
+    return
+  fi
+  fresh() { rm -rf "$dir"; mkdir -p "$dir"; sync; }
+  local ours=() plain=() theirs=() i slices
+  fresh
+  $cli split -q --into "$dir" --size 64M --recovery 10 "$data"
+  slices=$(cd "$dir" && par2 verify data.par2 2>/dev/null | awk '/total of .* data blocks/ { print $(NF - 2) }')
+  [ -n "$slices" ] || { echo "FAIL: par2 verify does not read the set"; exit 1; }
+  for ((i = 0; i < runs; i++)); do
+    fresh
+    ours+=("$(timed $cli split -q --into "$dir" --size 64M --recovery 10 "$data")")
+    (cd "$dir" && par2 verify -q -q data.par2 >/dev/null) || { echo "FAIL: par2 verify refuses the set"; exit 1; }
+    fresh
+    plain+=("$(timed $cli split -q --into "$dir" --size 64M --checksum "$data")")
+    fresh
+    theirs+=("$(timed sh -c "$cli split -q --into '$dir' --size 64M '$data' && cd '$dir' && par2 create -q -q -r10 -b$slices data.par2 data.[0-9]*")")
+  done
+  med() { printf '%s\n' "${@:2}" | column_median "$1"; }
+  printf '\n== recovery: %s MiB in 64 MiB parts, 10 %% recovery, %s slices, medians of %s runs\n' "$size" "$slices" "$runs"
+  printf '%-44s %9s %9s %10s\n' case wall CPU "peak RSS"
+  row() {
+    local name=$1; shift
+    printf '%-44s %7s s %7s s %6.1f MiB\n' "$name" "$(seconds "$(med 1 "$@")")" "$(med 2 "$@")" \
+      "$(awk -v k="$(med 3 "$@")" 'BEGIN { print k / 1024 }')"
+  }
+  row "tessera-cli split --recovery 10" "${ours[@]}"
+  row "tessera-cli split --checksum" "${plain[@]}"
+  row "split, then par2 create -r10 -b$slices" "${theirs[@]}"
+  echo "   --recovery / (split + par2 create): $(ratio "$(med 1 "${ours[@]}")" "$(med 1 "${theirs[@]}")") (goal <= 0.15)"
+  echo "   --recovery / --checksum: $(ratio "$(med 1 "${ours[@]}")" "$(med 1 "${plain[@]}")") (goal <= 3)"
+
+  # One part of the set deleted: tessera-cli repair against par2 repair.
+  fresh
+  $cli split -q --into "$dir" --size 64M --recovery 10 "$data"
+  local lost=$dir/data.002 keep=$1/keep.002 mend=() theirmend=()
+  cp "$lost" "$keep"
+  for ((i = 0; i < runs; i++)); do
+    rm -f "$lost"; sync
+    mend+=("$(timed $cli repair -q "$dir/data.par2")")
+    cmp -s "$lost" "$keep" || { echo "FAIL: tessera-cli repair rebuilt the part otherwise"; exit 1; }
+    rm -f "$lost"; sync
+    theirmend+=("$(cd "$dir" && timed par2 repair -q -q data.par2)")
+    cmp -s "$lost" "$keep" || { echo "FAIL: par2 repair rebuilt the part otherwise"; exit 1; }
+    rm -f "$dir"/data.[0-9]*.[0-9]*
+  done
+  row "tessera-cli repair (one part deleted)" "${mend[@]}"
+  row "par2 repair (the same)" "${theirmend[@]}"
+  echo "   repair / par2 repair: $(ratio "$(med 1 "${mend[@]}")" "$(med 1 "${theirmend[@]}")") (goal <= 0.2)"
+  rm -rf "$dir" "$keep"
+}
+
 mkdir "$scratch/disk"
 head -c $((size * 1024 * 1024)) /dev/urandom >"$scratch/disk/data"
 cat "$scratch/disk/data" >/dev/null
@@ -240,11 +302,17 @@ if [ "${BENCH_ONLY:-}" = repair ]; then
   rm -rf "$scratch/disk"
   exit 0
 fi
+if [ "${BENCH_ONLY:-}" = recovery ]; then
+  recovery_case "$scratch/disk"
+  rm -rf "$scratch/disk"
+  exit 0
+fi
 if [ "${BENCH_ONLY:-}" != checksums ]; then
   bench "$scratch/disk" "page-cached file, $(df --output=fstype "$scratch" | tail -n 1)"
 fi
 checksums "$scratch/disk"
 repair_case "$scratch/disk"
+recovery_case "$scratch/disk"
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -rf "$scratch/disk"
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
 #include "engine/Sha256.h"
+#include "engine/recovery/Par2Create.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/StagedFile.h"
@@ -296,6 +298,15 @@ int RunSplit(const Options& options)
         if (type != S_IFDIR)
             return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
+    std::optional<unsigned> percent;
+    if (!options.recovery.empty()) {
+        percent = ParseRecoveryPercent(options.recovery);
+        if (!percent) {
+            std::fprintf(stderr, "%s: --recovery %s: not a whole percentage from 1 to 100\n", kProgram,
+                         Quoted(options.recovery).c_str());
+            return kExitUsage;
+        }
+    }
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
@@ -327,6 +338,32 @@ int RunSplit(const Options& options)
         if (const std::string why = Sha256::Load(); !why.empty())
             return Fail("cannot make checksums: " + why);
     }
+
+    // The recovery set's names are taken before the first part too; its
+    // volumes are filled while the parts are copied and put in place after.
+    std::unique_ptr<Par2Creation> recovery;
+    if (percent) {
+        std::vector<std::int64_t> lengths;
+        for (const std::string& line : *lines) {
+            SplitEntry entry;
+            if (ReadEntry(line, entry))
+                lengths.push_back(entry.end - entry.start);
+        }
+        Par2Layout layout = PlanPar2(lengths, *percent);
+        if (layout.sliceSize == 0) {
+            Note("no recovery set: the parts hold no bytes");
+        } else {
+            std::string base = ManifestPath(options.source, options.into);
+            base.resize(base.size() - std::string_view(".sha256").size());
+            recovery = std::make_unique<Par2Creation>(std::move(layout), std::string(kProgram) + " " + TESSERA_VERSION,
+                                                      g_abort);
+            const int error = recovery->Reserve(base, options.force);
+            if (error == EEXIST && !options.force)
+                return Fail(Quoted(recovery->FaultPath()) + " exists; --force replaces it");
+            if (error != 0)
+                return Fail(WithError("cannot create " + Quoted(recovery->FaultPath()), error));
+        }
+    }
     ProgressLine progress(stderr, ProgressWanted(options));
     SplitPort port(progress);
     JobChecksums checks;
@@ -338,6 +375,7 @@ int RunSplit(const Options& options)
     JobSettings settings = SettingsFor(options);
     if (checksum)
         settings.checksums = &checks;
+    settings.recovery = recovery.get();
     const JobResult result = RunSplitJob(port, g_abort, settings);
     progress.Clear();
     // Parts that do not begin at .000 follow another split's.
@@ -359,6 +397,10 @@ int RunSplit(const Options& options)
             return Fail(WithError("cannot write " + Quoted(manifestPath), file.LastError()));
         if (const int error = manifest.Commit())
             return Fail(WithError("cannot create " + Quoted(manifestPath), error));
+    }
+    if (recovery) {
+        if (const int error = recovery->Commit(options.sync); error != 0)
+            return Fail(WithError("cannot write " + Quoted(recovery->FaultPath()), error));
     }
     return kExitDone;
 }

@@ -70,8 +70,11 @@ CommandLine::CommandLine()
     split = app.add_subcommand("split", "Copy every plan line into a part file SOURCE.NNN");
     splitTools = AddTools(*split, values);
     split->add_flag("--checksum", o.checksum, "Write SOURCE.sha256 with the SHA-256 of every part");
-    split->add_option("--into", o.into, "Write the parts (and the checksums) into DIR")->type_name("DIR");
-    split->add_flag("--force", o.force, "Replace an existing checksum file");
+    split->add_option("--recovery", o.recovery,
+                      "Write a recovery set SOURCE.par2 (PAR2) of PERCENT of the parts' slices")
+        ->type_name("PERCENT");
+    split->add_option("--into", o.into, "Write the parts (and the checksums, the recovery set) into DIR")->type_name("DIR");
+    split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
     split->add_option("source", o.source, "The file to cut")->required();
 
     join = app.add_subcommand("join", "Copy the inputs back to back into one file");

@@ -20,6 +20,8 @@ struct Options {
     std::string source;
     bool json = false;
     bool checksum = false;
+    // split: the recovery set's size, as given (PERCENT or PERCENT%); empty: none.
+    std::string recovery;
     std::string into;
     // join: the destination, the inputs or the first part of a series, and
     // the checksum file to check against.

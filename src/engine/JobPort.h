@@ -12,6 +12,7 @@ namespace tessera {
 
 struct JobEvent;
 struct JobChecksums;
+class Par2Creation;
 
 // What a job asks of the front end that runs it, and what it tells it. A job
 // is described by paths and plan lines, never by controls: the window answers
@@ -83,6 +84,11 @@ struct JobSettings {
     // the copy itself moves as it would without them, and the job ends only
     // once the hashing has. nullptr: none.
     JobChecksums* checksums = nullptr;
+    // Split: a recovery set for the parts, made from the same ranges beside
+    // the copy (recovery/Par2Create.h), its names already reserved; the job
+    // starts it and ends only once it has. The caller commits it after a
+    // finished job. nullptr: none.
+    Par2Creation* recovery = nullptr;
 };
 
 enum class JobEnd {

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace tessera {
 
@@ -56,8 +57,10 @@ FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
             free.error = error;
             break;
         }
-        if (state == NameState::Free)
+        if (state == NameState::Free) {
             ++free.count;
+            free.names.push_back(std::move(candidate));
+        }
     }
     return free;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tessera {
 
@@ -26,6 +27,9 @@ struct FreeParts {
     // errno of a name the file system could not look up (ENAMETOOLONG, a
     // folder that cannot be searched); 0 when every name was looked up.
     int error = 0;
+    // Those names, lowest first: the ones the parts will take, unless
+    // another program takes one meanwhile.
+    std::vector<std::string> names;
 };
 
 // How many of the part names are free, counted until `wanted` are found.

@@ -9,6 +9,7 @@
 #include "PartNames.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
+#include "engine/recovery/Par2Create.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera {
@@ -63,6 +64,12 @@ bool HoldsMoreThan(NFile& file, std::int64_t size)
     return more;
 }
 
+std::string BaseName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
@@ -111,6 +118,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     // back, or one that ends past the end of the source.
     const std::string stem = PartStem(sourcePath, settings.partFolder);
     const std::size_t count = port.PlanLineCount();
+    std::vector<std::string> names;
     if (count > 0) {
         const FreeParts free = CountFreeParts(stem, count);
         // A name that cannot even be looked up fails as its creation would.
@@ -118,6 +126,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
             return job.Fail(JobFault::PartCreate, free.first, free.error, {source.get()});
         if (free.count < count)
             return job.Fail(JobFault::TooManyParts, free.first, 0, {source.get()});
+        names = free.names;
     }
     std::vector<SplitEntry> entries;
     entries.reserve(count);
@@ -162,13 +171,30 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         hashing->Start();
     }
 
-    for (const SplitEntry& entry : entries) {
+    // The recovery set names its parts before they exist: by the names they
+    // will take, which a part that ends up under another name (another
+    // program took its name meanwhile) fails.
+    Par2Creation* const recovery = settings.recovery;
+    if (recovery != nullptr && names.size() == entries.size()) {
+        std::vector<Par2Piece> pieces;
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].end > entries[i].start)
+                pieces.push_back({BaseName(names[i]), entries[i].start, entries[i].end - entries[i].start});
+        if (!pieces.empty() && !recovery->Start(sourcePath, std::move(pieces), job.Files()))
+            return job.Fail(JobFault::Read, recovery->FaultPath(), recovery->FaultError(), {source.get()});
+    }
+
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const SplitEntry& entry = entries[index];
         if (job.AbortRequested())
             break;
         std::string name;
         const std::unique_ptr<NFile> part = CreatePart(job, stem, name);
         if (!part->IsOpen())
             return job.Fail(JobFault::PartCreate, name, part->LastError(), {source.get()});
+        if (recovery != nullptr && (index >= names.size() || name != names[index]))
+            return job.Fail(JobFault::PartCreate, index < names.size() ? names[index] : name, EEXIST,
+                            {part.get(), source.get()});
         if (!source->Seek(entry.start, 0))
             return job.Fail(JobFault::Read, sourcePath, source->LastError(), {part.get(), source.get()});
         const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.start, entry.end - entry.start, false);
@@ -181,6 +207,9 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         if (settings.flushEveryPart && !part->Flush())
             return job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()});
     }
+    if (recovery != nullptr && !job.AbortRequested() && !recovery->Wait() && recovery->Failed())
+        return job.Fail(recovery->FaultInWriting() ? JobFault::Write : JobFault::Read, recovery->FaultPath(),
+                        recovery->FaultError(), {source.get()});
     if (hashing && !job.AbortRequested()) {
         const bool complete = job.AwaitHashing();
         if (hashing->Failed())

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 
@@ -67,11 +69,12 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
     }
     check.size = static_cast<std::uint64_t>(info.st_size);
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, sliceSize)));
-    Md5 whole;
+    // The whole file's MD5 (the first) and each slice's (the second) over
+    // the same chunks at once.
+    Md5Pair md5;
     for (std::uint64_t slice = 0; slice < slices; ++slice) {
         const std::uint64_t start = slice * sliceSize;
         const std::uint64_t inFile = std::min(sliceSize, file.length - start);
-        Md5 md5;
         std::uint32_t crc = 0;
         bool readable = true;
         for (std::uint64_t done = 0; done < sliceSize;) {
@@ -85,22 +88,23 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
                     check.error = errno;
                 } else {
                     got = static_cast<std::size_t>(n);
-                    whole.Update(chunk.data(), got);
+                    md5.Update(chunk.data(), got);
                 }
             }
             // Past the file's end, and past what could be read, the slice is
             // zeros: it then fails its checksum unless the file ends there.
             std::memset(chunk.data() + got, 0, take - got);
-            md5.Update(chunk.data(), take);
+            md5.UpdateSecond(chunk.data() + got, take - got);
             crc = Crc32(crc, chunk.data(), take);
             done += take;
         }
-        const bool good = readable && !file.slices.empty() && file.slices[slice].md5 == md5.Finish() &&
+        const Md5Digest digest = md5.FinishSecond();
+        const bool good = readable && !file.slices.empty() && file.slices[slice].md5 == digest &&
                           file.slices[slice].crc32 == crc;
         if (!good)
             check.badSlices.push_back(slice);
     }
-    const bool wholeGood = check.size == file.length && whole.Finish() == file.md5;
+    const bool wholeGood = check.size == file.length && md5.FinishFirst() == file.md5;
     if (wholeGood) {
         // The file is as it was made, whatever slice checksums were missing.
         check.badSlices.clear();
@@ -152,20 +156,34 @@ Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
     Par2Check check;
     if (!set.usable)
         return check;
-    for (const Par2File& file : set.files) {
-        Par2FileCheck fileCheck;
-        const std::string path = Par2FilePath(folder, file.name);
-        if (path.empty()) {
-            fileCheck.state = Par2FileState::UnsafeName;
-            const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
-            for (std::uint64_t i = 0; i < slices; ++i)
-                fileCheck.badSlices.push_back(i);
-        } else {
-            CheckFile(file, set.sliceSize, path, fileCheck);
+    // Two threads take the files in turn, the largest first.
+    check.files.resize(set.files.size());
+    std::vector<std::size_t> order(set.files.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return set.files[a].length > set.files[b].length; });
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t k = next++; k < order.size(); k = next++) {
+            const Par2File& file = set.files[order[k]];
+            Par2FileCheck& fileCheck = check.files[order[k]];
+            const std::string path = Par2FilePath(folder, file.name);
+            if (path.empty()) {
+                fileCheck.state = Par2FileState::UnsafeName;
+                const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
+                for (std::uint64_t i = 0; i < slices; ++i)
+                    fileCheck.badSlices.push_back(i);
+            } else {
+                CheckFile(file, set.sliceSize, path, fileCheck);
+            }
         }
+    };
+    std::thread other(work);
+    work();
+    other.join();
+    for (const Par2FileCheck& fileCheck : check.files)
         check.badSlices += fileCheck.badSlices.size();
-        check.files.push_back(std::move(fileCheck));
-    }
     check.recoverySlices = set.recovery.size();
     bool allIntact = true;
     bool unsafe = false;

@@ -271,17 +271,21 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
         }
     }
 
-    // Column ranges: 2m buffers (the recovery slices less what is known, then
-    // the lost slices) and one input buffer per thread.
+    // Column ranges: the lost slices as they are rebuilt, and per thread its
+    // half of the recovery slices less what is known and of the lost slices
+    // (both in the multiplying layout), and an input slice.
     if (m > 0) {
-        std::uint64_t range = memoryLimit / (2 * m + 2);
-        range = std::max<std::uint64_t>(range - range % 4, 4096);
+        std::uint64_t range = memoryLimit / (3 * m + 4);
+        range = std::max<std::uint64_t>(range - range % gf16::kBlock, 4096);
         range = std::min(range, sliceSize);
-        std::vector<std::vector<std::uint8_t>> known(m), rebuilt(m);
-        for (std::size_t j = 0; j < m; ++j) {
-            known[j].resize(range);
+        std::vector<std::vector<std::uint8_t>> rebuilt(m);
+        for (std::size_t j = 0; j < m; ++j)
             rebuilt[j].resize(range);
-        }
+        // factors[i * m + j]: input slice i's constant to recovery slice j's exponent.
+        std::vector<std::uint16_t> factors(set.inputSlices * m);
+        for (std::uint64_t i = 0; i < set.inputSlices; ++i)
+            for (std::size_t j = 0; j < m; ++j)
+                factors[i * m + j] = Pow(constants[i], set.recovery[j].exponent);
         std::atomic<bool> readFailed{false};
         for (std::uint64_t column = 0; column < sliceSize; column += range) {
             const std::size_t width = static_cast<std::size_t>(std::min(range, sliceSize - column));
@@ -289,11 +293,17 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
             auto work = [&](std::size_t lo, std::size_t hi) {
                 if (lo >= hi)
                     return;
-                std::vector<std::uint8_t> input(hi - lo);
+                const std::size_t span = hi - lo;
+                const std::size_t prepared = gf16::PreparedSize(span);
+                std::vector<std::uint8_t> raw(span), input(prepared), sums(2 * m * prepared, 0);
+                std::vector<std::uint8_t*> known(m), lostSums(m);
                 for (std::size_t j = 0; j < m; ++j) {
+                    known[j] = sums.data() + j * prepared;
+                    lostSums[j] = sums.data() + (m + j) * prepared;
                     const Par2RecoverySlice& r = set.recovery[j];
-                    if (!ReadPadded(volumes[r.file].get(), known[j].data() + lo, hi - lo, r.dataOffset + column + lo))
+                    if (!ReadPadded(volumes[r.file].get(), raw.data(), span, r.dataOffset + column + lo))
                         readFailed = true;
+                    gf16::Prepare(raw.data(), span, known[j]);
                 }
                 for (std::size_t f = 0; f < set.files.size(); ++f) {
                     const Par2File& file = set.files[f];
@@ -307,23 +317,25 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                         // Bytes past the file's end are zeros, and add nothing.
                         if (start >= end)
                             continue;
-                        if (!ReadPadded(inputs[f].get(), input.data(), hi - lo, start))
+                        if (!ReadPadded(inputs[f].get(), raw.data(), span, start))
                             readFailed = true;
-                        if (start + (hi - lo) > end)
-                            std::memset(input.data() + (end - start), 0, start + (hi - lo) - end);
-                        for (std::size_t j = 0; j < m; ++j)
-                            MulAdd(Pow(constants[index], set.recovery[j].exponent), input.data(),
-                                   known[j].data() + lo, (hi - lo) / 2);
+                        if (start + span > end)
+                            std::memset(raw.data() + (end - start), 0, start + span - end);
+                        gf16::Prepare(raw.data(), span, input.data());
+                        gf16::MulAddMany(input.data(), prepared, &factors[index * m], known.data(), m);
                     }
                 }
-                for (std::size_t k = 0; k < m; ++k) {
-                    std::memset(rebuilt[k].data() + lo, 0, hi - lo);
-                    for (std::size_t j = 0; j < m; ++j)
-                        MulAdd(matrix[k * m + j], known[j].data() + lo, rebuilt[k].data() + lo, (hi - lo) / 2);
+                std::vector<std::uint16_t> column(m);
+                for (std::size_t j = 0; j < m; ++j) {
+                    for (std::size_t k = 0; k < m; ++k)
+                        column[k] = matrix[k * m + j];
+                    gf16::MulAddMany(known[j], prepared, column.data(), lostSums.data(), m);
                 }
+                for (std::size_t k = 0; k < m; ++k)
+                    gf16::Unprepare(lostSums[k], span, rebuilt[k].data() + lo);
             };
             std::size_t half = width / 2;
-            half -= half % 4;
+            half -= half % gf16::kBlock;
             if (width >= (1u << 16)) {
                 std::thread other(work, half, width);
                 work(0, half);

@@ -1,0 +1,193 @@
+#include "engine/recovery/Par2Create.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FaultyFiles.h"
+#include "engine/recovery/Par2Check.h"
+#include "engine/recovery/Par2Reader.h"
+#include "engine/recovery/Par2Repair.h"
+#include "support/TempDir.h"
+
+namespace tessera {
+namespace {
+
+using test::TempDir;
+
+TEST(Par2Layout, SlicesPartsEvenlyAndRoundsTheRecoveryUp)
+{
+    struct Case {
+        std::vector<std::int64_t> lengths;
+        unsigned percent;
+        std::uint64_t sliceSize, inputSlices;
+        std::uint32_t recovery;
+        std::vector<std::uint32_t> volumes;
+    };
+    const std::int64_t MiB = 1 << 20;
+    const std::vector<Case> cases = {
+        // 16 parts of 64 MiB: four slices each.
+        {std::vector<std::int64_t>(16, 64 * MiB), 10, 16 * MiB, 64, 7, {1, 2, 4}},
+        // The last part shorter takes fewer slices; an empty part none.
+        {{30000, 30000, 30000, 10000, 0}, 40, 1920, 54, 22, {1, 2, 4, 8, 7}},
+        {{1}, 10, 64, 1, 1, {1}},
+        {{63}, 100, 64, 1, 1, {1}},
+        // Many parts: one slice each, at least.
+        {std::vector<std::int64_t>(100, 1000), 10, 1024, 100, 10, {1, 2, 4, 3}},
+        {std::vector<std::int64_t>(3, 0), 10, 0, 0, 0, {}},
+        {{}, 10, 0, 0, 0, {}},
+    };
+    for (const Case& c : cases) {
+        const Par2Layout layout = PlanPar2(c.lengths, c.percent);
+        EXPECT_EQ(layout.sliceSize, c.sliceSize) << c.lengths.size();
+        EXPECT_EQ(layout.inputSlices, c.inputSlices) << c.lengths.size();
+        EXPECT_EQ(layout.recoverySlices, c.recovery) << c.lengths.size();
+        EXPECT_EQ(layout.volumes, c.volumes) << c.lengths.size();
+    }
+}
+
+TEST(Par2Layout, NamesVolumesByFirstExponentAndCount)
+{
+    Par2Layout layout;
+    layout.recoverySlices = 37;
+    layout.volumes = {1, 2, 4, 8, 16, 6};
+    EXPECT_EQ(Par2Names("d/f", layout),
+              (std::vector<std::string>{"d/f.par2", "d/f.vol00+01.par2", "d/f.vol01+02.par2", "d/f.vol03+04.par2",
+                                        "d/f.vol07+08.par2", "d/f.vol15+16.par2", "d/f.vol31+06.par2"}));
+    layout.recoverySlices = 1;
+    layout.volumes = {1};
+    EXPECT_EQ(Par2Names("f", layout), (std::vector<std::string>{"f.par2", "f.vol0+1.par2"}));
+}
+
+TEST(Par2Layout, ReadsWholePercentages)
+{
+    const std::vector<std::pair<std::string, std::optional<unsigned>>> cases = {
+        {"10", 10u}, {"10%", 10u}, {"1", 1u}, {"100", 100u}, {"007", 7u},   {"0", std::nullopt},
+        {"101", std::nullopt}, {"", std::nullopt}, {"%", std::nullopt}, {"10.5", std::nullopt},
+        {"-5", std::nullopt}, {" 5", std::nullopt}, {"5%%", std::nullopt}, {"99999999999", std::nullopt},
+    };
+    for (const auto& [text, percent] : cases)
+        EXPECT_EQ(ParseRecoveryPercent(text), percent) << text;
+}
+
+// A source cut into parts as a split cuts it; the set made from the
+// source's ranges, read back, checked against the parts and used to rebuild
+// them.
+class Par2CreateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        source = dir.file("src");
+        test::WritePatternFile(source, 100001);
+        ranges = {{0, 30000}, {30000, 30000}, {60000, 30000}, {90000, 10001}};
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            names.push_back("src.00" + std::to_string(i));
+            test::WriteFile(dir.file(names.back()), test::PatternBytes(ranges[i].first, ranges[i].second));
+        }
+    }
+
+    std::vector<Par2Piece> Pieces() const
+    {
+        std::vector<Par2Piece> pieces;
+        for (std::size_t i = 0; i < ranges.size(); ++i)
+            pieces.push_back({names[i], ranges[i].first, ranges[i].second});
+        return pieces;
+    }
+
+    Par2Layout Layout(unsigned percent) const
+    {
+        std::vector<std::int64_t> lengths;
+        for (const auto& range : ranges)
+            lengths.push_back(range.second);
+        return PlanPar2(lengths, percent);
+    }
+
+    std::vector<std::string> SetFiles() const
+    {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().filename().string().find(".par2") != std::string::npos ||
+                entry.path().filename().string().find("tessera-") != std::string::npos)
+                found.push_back(entry.path().filename().string());
+        return found;
+    }
+
+    TempDir dir;
+    std::string source;
+    std::vector<std::pair<std::int64_t, std::int64_t>> ranges;
+    std::vector<std::string> names;
+    std::atomic<bool> abort{false};
+};
+
+TEST_F(Par2CreateTest, MakesASetThatChecksAndRebuildsTheParts)
+{
+    Par2Creation creation(Layout(40), "test", abort);
+    ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+    ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
+    ASSERT_TRUE(creation.Wait());
+    ASSERT_EQ(creation.Commit(false), 0);
+
+    const Par2Set set = ReadPar2Set(dir.file("src.par2"));
+    ASSERT_TRUE(set.usable);
+    EXPECT_TRUE(set.faults.empty());
+    EXPECT_EQ(set.files.size(), 4u);
+    EXPECT_EQ(set.inputSlices, 54u);
+    EXPECT_EQ(set.recovery.size(), 22u);
+    EXPECT_EQ(set.creator, "test");
+    EXPECT_EQ(CheckPar2Set(set, dir.path().string()).state, Par2State::Intact);
+
+    // A part lost and a byte of another changed: 16 + 1 slices of 22.
+    std::filesystem::remove(dir.file("src.001"));
+    std::string damaged = test::ReadFile(dir.file("src.003"));
+    damaged[5000] ^= 1;
+    test::WriteFile(dir.file("src.003"), damaged);
+    const Par2Check check = CheckPar2Set(set, dir.path().string());
+    ASSERT_EQ(check.state, Par2State::Repairable);
+    const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string());
+    ASSERT_EQ(repaired.fault, Par2RepairFault::None);
+    EXPECT_EQ(test::ReadFile(dir.file("src.001")), test::PatternBytes(30000, 30000));
+    EXPECT_EQ(test::ReadFile(dir.file("src.003")), test::PatternBytes(90000, 10001));
+}
+
+TEST_F(Par2CreateTest, AFailedReadOrAStopLeavesNoFile)
+{
+    for (const int nth : {1, 3}) {
+        test::FaultyFiles files(source, test::FaultyFiles::Call::Read, nth, EIO);
+        {
+            Par2Creation creation(Layout(10), "test", abort);
+            ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+            EXPECT_FALSE(SetFiles().empty());
+            if (creation.Start(source, Pieces(), files))
+                EXPECT_FALSE(creation.Wait());
+            EXPECT_TRUE(creation.Failed());
+            EXPECT_EQ(creation.FaultPath(), source);
+            EXPECT_EQ(creation.FaultError(), EIO);
+            EXPECT_NE(creation.Commit(false), 0);
+        }
+        EXPECT_EQ(SetFiles(), std::vector<std::string>()) << nth;
+    }
+    abort = true;
+    {
+        Par2Creation creation(Layout(10), "test", abort);
+        ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+        ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
+        EXPECT_FALSE(creation.Wait());
+    }
+    EXPECT_EQ(SetFiles(), std::vector<std::string>());
+}
+
+TEST_F(Par2CreateTest, ANameTakenIsRefusedAndKept)
+{
+    test::WriteFile(dir.file("src.vol1+2.par2"), "mine");
+    Par2Creation creation(Layout(10), "test", abort);
+    EXPECT_EQ(creation.Reserve(dir.file("src"), false), EEXIST);
+    EXPECT_EQ(creation.FaultPath(), dir.file("src.vol1+2.par2"));
+    EXPECT_EQ(SetFiles(), std::vector<std::string>{"src.vol1+2.par2"});
+    EXPECT_EQ(test::ReadFile(dir.file("src.vol1+2.par2")), "mine");
+}
+
+}  // namespace
+}  // namespace tessera
