@@ -117,7 +117,7 @@ TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
             for (std::size_t w = 0; w < bytes / 2; ++w) {
                 std::uint16_t expected = PreparedWord(before[j], w);
                 for (std::size_t i = 0; i < c.inputs; ++i)
-                    expected ^= par2gf::Mul(factors[j * c.inputs + i], PreparedWord(inputs[i], w));
+                    expected ^= par2gf::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
                 ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
             }
         }

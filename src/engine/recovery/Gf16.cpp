@@ -221,15 +221,8 @@ void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::s
         entry.inputs(ins, inputs, bytes, factors, accs, count);
         return;
     }
-    std::uint16_t column[detail::kGroup];
-    for (std::size_t i = 0; i < inputs; ++i) {
-        for (std::size_t first = 0; first < count; first += detail::kGroup) {
-            const std::size_t rows = std::min(detail::kGroup, count - first);
-            for (std::size_t j = 0; j < rows; ++j)
-                column[j] = factors[(first + j) * inputs + i];
-            entry.kernel(ins[i], bytes, column, accs + first, rows);
-        }
-    }
+    for (std::size_t i = 0; i < inputs; ++i)
+        entry.kernel(ins[i], bytes, factors + i * count, accs, count);
 }
 
 void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes)

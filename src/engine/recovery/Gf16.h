@@ -36,10 +36,10 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
                 std::uint8_t* const* accs, std::size_t count);
 
 // For j in [0, count): accs[j] ^= the sum over i in [0, inputs) of
-// factors[j * inputs + i] * ins[i], all prepared, over `bytes` bytes (a
-// multiple of kBlock). The same as one MulAddMany per input, but a kernel
-// that can (GFNI) reads and writes each accumulator once for up to four
-// inputs, which is what bounds its speed.
+// factors[i * count + j] * ins[i], all prepared, over `bytes` bytes (a
+// multiple of kBlock): one MulAddMany per input, each with its row of
+// factors, but a kernel that can (GFNI) reads and writes each accumulator
+// once for up to four inputs, which is what bounds its speed.
 void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 

@@ -203,7 +203,7 @@ void MulAddInputsGfni(const std::uint8_t* const* ins, std::size_t inputs, std::s
             for (std::size_t j = 0; j < rows; ++j) {
                 for (std::size_t i = 0; i < n; ++i) {
                     std::uint16_t basis[16];
-                    Basis(factors[(first + j) * inputs + firstInput + i], basis);
+                    Basis(factors[(firstInput + i) * count + first + j], basis);
                     const std::uint64_t lowFromLow = Matrix(basis, 0, 0), highFromHigh = Matrix(basis, 8, 8);
                     const std::uint64_t lowFromHigh = Matrix(basis, 8, 0), highFromLow = Matrix(basis, 0, 8);
                     for (int q = 0; q < 4; ++q) {
