@@ -1,6 +1,6 @@
 // GB/s of gf16::MulAddMany (bytes of input times factors per second) for
 // every kernel, for the block sizes and factor counts recovery data uses;
-// Prepare and Unprepare beside them, and the repair's interleaved MulAdd.
+// Prepare, Unprepare and the one-factor MulAddWords of repair beside them.
 // Usage: gf16_bench [SECONDS_PER_FIGURE]
 #include <chrono>
 #include <cstdio>
@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/recovery/Gf16.h"
-#include "engine/recovery/Par2Repair.h"
 
 namespace {
 
@@ -86,20 +85,42 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("\nPrepare and Unprepare of 64 KiB, GB/s\n");
+    // Four inputs at once, each accumulator read and written once for them.
+    constexpr std::size_t kInputs = 4;
+    std::vector<const std::uint8_t*> ins;
+    for (std::size_t i = 0; i < kInputs; ++i)
+        ins.push_back(input + i * (kMaxSize / kInputs));
+    std::vector<std::uint16_t> matrix(kInputs * kMaxCount);
+    for (auto& f : matrix)
+        f = static_cast<std::uint16_t>(random() | 2);
+    std::printf("\nMulAddManyInputs, %zu inputs of 64 KiB, GB/s of inputs x factors\n%-10s %8s", kInputs, "kernel", "KiB");
+    for (std::size_t count : counts)
+        std::printf(" %7zux", count);
+    std::printf("\n");
+    for (const std::string& kernel : gf16::Kernels()) {
+        gf16::UseKernel(kernel);
+        const std::size_t size = kMaxSize / kInputs;
+        std::printf("%-10s %8zu", kernel.c_str(), size >> 10);
+        for (std::size_t count : counts) {
+            const double rate = Rate(seconds, static_cast<double>(size * count * kInputs), [&] {
+                gf16::MulAddManyInputs(ins.data(), kInputs, size, matrix.data(), outs.data(), count);
+            });
+            std::printf(" %8.2f", rate);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+
+    std::printf("\nPrepare, Unprepare and MulAddWords (one factor, unprepared words) of 64 KiB, GB/s\n");
     for (const std::string& kernel : gf16::Kernels()) {
         gf16::UseKernel(kernel);
         const std::size_t size = 64 << 10;
         const double in = Rate(seconds, size, [&] { gf16::Prepare(words.data(), size, input); });
         const double out = Rate(seconds, size, [&] { gf16::Unprepare(input, size, outs[0]); });
-        std::printf("%-10s prepare %6.2f  unprepare %6.2f\n", kernel.c_str(), in, out);
+        const double unprepared = Rate(seconds, size, [&] { gf16::MulAddWords(factors[0], words.data(), outs[1], size); });
+        std::printf("%-10s prepare %6.2f  unprepare %6.2f  MulAddWords %6.2f\n", kernel.c_str(), in, out, unprepared);
     }
     gf16::UseKernel(fastest);
-
-    std::printf("\npar2gf::MulAdd (interleaved, one factor), 64 KiB: %.2f GB/s\n",
-                Rate(seconds, 64 << 10, [&] {
-                    par2gf::MulAdd(factors[0], words.data(), outs[0], (64 << 10) / 2);
-                }));
     std::free(arena);
     return 0;
 }

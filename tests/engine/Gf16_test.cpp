@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,48 @@ TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
     }
 }
 
+TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
+{
+    std::mt19937 random(23);
+    struct Case {
+        std::size_t blocks, inputs, count;
+    };
+    // Inputs fewer than, as many as and more than a kernel takes at once;
+    // accumulators past one group of tables.
+    for (const Case c : {Case{1, 1, 1}, Case{1, 3, 2}, Case{37, 4, 5}, Case{33, 5, 3}, Case{2, 9, 20}, Case{3, 2, 40}}) {
+        SCOPED_TRACE(testing::Message() << c.blocks << " blocks, " << c.inputs << " inputs, " << c.count << " accumulators");
+        const std::size_t bytes = c.blocks * gf16::kBlock;
+        std::vector<std::vector<std::uint8_t>> inputs, accs;
+        std::vector<const std::uint8_t*> ins;
+        std::vector<std::uint8_t*> outs;
+        for (std::size_t i = 0; i < c.inputs; ++i)
+            inputs.push_back(RandomBytes(random, bytes));
+        for (auto& input : inputs)
+            ins.push_back(input.data());
+        for (std::size_t j = 0; j < c.count; ++j)
+            accs.push_back(RandomBytes(random, bytes));
+        for (auto& acc : accs)
+            outs.push_back(acc.data());
+        std::vector<std::uint16_t> factors(c.inputs * c.count);
+        for (auto& f : factors)
+            f = static_cast<std::uint16_t>(random());
+        factors[0] = 1;
+        factors[factors.size() / 2] = 0;
+        const auto before = accs;
+
+        gf16::MulAddManyInputs(ins.data(), c.inputs, bytes, factors.data(), outs.data(), c.count);
+
+        for (std::size_t j = 0; j < c.count; ++j) {
+            for (std::size_t w = 0; w < bytes / 2; ++w) {
+                std::uint16_t expected = PreparedWord(before[j], w);
+                for (std::size_t i = 0; i < c.inputs; ++i)
+                    expected ^= par2gf::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
+                ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
+            }
+        }
+    }
+}
+
 TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
 {
     // All 65536 words, by each power of two and a few others: a wrong table
@@ -103,6 +147,29 @@ TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
         for (std::size_t w = 0; w < 65536; ++w)
             ASSERT_EQ(par2gf::Mul(factors[j], static_cast<std::uint16_t>(w)), PreparedWord(accs[j], w))
                 << "factor " << factors[j] << ", word " << w;
+}
+
+TEST_P(Gf16Kernel, MulAddWordsOnUnpreparedWordsOfAnyLength)
+{
+    std::mt19937 random(22);
+    // Within one piece, across pieces, and ending mid-block.
+    for (const std::size_t bytes : {2, 62, 64, 130, 8192, 8194, 3 * 8192 + 1000}) {
+        SCOPED_TRACE(testing::Message() << bytes << " bytes");
+        const auto input = RandomBytes(random, bytes);
+        for (const std::uint16_t factor : {std::uint16_t{0}, std::uint16_t{1}, static_cast<std::uint16_t>(random())}) {
+            auto out = RandomBytes(random, bytes + 1);
+            const auto before = out;
+            gf16::MulAddWords(factor, input.data(), out.data(), bytes);
+            ASSERT_EQ(before[bytes], out[bytes]) << "written past the words";
+            for (std::size_t i = 0; i < bytes; i += 2) {
+                const auto word = [](const std::vector<std::uint8_t>& v, std::size_t at) {
+                    return static_cast<std::uint16_t>(v[at] | v[at + 1] << 8);
+                };
+                ASSERT_EQ(word(before, i) ^ par2gf::Mul(factor, word(input, i)), word(out, i))
+                    << "factor " << factor << ", byte " << i;
+            }
+        }
+    }
 }
 
 TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
@@ -133,7 +200,11 @@ TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, Gf16Kernel, testing::ValuesIn(gf16::Kernels()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
 
 TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
 {
@@ -146,6 +217,18 @@ TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
     EXPECT_EQ(before, gf16::KernelName());
     // The default is the last (fastest) the processor runs.
     EXPECT_EQ(kernels.back(), before);
+}
+
+TEST(Gf16, PartBlocksAreRefusedNotOverrun)
+{
+    std::vector<std::uint8_t> in(gf16::kBlock), acc(gf16::kBlock);
+    std::uint8_t* out = acc.data();
+    const std::uint8_t* ins = in.data();
+    const std::uint16_t factor = 3;
+    for (const std::size_t bytes : {2, 62, 66}) {
+        EXPECT_THROW(gf16::MulAddMany(in.data(), bytes, &factor, &out, 1), std::invalid_argument) << bytes;
+        EXPECT_THROW(gf16::MulAddManyInputs(&ins, 1, bytes, &factor, &out, 1), std::invalid_argument) << bytes;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "engine/recovery/Gf16.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include "engine/recovery/Gf16Kernels.h"
 
@@ -20,18 +22,34 @@ void Basis(std::uint16_t factor, std::uint16_t basis[16])
     }
 }
 
+// Each table by doubling: the entries with bit b set are those without it,
+// each plus the image of bit b.
 void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables)
 {
     std::uint16_t basis[16];
     Basis(factor, basis);
     for (int k = 0; k < 4; ++k) {
-        for (unsigned x = 0; x < 16; ++x) {
-            std::uint16_t product = 0;
-            for (int bit = 0; bit < 4; ++bit)
-                if (x & (1u << bit))
-                    product ^= basis[4 * k + bit];
-            tables.low[k][x] = static_cast<std::uint8_t>(product);
-            tables.high[k][x] = static_cast<std::uint8_t>(product >> 8);
+        std::uint16_t products[16];
+        products[0] = 0;
+        for (int bit = 0; bit < 4; ++bit)
+            for (int x = 0; x < (1 << bit); ++x)
+                products[(1 << bit) | x] = products[x] ^ basis[4 * k + bit];
+        for (int x = 0; x < 16; ++x) {
+            tables.low[k][x] = static_cast<std::uint8_t>(products[x]);
+            tables.high[k][x] = static_cast<std::uint8_t>(products[x] >> 8);
+        }
+    }
+}
+
+void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t high[256])
+{
+    std::uint16_t basis[16];
+    Basis(factor, basis);
+    low[0] = high[0] = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+        for (int x = 0; x < (1 << bit); ++x) {
+            low[(1 << bit) | x] = low[x] ^ basis[bit];
+            high[(1 << bit) | x] = high[x] ^ basis[8 + bit];
         }
     }
 }
@@ -46,14 +64,7 @@ void MulAddScalar(const std::uint8_t* in, std::size_t bytes, const std::uint16_t
     for (std::size_t j = 0; j < count; ++j) {
         if (factors[j] == 0)
             continue;
-        std::uint16_t basis[16];
-        Basis(factors[j], basis);
-        low[0] = high[0] = 0;
-        for (unsigned b = 1; b < 256; ++b) {
-            const unsigned bit = static_cast<unsigned>(__builtin_ctz(b));
-            low[b] = low[b & (b - 1)] ^ basis[bit];
-            high[b] = high[b & (b - 1)] ^ basis[8 + bit];
-        }
+        SplitTables(factors[j], low, high);
         std::uint8_t* acc = accs[j];
         for (std::size_t at = 0; at < bytes; at += kBlock) {
             const std::uint8_t* block = in + at;
@@ -76,7 +87,10 @@ using detail::Kernel;
 struct Entry {
     const char* name;
     Kernel kernel;
-    bool wide;  // the processor has AVX2: Prepare and Unprepare use it too
+    detail::InputsKernel inputs;        // or null: one input at a time
+    detail::WordsKernel words;          // or null: see roundTrip
+    detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
+    bool roundTrip;                     // MulAddWords gains by preparing
     bool (*runs)();
 };
 
@@ -85,18 +99,20 @@ bool Always() { return true; }
 #ifdef TESSERA_GF16_X86
 bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
 bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
-bool HasAvx512() { return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool HasAvx512() { return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
+bool HasGfniAvx2() { return HasAvx2() && __builtin_cpu_supports("gfni"); }
 bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
 #endif
 
 // From the slowest to the fastest: the last that runs is the default.
 const Entry kEntries[] = {
-    {"scalar", detail::MulAddScalar, false, Always},
+    {"scalar", detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false, Always},
 #ifdef TESSERA_GF16_X86
-    {"ssse3", detail::MulAddSsse3, false, HasSsse3},
-    {"avx2", detail::MulAddAvx2, true, HasAvx2},
-    {"avx512bw", detail::MulAddAvx512, true, HasAvx512},
-    {"gfni", detail::MulAddGfni, true, HasGfni},
+    {"ssse3", detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
+    {"avx2", detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
+    {"avx512bw", detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
+    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, detail::MulAddWordsGfniAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
+    {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
 #endif
 };
 
@@ -121,6 +137,14 @@ const Entry& Current()
     return *entry;
 }
 
+// The kernels go by whole blocks: a part of one would be read and written
+// past its end by some and left out by others.
+void CheckWholeBlocks(std::size_t bytes)
+{
+    if (bytes % kBlock != 0)
+        throw std::invalid_argument("gf16: prepared sizes are whole blocks of 64 bytes");
+}
+
 }  // namespace
 
 std::size_t PreparedSize(std::size_t bytes)
@@ -132,12 +156,10 @@ void Prepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 {
     const std::size_t whole = bytes / kBlock;
     std::size_t done = 0;
-#ifdef TESSERA_GF16_X86
-    if (Current().wide) {
-        detail::PrepareAvx2(in, whole, out);
+    if (const detail::Blocks vector = Current().prepare) {
+        vector(in, whole, out);
         done = whole;
     }
-#endif
     for (std::size_t b = done; b < whole; ++b) {
         const std::uint8_t* from = in + b * kBlock;
         std::uint8_t* to = out + b * kBlock;
@@ -160,12 +182,10 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 {
     const std::size_t whole = bytes / kBlock;
     std::size_t done = 0;
-#ifdef TESSERA_GF16_X86
-    if (Current().wide) {
-        detail::UnprepareAvx2(in, whole, out);
+    if (const detail::Blocks vector = Current().unprepare) {
+        vector(in, whole, out);
         done = whole;
     }
-#endif
     for (std::size_t b = done; b < whole; ++b) {
         const std::uint8_t* from = in + b * kBlock;
         std::uint8_t* to = out + b * kBlock;
@@ -184,9 +204,59 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out)
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count)
 {
+    CheckWholeBlocks(bytes);
     if (bytes == 0 || count == 0)
         return;
     Current().kernel(in, bytes, factors, accs, count);
+}
+
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count)
+{
+    CheckWholeBlocks(bytes);
+    if (bytes == 0 || count == 0 || inputs == 0)
+        return;
+    const Entry& entry = Current();
+    if (entry.inputs) {
+        entry.inputs(ins, inputs, bytes, factors, accs, count);
+        return;
+    }
+    for (std::size_t i = 0; i < inputs; ++i)
+        entry.kernel(ins[i], bytes, factors + i * count, accs, count);
+}
+
+void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes)
+{
+    if (factor == 0 || bytes == 0)
+        return;
+    if (const detail::WordsKernel direct = Current().words) {
+        direct(factor, in, out, bytes);
+        return;
+    }
+    if (Current().roundTrip) {
+        // Preparing and unpreparing by vector cost less than the vector
+        // kernels gain over the interleaved split tables.
+        constexpr std::size_t kPiece = 8192;
+        alignas(64) std::uint8_t preparedIn[kPiece], preparedOut[kPiece];
+        std::uint8_t* const acc = preparedOut;
+        for (std::size_t at = 0; at < bytes; at += kPiece) {
+            const std::size_t size = std::min(kPiece, bytes - at);
+            Prepare(in + at, size, preparedIn);
+            Prepare(out + at, size, preparedOut);
+            Current().kernel(preparedIn, PreparedSize(size), &factor, &acc, 1);
+            Unprepare(preparedOut, size, out + at);
+        }
+        return;
+    }
+    std::uint16_t low[256], high[256];
+    detail::SplitTables(factor, low, high);
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+        const std::uint16_t product = low[in[i]] ^ high[in[i + 1]];
+        out[i] ^= static_cast<std::uint8_t>(product);
+        out[i + 1] ^= static_cast<std::uint8_t>(product >> 8);
+    }
+    if (bytes % 2)
+        out[bytes - 1] ^= static_cast<std::uint8_t>(low[in[bytes - 1]]);
 }
 
 const char* KernelName()

@@ -30,12 +30,26 @@ void Unprepare(const std::uint8_t* in, std::size_t bytes, std::uint8_t* out);
 
 // For j in [0, count): accs[j] ^= factors[j] * in, all prepared, over `bytes`
 // bytes (a multiple of kBlock). The input's nibbles are split once per block
-// for all factors.
+// for all factors. Throws std::invalid_argument when bytes is not a multiple
+// of kBlock, as does MulAddManyInputs.
 void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count);
 
-// The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni"), for the
-// benchmark's record.
+// For j in [0, count): accs[j] ^= the sum over i in [0, inputs) of
+// factors[i * count + j] * ins[i], all prepared, over `bytes` bytes (a
+// multiple of kBlock): one MulAddMany per input, each with its row of
+// factors, but a kernel that can (GFNI) reads and writes each accumulator
+// once for up to four inputs, which is what bounds its speed.
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                      const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
+
+// out ^= factor * in over `bytes` bytes (even) of little-endian words as they
+// stand, not prepared: for a caller with one factor at a time. Prepares the
+// words piece by piece where the kernel in use gains by it.
+void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
+
+// The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni-avx2",
+// "gfni"), for the benchmark's record.
 const char* KernelName();
 
 // For tests: every kernel this machine can run, by name, and forcing one.

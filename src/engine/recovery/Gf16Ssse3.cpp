@@ -80,6 +80,39 @@ void MulAddSsse3(const std::uint8_t* in, std::size_t bytes, const std::uint16_t*
     }
 }
 
+// Each 16 bytes (8 words) sorted into their low bytes then their high bytes;
+// two such halves make 16 low and 16 high bytes.
+TESSERA_GF16_SSSE3 void PrepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out)
+{
+    const __m128i apart = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::uint8_t* from = in + b * kBlock;
+        std::uint8_t* to = out + b * kBlock;
+        for (int half = 0; half < 2; ++half) {
+            const __m128i first =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32 * half)), apart);
+            const __m128i second =
+                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32 * half + 16)), apart);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * half), _mm_unpacklo_epi64(first, second));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32 + 16 * half), _mm_unpackhi_epi64(first, second));
+        }
+    }
+}
+
+TESSERA_GF16_SSSE3 void UnprepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out)
+{
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const std::uint8_t* from = in + b * kBlock;
+        std::uint8_t* to = out + b * kBlock;
+        for (int half = 0; half < 2; ++half) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16 * half));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 32 + 16 * half));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32 * half), _mm_unpacklo_epi8(lo, hi));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 32 * half + 16), _mm_unpackhi_epi8(lo, hi));
+        }
+    }
+}
+
 }  // namespace tessera::gf16::detail
 
 #endif

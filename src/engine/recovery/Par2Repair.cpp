@@ -75,18 +75,7 @@ std::uint16_t InputConstant(std::uint32_t index)
 
 void MulAdd(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t words)
 {
-    if (factor == 0)
-        return;
-    std::uint16_t low[256], high[256];
-    for (std::uint32_t b = 0; b < 256; ++b) {
-        low[b] = Mul(factor, static_cast<std::uint16_t>(b));
-        high[b] = Mul(factor, static_cast<std::uint16_t>(b << 8));
-    }
-    for (std::size_t i = 0; i < words; ++i) {
-        const std::uint16_t product = low[in[2 * i]] ^ high[in[2 * i + 1]];
-        out[2 * i] ^= static_cast<std::uint8_t>(product);
-        out[2 * i + 1] ^= static_cast<std::uint8_t>(product >> 8);
-    }
+    gf16::MulAddWords(factor, in, out, 2 * words);
 }
 
 bool Invert(std::vector<std::uint16_t>& a, std::size_t n)
