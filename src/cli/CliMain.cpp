@@ -27,6 +27,7 @@
 #include "engine/Checksums.h"
 #include "engine/Jobs.h"
 #include "engine/ListedJobPort.h"
+#include "engine/ManifestFiles.h"
 #include "engine/Sha256.h"
 #include "engine/recovery/Par2Create.h"
 #include "fileio/FileQuery.h"
@@ -317,21 +318,18 @@ int RunSplit(const Options& options)
     // whose size is not its length is refused rather than cut into nothing.
     const bool checksum = options.checksum && !lines->empty();
 
-    // The checksum file's name is taken before the first part is written, so
-    // that a second split of the same source is refused at once. Replaced, it
-    // is written beside and renamed over the old name at the end: a link at
-    // that name to the source or a part is never written through.
-    const std::string manifestPath = checksum ? ManifestPath(options.source, options.into) : std::string();
-    ReservedFile manifest;
+    // The checksum file's name is taken before the first part is written.
+    SplitManifest manifest;
     if (checksum) {
-        if (SameFile(manifestPath, options.source))
-            return Fail("cannot write " + Quoted(manifestPath) + ": it is " + Quoted(options.source) +
-                        " itself, through a link");
-        const int error = manifest.Open(manifestPath, options.force);
-        if (error == EEXIST && !options.force)
-            return Fail(Quoted(manifestPath) + " exists; --force replaces it");
-        if (error != 0)
-            return Fail(WithError("cannot create " + Quoted(manifestPath), error));
+        const ManifestFileFault fault = manifest.Reserve(options.source, options.into, options.force);
+        const std::string manifestPath = Quoted(manifest.Path());
+        switch (fault) {
+        case ManifestFileFault::None: break;
+        case ManifestFileFault::IsSource:
+            return Fail("cannot write " + manifestPath + ": it is " + Quoted(options.source) + " itself, through a link");
+        case ManifestFileFault::Exists: return Fail(manifestPath + " exists; --force replaces it");
+        default: return Fail(WithError("cannot create " + manifestPath, manifest.Error()));
+        }
     }
 
     if (checksum) {
@@ -385,18 +383,13 @@ int RunSplit(const Options& options)
         return Report(result, port, "split " + Quoted(options.source));
 
     if (checksum) {
-        if (checks.digests.size() != port.pieces.size())
-            return Fail("cannot write " + Quoted(manifestPath) + ": the digests are missing");
-        std::vector<ManifestLine> parts;
-        for (std::size_t i = 0; i < port.pieces.size(); ++i)
-            parts.push_back({checks.digests[i], NameOf(port.pieces[i])});
-        const std::string text = ManifestText(parts, options.source, checks.wholeDigest);
-        NFile& file = manifest.File();
-        if (file.Write(text.data(), static_cast<std::uint32_t>(text.size())) != text.size() ||
-            (options.sync && !file.Flush()))
-            return Fail(WithError("cannot write " + Quoted(manifestPath), file.LastError()));
-        if (const int error = manifest.Commit())
-            return Fail(WithError("cannot create " + Quoted(manifestPath), error));
+        const std::string manifestPath = Quoted(manifest.Path());
+        switch (manifest.Write(port.pieces, checks, options.sync)) {
+        case ManifestFileFault::None: break;
+        case ManifestFileFault::NoDigests: return Fail("cannot write " + manifestPath + ": the digests are missing");
+        case ManifestFileFault::Write: return Fail(WithError("cannot write " + manifestPath, manifest.Error()));
+        default: return Fail(WithError("cannot create " + manifestPath, manifest.Error()));
+        }
     }
     if (recovery) {
         if (const int error = recovery->Commit(options.sync); error != 0)
@@ -425,11 +418,13 @@ int RunJoin(const Options& options)
     }
 
     // Without --check, the checksum file a split left beside the first input.
-    std::string check = options.check;
-    if (check.empty() && !options.noCheck) {
-        check = ManifestForJoin(inputs, !options.series.empty());
-        if (!check.empty() && !options.quiet)
-            Note("checking against " + Quoted(check) + " (--no-check joins unchecked)");
+    JoinManifest manifest;
+    if (!options.check.empty()) {
+        manifest = ReadJoinManifest(options.check, inputs);
+    } else if (!options.noCheck) {
+        manifest = ManifestBesideInputs(inputs, !options.series.empty());
+        if (!manifest.path.empty() && !options.quiet)
+            Note("checking against " + Quoted(manifest.path) + " (--no-check joins unchecked)");
     }
 
     ProgressLine progress(stderr, ProgressWanted(options));
@@ -437,16 +432,17 @@ int RunJoin(const Options& options)
     port.destination = options.output;
     JobSettings settings = SettingsFor(options);
     JobChecksums checks;
-    if (!check.empty()) {
-        std::string why;
-        std::optional<JoinMatch> match = ReadJoinManifest(check, inputs, why);
-        if (!match)
-            return Fail(check == options.check ? why : why + " (--no-check joins unchecked)");
+    if (!manifest.path.empty()) {
+        if (!manifest.Usable()) {
+            std::string why = ManifestReadMessage(manifest.path, manifest.read);
+            if (why.empty())
+                why = JoinMatchMessage(manifest.path, inputs, manifest.match);
+            return Fail(options.check.empty() ? why + " (--no-check joins unchecked)" : why);
+        }
         if (const std::string missing = Sha256::Load(); !missing.empty())
             return Fail("cannot check checksums: " + missing);
-        port.manifest = check;
-        checks.expected = std::move(match->digests);
-        checks.expectedWhole = std::move(match->whole);
+        port.manifest = manifest.path;
+        ExpectDigests(manifest, checks);
         settings.checksums = &checks;
     }
 

@@ -1,7 +1,6 @@
 #include "Manifest.h"
 
 #include "Messages.h"
-#include "fileio/FileQuery.h"
 
 namespace tessera::cli {
 
@@ -39,35 +38,6 @@ std::string JoinMatchMessage(const std::string& path, const std::vector<std::str
         break;
     }
     return "the inputs are not the parts listed in " + Quoted(path) + ", in order";
-}
-
-std::optional<JoinMatch> ReadJoinManifest(const std::string& path, const std::vector<std::string>& inputs,
-                                          std::string& why)
-{
-    const ManifestRead manifest = ReadManifestFile(path);
-    if (manifest.fault != ManifestFault::None) {
-        why = ManifestReadMessage(path, manifest);
-        return std::nullopt;
-    }
-    JoinMatch match = MatchJoinInputs(manifest.lines, SourceLine(path, manifest.lines), inputs);
-    if (match.fault != JoinMatchFault::None) {
-        why = JoinMatchMessage(path, inputs, match);
-        return std::nullopt;
-    }
-    return match;
-}
-
-std::string ManifestForJoin(const std::vector<std::string>& inputs, bool series)
-{
-    if (inputs.empty())
-        return {};
-    const std::string path = ManifestBesidePart(inputs.front());
-    if (path.empty() || NameState(path) != 0)
-        return {};
-    if (series)
-        return path;
-    std::string why;
-    return ReadJoinManifest(path, inputs, why) ? path : std::string();
 }
 
 }  // namespace tessera::cli
