@@ -1,107 +1,178 @@
 #include "engine/recovery/Md5.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace tessera {
 namespace {
 
-constexpr std::uint32_t kSine[64] = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
-};
-constexpr int kShift[16] = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
+// The four round functions of RFC 1321, each rewritten to need fewer
+// operations: F = (b & c) | (~b & d) picks c or d by b; G picks b or c by d;
+// I as written.
+#define MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
+#define MD5_H(b, c, d) ((b) ^ (c) ^ (d))
+#define MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
 
-inline std::uint32_t Rotate(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+// The 64 steps of one block: round function, the registers in their turn,
+// the message word, the constant floor(2^32 * |sin(i + 1)|) and the rotation.
+#define MD5_STEPS(STEP) \
+    STEP(F, a, b, c, d,  0, 0xd76aa478u,  7) \
+    STEP(F, d, a, b, c,  1, 0xe8c7b756u, 12) \
+    STEP(F, c, d, a, b,  2, 0x242070dbu, 17) \
+    STEP(F, b, c, d, a,  3, 0xc1bdceeeu, 22) \
+    STEP(F, a, b, c, d,  4, 0xf57c0fafu,  7) \
+    STEP(F, d, a, b, c,  5, 0x4787c62au, 12) \
+    STEP(F, c, d, a, b,  6, 0xa8304613u, 17) \
+    STEP(F, b, c, d, a,  7, 0xfd469501u, 22) \
+    STEP(F, a, b, c, d,  8, 0x698098d8u,  7) \
+    STEP(F, d, a, b, c,  9, 0x8b44f7afu, 12) \
+    STEP(F, c, d, a, b, 10, 0xffff5bb1u, 17) \
+    STEP(F, b, c, d, a, 11, 0x895cd7beu, 22) \
+    STEP(F, a, b, c, d, 12, 0x6b901122u,  7) \
+    STEP(F, d, a, b, c, 13, 0xfd987193u, 12) \
+    STEP(F, c, d, a, b, 14, 0xa679438eu, 17) \
+    STEP(F, b, c, d, a, 15, 0x49b40821u, 22) \
+    STEP(G, a, b, c, d,  1, 0xf61e2562u,  5) \
+    STEP(G, d, a, b, c,  6, 0xc040b340u,  9) \
+    STEP(G, c, d, a, b, 11, 0x265e5a51u, 14) \
+    STEP(G, b, c, d, a,  0, 0xe9b6c7aau, 20) \
+    STEP(G, a, b, c, d,  5, 0xd62f105du,  5) \
+    STEP(G, d, a, b, c, 10, 0x02441453u,  9) \
+    STEP(G, c, d, a, b, 15, 0xd8a1e681u, 14) \
+    STEP(G, b, c, d, a,  4, 0xe7d3fbc8u, 20) \
+    STEP(G, a, b, c, d,  9, 0x21e1cde6u,  5) \
+    STEP(G, d, a, b, c, 14, 0xc33707d6u,  9) \
+    STEP(G, c, d, a, b,  3, 0xf4d50d87u, 14) \
+    STEP(G, b, c, d, a,  8, 0x455a14edu, 20) \
+    STEP(G, a, b, c, d, 13, 0xa9e3e905u,  5) \
+    STEP(G, d, a, b, c,  2, 0xfcefa3f8u,  9) \
+    STEP(G, c, d, a, b,  7, 0x676f02d9u, 14) \
+    STEP(G, b, c, d, a, 12, 0x8d2a4c8au, 20) \
+    STEP(H, a, b, c, d,  5, 0xfffa3942u,  4) \
+    STEP(H, d, a, b, c,  8, 0x8771f681u, 11) \
+    STEP(H, c, d, a, b, 11, 0x6d9d6122u, 16) \
+    STEP(H, b, c, d, a, 14, 0xfde5380cu, 23) \
+    STEP(H, a, b, c, d,  1, 0xa4beea44u,  4) \
+    STEP(H, d, a, b, c,  4, 0x4bdecfa9u, 11) \
+    STEP(H, c, d, a, b,  7, 0xf6bb4b60u, 16) \
+    STEP(H, b, c, d, a, 10, 0xbebfbc70u, 23) \
+    STEP(H, a, b, c, d, 13, 0x289b7ec6u,  4) \
+    STEP(H, d, a, b, c,  0, 0xeaa127fau, 11) \
+    STEP(H, c, d, a, b,  3, 0xd4ef3085u, 16) \
+    STEP(H, b, c, d, a,  6, 0x04881d05u, 23) \
+    STEP(H, a, b, c, d,  9, 0xd9d4d039u,  4) \
+    STEP(H, d, a, b, c, 12, 0xe6db99e5u, 11) \
+    STEP(H, c, d, a, b, 15, 0x1fa27cf8u, 16) \
+    STEP(H, b, c, d, a,  2, 0xc4ac5665u, 23) \
+    STEP(I, a, b, c, d,  0, 0xf4292244u,  6) \
+    STEP(I, d, a, b, c,  7, 0x432aff97u, 10) \
+    STEP(I, c, d, a, b, 14, 0xab9423a7u, 15) \
+    STEP(I, b, c, d, a,  5, 0xfc93a039u, 21) \
+    STEP(I, a, b, c, d, 12, 0x655b59c3u,  6) \
+    STEP(I, d, a, b, c,  3, 0x8f0ccc92u, 10) \
+    STEP(I, c, d, a, b, 10, 0xffeff47du, 15) \
+    STEP(I, b, c, d, a,  1, 0x85845dd1u, 21) \
+    STEP(I, a, b, c, d,  8, 0x6fa87e4fu,  6) \
+    STEP(I, d, a, b, c, 15, 0xfe2ce6e0u, 10) \
+    STEP(I, c, d, a, b,  6, 0xa3014314u, 15) \
+    STEP(I, b, c, d, a, 13, 0x4e0811a1u, 21) \
+    STEP(I, a, b, c, d,  4, 0xf7537e82u,  6) \
+    STEP(I, d, a, b, c, 11, 0xbd3af235u, 10) \
+    STEP(I, c, d, a, b,  2, 0x2ad7d2bbu, 15) \
+    STEP(I, b, c, d, a,  9, 0xeb86d391u, 21)
 
-struct CrcTable {
-    std::uint32_t entry[256];
-    constexpr CrcTable() : entry()
-    {
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            entry[i] = c;
-        }
-    }
-};
-constexpr CrcTable kCrc;
+void LoadWords(const std::uint8_t* block, std::uint32_t m[16])
+{
+    std::memcpy(m, block, 64);
+    if constexpr (std::endian::native == std::endian::big)
+        for (int i = 0; i < 16; ++i)
+            m[i] = __builtin_bswap32(m[i]);
+}
+
+void Compress(std::uint32_t state[4], const std::uint32_t m[16])
+{
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+#define STEP(f, a, b, c, d, k, t, s) \
+    a += MD5_##f(b, c, d) + m[k] + t; \
+    a = std::rotl(a, s) + b;
+    MD5_STEPS(STEP)
+#undef STEP
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
+
+// Two blocks into two states, their steps interleaved: each chain waits on
+// its own previous step only, so the other's step fills the wait.
+void CompressTwo(std::uint32_t s1[4], const std::uint32_t m1[16], std::uint32_t s2[4], const std::uint32_t m2[16])
+{
+    std::uint32_t a1 = s1[0], b1 = s1[1], c1 = s1[2], d1 = s1[3];
+    std::uint32_t a2 = s2[0], b2 = s2[1], c2 = s2[2], d2 = s2[3];
+#define STEP(f, a, b, c, d, k, t, s) \
+    a##1 += MD5_##f(b##1, c##1, d##1) + m1[k] + t; \
+    a##2 += MD5_##f(b##2, c##2, d##2) + m2[k] + t; \
+    a##1 = std::rotl(a##1, s) + b##1; \
+    a##2 = std::rotl(a##2, s) + b##2;
+    MD5_STEPS(STEP)
+#undef STEP
+    s1[0] += a1;
+    s1[1] += b1;
+    s1[2] += c1;
+    s1[3] += d1;
+    s2[0] += a2;
+    s2[1] += b2;
+    s2[2] += c2;
+    s2[3] += d2;
+}
+
+void CompressBlock(std::uint32_t state[4], const std::uint8_t* block)
+{
+    std::uint32_t m[16];
+    LoadWords(block, m);
+    Compress(state, m);
+}
+
+// Takes bytes into a lane's unfinished block; true when that block is full.
+bool FillPending(detail::Md5Lane& lane, const std::uint8_t*& p, std::size_t& size)
+{
+    const std::size_t take = std::min<std::size_t>(64 - lane.pendingSize, size);
+    std::memcpy(lane.pending + lane.pendingSize, p, take);
+    lane.pendingSize += take;
+    p += take;
+    size -= take;
+    return lane.pendingSize == 64;
+}
 
 }  // namespace
 
-void Md5::Block(const std::uint8_t* block)
-{
-    std::uint32_t m[16];
-    for (int i = 0; i < 16; ++i)
-        m[i] = std::uint32_t(block[4 * i]) | std::uint32_t(block[4 * i + 1]) << 8 |
-               std::uint32_t(block[4 * i + 2]) << 16 | std::uint32_t(block[4 * i + 3]) << 24;
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        int g;
-        const int round = i / 16;
-        if (round == 0) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (round == 1) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (round == 2) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        const std::uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + Rotate(a + f + kSine[i] + m[g], kShift[round * 4 + i % 4]);
-        a = next;
-    }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-}
-
-void Md5::Update(const void* data, std::size_t size)
+void detail::Md5Lane::Update(const void* data, std::size_t size)
 {
     if (size == 0)
         return;  // data may be null then
     const auto* p = static_cast<const std::uint8_t*>(data);
-    length_ += size;
-    if (pendingSize_ > 0) {
-        const std::size_t take = std::min<std::size_t>(64 - pendingSize_, size);
-        std::memcpy(pending_ + pendingSize_, p, take);
-        pendingSize_ += take;
-        p += take;
-        size -= take;
-        if (pendingSize_ < 64)
+    length += size;
+    if (pendingSize > 0) {
+        if (!FillPending(*this, p, size))
             return;
-        Block(pending_);
-        pendingSize_ = 0;
+        CompressBlock(state, pending);
+        pendingSize = 0;
     }
     for (; size >= 64; p += 64, size -= 64)
-        Block(p);
+        CompressBlock(state, p);
     if (size > 0) {
-        std::memcpy(pending_, p, size);
-        pendingSize_ = size;
+        std::memcpy(pending, p, size);
+        pendingSize = size;
     }
 }
 
-Md5Digest Md5::Finish()
+Md5Digest detail::Md5Lane::Finish()
 {
-    const std::uint64_t bits = length_ * 8;
+    const std::uint64_t bits = length * 8;
     static constexpr std::uint8_t kPad[64] = {0x80};
-    const std::size_t padding = pendingSize_ < 56 ? 56 - pendingSize_ : 120 - pendingSize_;
+    const std::size_t padding = pendingSize < 56 ? 56 - pendingSize : 120 - pendingSize;
     Update(kPad, padding);
     std::uint8_t tail[8];
     for (int i = 0; i < 8; ++i)
@@ -110,8 +181,8 @@ Md5Digest Md5::Finish()
     Md5Digest digest;
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k)
-            digest[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (8 * k));
-    *this = Md5();
+            digest[4 * i + k] = static_cast<std::uint8_t>(state[i] >> (8 * k));
+    *this = Md5Lane();
     return digest;
 }
 
@@ -122,13 +193,42 @@ Md5Digest Md5Of(const void* data, std::size_t size)
     return md5.Finish();
 }
 
-std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size)
+void Md5Pair::Update(const void* data, std::size_t size)
 {
+    if (size == 0)
+        return;
+    if (first_.pendingSize != second_.pendingSize) {
+        // Out of step: correct, one after the other.
+        first_.Update(data, size);
+        second_.Update(data, size);
+        return;
+    }
     const auto* p = static_cast<const std::uint8_t*>(data);
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i)
-        crc = kCrc.entry[(crc ^ p[i]) & 0xff] ^ (crc >> 8);
-    return ~crc;
+    first_.length += size;
+    second_.length += size;
+    if (first_.pendingSize > 0) {
+        const std::uint8_t* q = p;
+        std::size_t rest = size;
+        FillPending(second_, q, rest);
+        if (!FillPending(first_, p, size))
+            return;
+        // The two unfinished blocks may differ before the bytes just taken.
+        std::uint32_t m1[16], m2[16];
+        LoadWords(first_.pending, m1);
+        LoadWords(second_.pending, m2);
+        CompressTwo(first_.state, m1, second_.state, m2);
+        first_.pendingSize = second_.pendingSize = 0;
+    }
+    for (; size >= 64; p += 64, size -= 64) {
+        std::uint32_t m[16];
+        LoadWords(p, m);
+        CompressTwo(first_.state, m, second_.state, m);
+    }
+    if (size > 0) {
+        std::memcpy(first_.pending, p, size);
+        std::memcpy(second_.pending, p, size);
+        first_.pendingSize = second_.pendingSize = size;
+    }
 }
 
 }  // namespace tessera
