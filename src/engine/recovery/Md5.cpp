@@ -7,13 +7,17 @@
 namespace tessera {
 namespace {
 
-// The four round functions of RFC 1321, each rewritten to need fewer
-// operations: F = (b & c) | (~b & d) picks c or d by b; G picks b or c by d;
-// I as written.
-#define MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
-#define MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
-#define MD5_H(b, c, d) ((b) ^ (c) ^ (d))
-#define MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
+// The four round functions of RFC 1321, each added into a so that b, the
+// register the previous step has just computed, is met as late as possible:
+// F = (b & c) | (~b & d) picks c or d by b; G = (b & d) | (c & ~d) is the sum
+// of its two halves, as they share no bit, and the half without b is added
+// first; H takes c ^ d before b.
+#define MD5_ADD_F(a, b, c, d) a += (d) ^ ((b) & ((c) ^ (d)))
+#define MD5_ADD_G(a, b, c, d) \
+    a += (c) & ~(d);          \
+    a += (b) & (d)
+#define MD5_ADD_H(a, b, c, d) a += (b) ^ ((c) ^ (d))
+#define MD5_ADD_I(a, b, c, d) a += (c) ^ ((b) | ~(d))
 
 // The 64 steps of one block: round function, the registers in their turn,
 // the message word, the constant floor(2^32 * |sin(i + 1)|) and the rotation.
@@ -95,7 +99,8 @@ void Compress(std::uint32_t state[4], const std::uint32_t m[16])
 {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
 #define STEP(f, a, b, c, d, k, t, s) \
-    a += MD5_##f(b, c, d) + m[k] + t; \
+    a += m[k] + t;                   \
+    MD5_ADD_##f(a, b, c, d);         \
     a = std::rotl(a, s) + b;
     MD5_STEPS(STEP)
 #undef STEP
@@ -112,8 +117,10 @@ void CompressTwo(std::uint32_t s1[4], const std::uint32_t m1[16], std::uint32_t 
     std::uint32_t a1 = s1[0], b1 = s1[1], c1 = s1[2], d1 = s1[3];
     std::uint32_t a2 = s2[0], b2 = s2[1], c2 = s2[2], d2 = s2[3];
 #define STEP(f, a, b, c, d, k, t, s) \
-    a##1 += MD5_##f(b##1, c##1, d##1) + m1[k] + t; \
-    a##2 += MD5_##f(b##2, c##2, d##2) + m2[k] + t; \
+    a##1 += m1[k] + t;                              \
+    a##2 += m2[k] + t;                              \
+    MD5_ADD_##f(a##1, b##1, c##1, d##1);            \
+    MD5_ADD_##f(a##2, b##2, c##2, d##2);            \
     a##1 = std::rotl(a##1, s) + b##1; \
     a##2 = std::rotl(a##2, s) + b##2;
     MD5_STEPS(STEP)
