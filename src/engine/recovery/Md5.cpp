@@ -1,206 +1,185 @@
 #include "engine/recovery/Md5.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace tessera {
 namespace {
 
-inline std::uint32_t Rotate(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+// The four round functions of RFC 1321, each added into a so that b, the
+// register the previous step has just computed, is met as late as possible:
+// F = (b & c) | (~b & d) picks c or d by b; G = (b & d) | (c & ~d) is the sum
+// of its two halves, as they share no bit, and the half without b is added
+// first; H takes c ^ d before b.
+#define MD5_ADD_F(a, b, c, d) a += (d) ^ ((b) & ((c) ^ (d)))
+#define MD5_ADD_G(a, b, c, d) \
+    a += (c) & ~(d);          \
+    a += (b) & (d)
+#define MD5_ADD_H(a, b, c, d) a += (b) ^ ((c) ^ (d))
+#define MD5_ADD_I(a, b, c, d) a += (c) ^ ((b) | ~(d))
 
-struct CrcTable {
-    std::uint32_t entry[256];
-    constexpr CrcTable() : entry()
-    {
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            entry[i] = c;
-        }
-    }
-};
-constexpr CrcTable kCrc;
+// The 64 steps of one block: round function, the registers in their turn,
+// the message word, the constant floor(2^32 * |sin(i + 1)|) and the rotation.
+#define MD5_STEPS(STEP) \
+    STEP(F, a, b, c, d,  0, 0xd76aa478u,  7) \
+    STEP(F, d, a, b, c,  1, 0xe8c7b756u, 12) \
+    STEP(F, c, d, a, b,  2, 0x242070dbu, 17) \
+    STEP(F, b, c, d, a,  3, 0xc1bdceeeu, 22) \
+    STEP(F, a, b, c, d,  4, 0xf57c0fafu,  7) \
+    STEP(F, d, a, b, c,  5, 0x4787c62au, 12) \
+    STEP(F, c, d, a, b,  6, 0xa8304613u, 17) \
+    STEP(F, b, c, d, a,  7, 0xfd469501u, 22) \
+    STEP(F, a, b, c, d,  8, 0x698098d8u,  7) \
+    STEP(F, d, a, b, c,  9, 0x8b44f7afu, 12) \
+    STEP(F, c, d, a, b, 10, 0xffff5bb1u, 17) \
+    STEP(F, b, c, d, a, 11, 0x895cd7beu, 22) \
+    STEP(F, a, b, c, d, 12, 0x6b901122u,  7) \
+    STEP(F, d, a, b, c, 13, 0xfd987193u, 12) \
+    STEP(F, c, d, a, b, 14, 0xa679438eu, 17) \
+    STEP(F, b, c, d, a, 15, 0x49b40821u, 22) \
+    STEP(G, a, b, c, d,  1, 0xf61e2562u,  5) \
+    STEP(G, d, a, b, c,  6, 0xc040b340u,  9) \
+    STEP(G, c, d, a, b, 11, 0x265e5a51u, 14) \
+    STEP(G, b, c, d, a,  0, 0xe9b6c7aau, 20) \
+    STEP(G, a, b, c, d,  5, 0xd62f105du,  5) \
+    STEP(G, d, a, b, c, 10, 0x02441453u,  9) \
+    STEP(G, c, d, a, b, 15, 0xd8a1e681u, 14) \
+    STEP(G, b, c, d, a,  4, 0xe7d3fbc8u, 20) \
+    STEP(G, a, b, c, d,  9, 0x21e1cde6u,  5) \
+    STEP(G, d, a, b, c, 14, 0xc33707d6u,  9) \
+    STEP(G, c, d, a, b,  3, 0xf4d50d87u, 14) \
+    STEP(G, b, c, d, a,  8, 0x455a14edu, 20) \
+    STEP(G, a, b, c, d, 13, 0xa9e3e905u,  5) \
+    STEP(G, d, a, b, c,  2, 0xfcefa3f8u,  9) \
+    STEP(G, c, d, a, b,  7, 0x676f02d9u, 14) \
+    STEP(G, b, c, d, a, 12, 0x8d2a4c8au, 20) \
+    STEP(H, a, b, c, d,  5, 0xfffa3942u,  4) \
+    STEP(H, d, a, b, c,  8, 0x8771f681u, 11) \
+    STEP(H, c, d, a, b, 11, 0x6d9d6122u, 16) \
+    STEP(H, b, c, d, a, 14, 0xfde5380cu, 23) \
+    STEP(H, a, b, c, d,  1, 0xa4beea44u,  4) \
+    STEP(H, d, a, b, c,  4, 0x4bdecfa9u, 11) \
+    STEP(H, c, d, a, b,  7, 0xf6bb4b60u, 16) \
+    STEP(H, b, c, d, a, 10, 0xbebfbc70u, 23) \
+    STEP(H, a, b, c, d, 13, 0x289b7ec6u,  4) \
+    STEP(H, d, a, b, c,  0, 0xeaa127fau, 11) \
+    STEP(H, c, d, a, b,  3, 0xd4ef3085u, 16) \
+    STEP(H, b, c, d, a,  6, 0x04881d05u, 23) \
+    STEP(H, a, b, c, d,  9, 0xd9d4d039u,  4) \
+    STEP(H, d, a, b, c, 12, 0xe6db99e5u, 11) \
+    STEP(H, c, d, a, b, 15, 0x1fa27cf8u, 16) \
+    STEP(H, b, c, d, a,  2, 0xc4ac5665u, 23) \
+    STEP(I, a, b, c, d,  0, 0xf4292244u,  6) \
+    STEP(I, d, a, b, c,  7, 0x432aff97u, 10) \
+    STEP(I, c, d, a, b, 14, 0xab9423a7u, 15) \
+    STEP(I, b, c, d, a,  5, 0xfc93a039u, 21) \
+    STEP(I, a, b, c, d, 12, 0x655b59c3u,  6) \
+    STEP(I, d, a, b, c,  3, 0x8f0ccc92u, 10) \
+    STEP(I, c, d, a, b, 10, 0xffeff47du, 15) \
+    STEP(I, b, c, d, a,  1, 0x85845dd1u, 21) \
+    STEP(I, a, b, c, d,  8, 0x6fa87e4fu,  6) \
+    STEP(I, d, a, b, c, 15, 0xfe2ce6e0u, 10) \
+    STEP(I, c, d, a, b,  6, 0xa3014314u, 15) \
+    STEP(I, b, c, d, a, 13, 0x4e0811a1u, 21) \
+    STEP(I, a, b, c, d,  4, 0xf7537e82u,  6) \
+    STEP(I, d, a, b, c, 11, 0xbd3af235u, 10) \
+    STEP(I, c, d, a, b,  2, 0x2ad7d2bbu, 15) \
+    STEP(I, b, c, d, a,  9, 0xeb86d391u, 21)
 
-inline std::uint32_t Load(const std::uint8_t* p)
+void LoadWords(const std::uint8_t* block, std::uint32_t m[16])
 {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;  // little-endian machines only, as the rest of the program
+    std::memcpy(m, block, 64);
+    if constexpr (std::endian::native == std::endian::big)
+        for (int i = 0; i < 16; ++i)
+            m[i] = __builtin_bswap32(m[i]);
 }
 
-// The four rounds' functions, written with fewer operations than in RFC 1321.
-#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
-#define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
-#define MD5_STEP(f, a, b, c, d, x, t, s) \
-    a += (x) + (t);                      \
-    a += f(b, c, d);                     \
-    a = Rotate(a, s) + (b)
-
-// The 64 steps, each on every state the macro S names.
-#define MD5_ROUNDS(S)                                       \
-    S(MD5_F, a, b, c, d, m[0], 0xd76aa478, 7);              \
-    S(MD5_F, d, a, b, c, m[1], 0xe8c7b756, 12);             \
-    S(MD5_F, c, d, a, b, m[2], 0x242070db, 17);             \
-    S(MD5_F, b, c, d, a, m[3], 0xc1bdceee, 22);             \
-    S(MD5_F, a, b, c, d, m[4], 0xf57c0faf, 7);              \
-    S(MD5_F, d, a, b, c, m[5], 0x4787c62a, 12);             \
-    S(MD5_F, c, d, a, b, m[6], 0xa8304613, 17);             \
-    S(MD5_F, b, c, d, a, m[7], 0xfd469501, 22);             \
-    S(MD5_F, a, b, c, d, m[8], 0x698098d8, 7);              \
-    S(MD5_F, d, a, b, c, m[9], 0x8b44f7af, 12);             \
-    S(MD5_F, c, d, a, b, m[10], 0xffff5bb1, 17);            \
-    S(MD5_F, b, c, d, a, m[11], 0x895cd7be, 22);            \
-    S(MD5_F, a, b, c, d, m[12], 0x6b901122, 7);             \
-    S(MD5_F, d, a, b, c, m[13], 0xfd987193, 12);            \
-    S(MD5_F, c, d, a, b, m[14], 0xa679438e, 17);            \
-    S(MD5_F, b, c, d, a, m[15], 0x49b40821, 22);            \
-    S(MD5_G, a, b, c, d, m[1], 0xf61e2562, 5);              \
-    S(MD5_G, d, a, b, c, m[6], 0xc040b340, 9);              \
-    S(MD5_G, c, d, a, b, m[11], 0x265e5a51, 14);            \
-    S(MD5_G, b, c, d, a, m[0], 0xe9b6c7aa, 20);             \
-    S(MD5_G, a, b, c, d, m[5], 0xd62f105d, 5);              \
-    S(MD5_G, d, a, b, c, m[10], 0x02441453, 9);             \
-    S(MD5_G, c, d, a, b, m[15], 0xd8a1e681, 14);            \
-    S(MD5_G, b, c, d, a, m[4], 0xe7d3fbc8, 20);             \
-    S(MD5_G, a, b, c, d, m[9], 0x21e1cde6, 5);              \
-    S(MD5_G, d, a, b, c, m[14], 0xc33707d6, 9);             \
-    S(MD5_G, c, d, a, b, m[3], 0xf4d50d87, 14);             \
-    S(MD5_G, b, c, d, a, m[8], 0x455a14ed, 20);             \
-    S(MD5_G, a, b, c, d, m[13], 0xa9e3e905, 5);             \
-    S(MD5_G, d, a, b, c, m[2], 0xfcefa3f8, 9);              \
-    S(MD5_G, c, d, a, b, m[7], 0x676f02d9, 14);             \
-    S(MD5_G, b, c, d, a, m[12], 0x8d2a4c8a, 20);            \
-    S(MD5_H, a, b, c, d, m[5], 0xfffa3942, 4);              \
-    S(MD5_H, d, a, b, c, m[8], 0x8771f681, 11);             \
-    S(MD5_H, c, d, a, b, m[11], 0x6d9d6122, 16);            \
-    S(MD5_H, b, c, d, a, m[14], 0xfde5380c, 23);            \
-    S(MD5_H, a, b, c, d, m[1], 0xa4beea44, 4);              \
-    S(MD5_H, d, a, b, c, m[4], 0x4bdecfa9, 11);             \
-    S(MD5_H, c, d, a, b, m[7], 0xf6bb4b60, 16);             \
-    S(MD5_H, b, c, d, a, m[10], 0xbebfbc70, 23);            \
-    S(MD5_H, a, b, c, d, m[13], 0x289b7ec6, 4);             \
-    S(MD5_H, d, a, b, c, m[0], 0xeaa127fa, 11);             \
-    S(MD5_H, c, d, a, b, m[3], 0xd4ef3085, 16);             \
-    S(MD5_H, b, c, d, a, m[6], 0x04881d05, 23);             \
-    S(MD5_H, a, b, c, d, m[9], 0xd9d4d039, 4);              \
-    S(MD5_H, d, a, b, c, m[12], 0xe6db99e5, 11);            \
-    S(MD5_H, c, d, a, b, m[15], 0x1fa27cf8, 16);            \
-    S(MD5_H, b, c, d, a, m[2], 0xc4ac5665, 23);             \
-    S(MD5_I, a, b, c, d, m[0], 0xf4292244, 6);              \
-    S(MD5_I, d, a, b, c, m[7], 0x432aff97, 10);             \
-    S(MD5_I, c, d, a, b, m[14], 0xab9423a7, 15);            \
-    S(MD5_I, b, c, d, a, m[5], 0xfc93a039, 21);             \
-    S(MD5_I, a, b, c, d, m[12], 0x655b59c3, 6);             \
-    S(MD5_I, d, a, b, c, m[3], 0x8f0ccc92, 10);             \
-    S(MD5_I, c, d, a, b, m[10], 0xffeff47d, 15);            \
-    S(MD5_I, b, c, d, a, m[1], 0x85845dd1, 21);             \
-    S(MD5_I, a, b, c, d, m[8], 0x6fa87e4f, 6);              \
-    S(MD5_I, d, a, b, c, m[15], 0xfe2ce6e0, 10);            \
-    S(MD5_I, c, d, a, b, m[6], 0xa3014314, 15);             \
-    S(MD5_I, b, c, d, a, m[13], 0x4e0811a1, 21);            \
-    S(MD5_I, a, b, c, d, m[4], 0xf7537e82, 6);              \
-    S(MD5_I, d, a, b, c, m[11], 0xbd3af235, 10);            \
-    S(MD5_I, c, d, a, b, m[2], 0x2ad7d2bb, 15);             \
-    S(MD5_I, b, c, d, a, m[9], 0xeb86d391, 21)
-
-#define MD5_ONE(f, a, b, c, d, x, t, s) MD5_STEP(f, a, b, c, d, x, t, s)
-#define MD5_TWO(f, a, b, c, d, x, t, s)      \
-    MD5_STEP(f, a##1, b##1, c##1, d##1, x, t, s); \
-    MD5_STEP(f, a##2, b##2, c##2, d##2, x, t, s)
-
-// Blocks of one stream.
-void Blocks(std::uint32_t* state, const std::uint8_t* p, std::size_t blocks)
+void Compress(std::uint32_t state[4], const std::uint32_t m[16])
 {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    for (; blocks > 0; --blocks, p += 64) {
-        std::uint32_t m[16];
-        for (int i = 0; i < 16; ++i)
-            m[i] = Load(p + 4 * i);
-        const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
-        MD5_ROUNDS(MD5_ONE);
-        a += a0;
-        b += b0;
-        c += c0;
-        d += d0;
-    }
-    state[0] = a;
-    state[1] = b;
-    state[2] = c;
-    state[3] = d;
+#define STEP(f, a, b, c, d, k, t, s) \
+    a += m[k] + t;                   \
+    MD5_ADD_##f(a, b, c, d);         \
+    a = std::rotl(a, s) + b;
+    MD5_STEPS(STEP)
+#undef STEP
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
 }
 
-// The same blocks for two streams at once.
-void BlocksTwice(std::uint32_t* one, std::uint32_t* two, const std::uint8_t* p, std::size_t blocks)
+// Two blocks into two states, their steps interleaved: each chain waits on
+// its own previous step only, so the other's step fills the wait.
+void CompressTwo(std::uint32_t s1[4], const std::uint32_t m1[16], std::uint32_t s2[4], const std::uint32_t m2[16])
 {
-    std::uint32_t a1 = one[0], b1 = one[1], c1 = one[2], d1 = one[3];
-    std::uint32_t a2 = two[0], b2 = two[1], c2 = two[2], d2 = two[3];
-    for (; blocks > 0; --blocks, p += 64) {
-        std::uint32_t m[16];
-        for (int i = 0; i < 16; ++i)
-            m[i] = Load(p + 4 * i);
-        const std::uint32_t e1 = a1, f1 = b1, g1 = c1, h1 = d1, e2 = a2, f2 = b2, g2 = c2, h2 = d2;
-        MD5_ROUNDS(MD5_TWO);
-        a1 += e1;
-        b1 += f1;
-        c1 += g1;
-        d1 += h1;
-        a2 += e2;
-        b2 += f2;
-        c2 += g2;
-        d2 += h2;
-    }
-    one[0] = a1;
-    one[1] = b1;
-    one[2] = c1;
-    one[3] = d1;
-    two[0] = a2;
-    two[1] = b2;
-    two[2] = c2;
-    two[3] = d2;
+    std::uint32_t a1 = s1[0], b1 = s1[1], c1 = s1[2], d1 = s1[3];
+    std::uint32_t a2 = s2[0], b2 = s2[1], c2 = s2[2], d2 = s2[3];
+#define STEP(f, a, b, c, d, k, t, s) \
+    a##1 += m1[k] + t;                              \
+    a##2 += m2[k] + t;                              \
+    MD5_ADD_##f(a##1, b##1, c##1, d##1);            \
+    MD5_ADD_##f(a##2, b##2, c##2, d##2);            \
+    a##1 = std::rotl(a##1, s) + b##1; \
+    a##2 = std::rotl(a##2, s) + b##2;
+    MD5_STEPS(STEP)
+#undef STEP
+    s1[0] += a1;
+    s1[1] += b1;
+    s1[2] += c1;
+    s1[3] += d1;
+    s2[0] += a2;
+    s2[1] += b2;
+    s2[2] += c2;
+    s2[3] += d2;
+}
+
+void CompressBlock(std::uint32_t state[4], const std::uint8_t* block)
+{
+    std::uint32_t m[16];
+    LoadWords(block, m);
+    Compress(state, m);
+}
+
+// Takes bytes into a lane's unfinished block; true when that block is full.
+bool FillPending(detail::Md5Lane& lane, const std::uint8_t*& p, std::size_t& size)
+{
+    const std::size_t take = std::min<std::size_t>(64 - lane.pendingSize, size);
+    std::memcpy(lane.pending + lane.pendingSize, p, take);
+    lane.pendingSize += take;
+    p += take;
+    size -= take;
+    return lane.pendingSize == 64;
 }
 
 }  // namespace
 
-void Md5::Block(const std::uint8_t* block) { Blocks(state_, block, 1); }
-
-void Md5::Update(const void* data, std::size_t size)
+void detail::Md5Lane::Update(const void* data, std::size_t size)
 {
     if (size == 0)
         return;  // data may be null then
     const auto* p = static_cast<const std::uint8_t*>(data);
-    length_ += size;
-    if (pendingSize_ > 0) {
-        const std::size_t take = std::min<std::size_t>(64 - pendingSize_, size);
-        std::memcpy(pending_ + pendingSize_, p, take);
-        pendingSize_ += take;
-        p += take;
-        size -= take;
-        if (pendingSize_ < 64)
+    length += size;
+    if (pendingSize > 0) {
+        if (!FillPending(*this, p, size))
             return;
-        Block(pending_);
-        pendingSize_ = 0;
+        CompressBlock(state, pending);
+        pendingSize = 0;
     }
-    Blocks(state_, p, size / 64);
-    p += size / 64 * 64;
-    size %= 64;
+    for (; size >= 64; p += 64, size -= 64)
+        CompressBlock(state, p);
     if (size > 0) {
-        std::memcpy(pending_, p, size);
-        pendingSize_ = size;
+        std::memcpy(pending, p, size);
+        pendingSize = size;
     }
 }
 
-Md5Digest Md5::Finish()
+Md5Digest detail::Md5Lane::Finish()
 {
-    const std::uint64_t bits = length_ * 8;
+    const std::uint64_t bits = length * 8;
     static constexpr std::uint8_t kPad[64] = {0x80};
-    const std::size_t padding = pendingSize_ < 56 ? 56 - pendingSize_ : 120 - pendingSize_;
+    const std::size_t padding = pendingSize < 56 ? 56 - pendingSize : 120 - pendingSize;
     Update(kPad, padding);
     std::uint8_t tail[8];
     for (int i = 0; i < 8; ++i)
@@ -209,31 +188,9 @@ Md5Digest Md5::Finish()
     Md5Digest digest;
     for (int i = 0; i < 4; ++i)
         for (int k = 0; k < 4; ++k)
-            digest[4 * i + k] = static_cast<std::uint8_t>(state_[i] >> (8 * k));
-    *this = Md5();
+            digest[4 * i + k] = static_cast<std::uint8_t>(state[i] >> (8 * k));
+    *this = Md5Lane();
     return digest;
-}
-
-void Md5Pair::Update(const void* data, std::size_t size)
-{
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    // Up to the next block boundary, each alone; then whole blocks together.
-    if (first_.pendingSize_ != 0 || second_.pendingSize_ != 0 || size < 64) {
-        const std::size_t lead = std::min<std::size_t>(size, (64 - first_.pendingSize_) % 64);
-        const std::size_t take = first_.pendingSize_ == second_.pendingSize_ ? lead : size;
-        first_.Update(p, take);
-        second_.Update(p, take);
-        p += take;
-        size -= take;
-        if (size == 0)
-            return;
-    }
-    const std::size_t blocks = size / 64;
-    BlocksTwice(first_.state_, second_.state_, p, blocks);
-    first_.length_ += blocks * 64;
-    second_.length_ += blocks * 64;
-    first_.Update(p + blocks * 64, size % 64);
-    second_.Update(p + blocks * 64, size % 64);
 }
 
 Md5Digest Md5Of(const void* data, std::size_t size)
@@ -243,78 +200,42 @@ Md5Digest Md5Of(const void* data, std::size_t size)
     return md5.Finish();
 }
 
-namespace {
-
-// The table's steps from a raw state: no inversion before or after.
-std::uint32_t CrcBytes(std::uint32_t state, const std::uint8_t* p, std::size_t size)
+void Md5Pair::Update(const void* data, std::size_t size)
 {
-    for (std::size_t i = 0; i < size; ++i)
-        state = kCrc.entry[(state ^ p[i]) & 0xff] ^ (state >> 8);
-    return state;
-}
-
-#if defined(__x86_64__)
-// Carry-less multiplication folds the bytes 128 bits at a time (four lanes
-// 512 bits apart while there is room): a block X of the message, D bits
-// before the block Y, is replaced in Y by X's low half times x^(D+63) mod P
-// plus its high half times x^(D-1) mod P, each reflected in 64 bits, which
-// leaves the remainder of the whole message unchanged. The last 16 bytes and
-// the tail go through the table. The state enters XORed into the first 4 bytes.
-constexpr std::uint64_t kFold512Low = 0x653d982200000000ull;   // x^575 mod P
-constexpr std::uint64_t kFold512High = 0xcad38e8f00000000ull;  // x^511 mod P
-constexpr std::uint64_t kFold128Low = 0x65673b4600000000ull;   // x^191 mod P
-constexpr std::uint64_t kFold128High = 0x9ba54c6f00000000ull;  // x^127 mod P
-
-__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i x, __m128i k)
-{
-    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
-}
-
-__attribute__((target("pclmul,sse2"))) std::uint32_t CrcFolded(std::uint32_t state, const std::uint8_t* p,
-                                                                std::size_t size)
-{
-    auto load = [](const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
-    __m128i x0 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(state)));
-    __m128i x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
-    p += 64;
-    size -= 64;
-    const __m128i k512 = _mm_set_epi64x(static_cast<long long>(kFold512High), static_cast<long long>(kFold512Low));
-    for (; size >= 64; p += 64, size -= 64) {
-        x0 = _mm_xor_si128(Fold(x0, k512), load(p));
-        x1 = _mm_xor_si128(Fold(x1, k512), load(p + 16));
-        x2 = _mm_xor_si128(Fold(x2, k512), load(p + 32));
-        x3 = _mm_xor_si128(Fold(x3, k512), load(p + 48));
+    if (size == 0)
+        return;
+    if (first_.pendingSize != second_.pendingSize) {
+        // Out of step: correct, one after the other.
+        first_.Update(data, size);
+        second_.Update(data, size);
+        return;
     }
-    const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128High), static_cast<long long>(kFold128Low));
-    x1 = _mm_xor_si128(Fold(x0, k128), x1);
-    x2 = _mm_xor_si128(Fold(x1, k128), x2);
-    __m128i x = _mm_xor_si128(Fold(x2, k128), x3);
-    for (; size >= 16; p += 16, size -= 16)
-        x = _mm_xor_si128(Fold(x, k128), load(p));
-    alignas(16) std::uint8_t last[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(last), x);
-    return CrcBytes(CrcBytes(0, last, 16), p, size);
-}
-
-const bool kFolding = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-#endif
-
-}  // namespace
-
-std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size)
-{
     const auto* p = static_cast<const std::uint8_t*>(data);
-#if defined(__x86_64__)
-    if (size >= 64 && kFolding)
-        return ~CrcFolded(~crc, p, size);
-#endif
-    return ~CrcBytes(~crc, p, size);
-}
-
-// For tests: the table's result, whatever the processor.
-std::uint32_t Crc32Table(std::uint32_t crc, const void* data, std::size_t size)
-{
-    return ~CrcBytes(~crc, static_cast<const std::uint8_t*>(data), size);
+    first_.length += size;
+    second_.length += size;
+    if (first_.pendingSize > 0) {
+        const std::uint8_t* q = p;
+        std::size_t rest = size;
+        FillPending(second_, q, rest);
+        if (!FillPending(first_, p, size))
+            return;
+        // The two unfinished blocks may differ before the bytes just taken.
+        std::uint32_t m1[16], m2[16];
+        LoadWords(first_.pending, m1);
+        LoadWords(second_.pending, m2);
+        CompressTwo(first_.state, m1, second_.state, m2);
+        first_.pendingSize = second_.pendingSize = 0;
+    }
+    for (; size >= 64; p += 64, size -= 64) {
+        std::uint32_t m[16];
+        LoadWords(p, m);
+        CompressTwo(first_.state, m, second_.state, m);
+    }
+    if (size > 0) {
+        std::memcpy(first_.pending, p, size);
+        std::memcpy(second_.pending, p, size);
+        first_.pendingSize = second_.pendingSize = size;
+    }
 }
 
 }  // namespace tessera
