@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "engine/recovery/Gf16.h"
+#include "engine/recovery/Par2Format.h"
 #include "engine/recovery/Par2Reader.h"
 #include "engine/recovery/Par2Repair.h"
 
@@ -14,14 +15,7 @@ namespace tessera {
 
 namespace {
 
-constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
-constexpr char kMain[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'M', 'a', 'i', 'n', '\0', '\0', '\0', '\0'};
-constexpr char kFileDesc[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'F', 'i', 'l', 'e', 'D', 'e', 's', 'c'};
-constexpr char kSliceChecksums[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0',
-                                      'I', 'F', 'S', 'C', '\0', '\0', '\0', '\0'};
-constexpr char kRecoverySlice[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'R', 'e', 'c', 'v', 'S', 'l', 'i', 'c'};
-constexpr char kCreator[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'C', 'r', 'e', 'a', 't', 'o', 'r', '\0'};
-constexpr std::size_t kHeader = 64;
+using namespace par2;
 // A recovery slice packet: the header, the exponent, the slice.
 constexpr std::uint64_t kRecoveryBody = 4;
 // The parts are hashed in blocks of this many bytes (a multiple of 64).
@@ -46,13 +40,13 @@ void PutPadded(std::string& out, const std::string& text)
     out.append((4 - text.size() % 4) % 4, '\0');
 }
 
-std::string Packet(const Md5Digest& setId, const char (&type)[16], const std::string& body)
+std::string Packet(const Md5Digest& setId, const Type& type, const std::string& body)
 {
     std::string packet(kMagic, sizeof kMagic);
     Put(packet, kHeader + body.size(), 8);
     packet.append(16, '\0');  // its MD5, below
     Put(packet, setId);
-    packet.append(type, 16);
+    packet.append(type.data(), type.size());
     packet += body;
     const Md5Digest md5 = Md5Of(packet.data() + 32, packet.size() - 32);
     std::memcpy(packet.data() + 16, md5.data(), 16);
@@ -243,7 +237,7 @@ bool Par2Creation::Start(const std::string& source, std::vector<Par2Piece> piece
     for (std::uint32_t j = 0; j < layout_.recoverySlices; ++j) {
         std::string head;
         Put(head, setId_);
-        head.append(kRecoverySlice, 16);
+        head.append(kRecoverySlice.data(), kRecoverySlice.size());
         Put(head, j, 4);
         recoveryMd5_[j].Update(head.data(), head.size());
     }
@@ -437,7 +431,7 @@ int Par2Creation::Commit(bool sync)
             Put(head, recoveryPacket, 8);
             Put(head, recoveryMd5_[j].Finish());
             Put(head, setId_);
-            head.append(kRecoverySlice, 16);
+            head.append(kRecoverySlice.data(), kRecoverySlice.size());
             Put(head, j, 4);
             if (!file.Seek(static_cast<std::int64_t>(m * recoveryPacket), 0) ||
                 file.Write(head.data(), static_cast<std::uint32_t>(head.size())) != head.size())

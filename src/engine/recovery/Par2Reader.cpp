@@ -1,5 +1,7 @@
 #include "engine/recovery/Par2Reader.h"
 
+#include "engine/recovery/Par2Format.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,26 +17,11 @@
 namespace tessera {
 namespace {
 
-constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
-constexpr std::size_t kHeader = 64;
+using namespace par2;
 // Bytes of small packets' bodies kept while the files are scanned, over all
 // sets met: what is past it is dropped as malformed.
 constexpr std::uint64_t kKeptBudget = 64ull << 20;
 constexpr std::size_t kWindow = 1u << 20;
-
-using Type = std::array<char, 16>;
-constexpr Type MakeType(const char (&text)[17])
-{
-    Type type{};
-    for (int i = 0; i < 16; ++i)
-        type[i] = text[i];
-    return type;
-}
-constexpr Type kMain = MakeType("PAR 2.0\0Main\0\0\0\0");
-constexpr Type kFileDesc = MakeType("PAR 2.0\0FileDesc");
-constexpr Type kSliceChecksums = MakeType("PAR 2.0\0IFSC\0\0\0\0");
-constexpr Type kRecoverySlice = MakeType("PAR 2.0\0RecvSlic");
-constexpr Type kCreator = MakeType("PAR 2.0\0Creator\0");
 
 std::uint64_t Le64(const std::uint8_t* p)
 {
