@@ -97,6 +97,21 @@ TEST_F(WindowChecksumsTest, SplitWritesAManifestThatBothToolsAccept)
 #endif
 }
 
+TEST_F(WindowChecksumsTest, APlanThatIsNotTheSourceInOrderListsOnlyTheParts)
+{
+    const std::string source = dir.file("s");
+    WritePatternFile(source, 100);
+    dialog.SetFieldText(kEditSource, Q(source));
+    dialog.AppendLines(kListSplit, {"50 100", "0 50"});
+    Start(kButtonStartSplit, true);
+    ASSERT_TRUE(WaitForJobEnd());
+    EXPECT_EQ(StatusText(dialog), "終了");
+    const std::string manifest = ReadFile(source + ".sha256");
+    EXPECT_EQ(std::count(manifest.begin(), manifest.end(), '\n'), 2) << manifest;
+    EXPECT_EQ(manifest.find("  s\n"), std::string::npos) << manifest;
+    EXPECT_EQ(RunIn("sha256sum", {"--check", "--strict", "--quiet", "s.sha256"}, dir.path().string()), 0);
+}
+
 TEST_F(WindowChecksumsTest, OffByDefaultAndOffWritesNone)
 {
     EXPECT_FALSE(QSettings().value("Split/WriteChecksums", false).toBool());
