@@ -1,5 +1,7 @@
 #include "ManifestFiles.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include "Checksums.h"
@@ -40,6 +42,21 @@ ManifestFileFault SplitManifest::Write(const std::vector<std::string>& parts, co
     }
     error_ = file_.Commit();
     return error_ != 0 ? ManifestFileFault::Commit : ManifestFileFault::None;
+}
+
+SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<std::string>& planLines)
+{
+    SplitChecksums checksums;
+    if (planLines.empty() || FileTypeAt(source) != S_IFREG)
+        return checksums;
+    checksums.write = true;
+    try {
+        const std::int64_t size = FileSize(source);
+        checksums.whole = size >= 0 && CoversInOrder(planLines, size);
+    } catch (const FileError&) {
+        // The job reports the source it cannot open.
+    }
+    return checksums;
 }
 
 JoinManifest ReadJoinManifest(const std::string& path, const std::vector<std::string>& inputs)

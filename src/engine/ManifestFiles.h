@@ -53,6 +53,16 @@ private:
     int error_ = 0;
 };
 
+// Whether a split of source by the plan lines writes a checksum file: only
+// with a plan and a source that is a regular file (any other the job refuses
+// on its own), and whether the file then lists the source's digest too (the
+// plan covers it in order, CoversInOrder).
+struct SplitChecksums {
+    bool write = false;
+    bool whole = false;
+};
+[[nodiscard]] SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<std::string>& planLines);
+
 // A join's checksum file, read and matched with the inputs.
 struct JoinManifest {
     std::string path;  // empty: none to check against

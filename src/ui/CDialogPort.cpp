@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <algorithm>
 #include <type_traits>
 
 #include "CTesseraDlg.h"
@@ -24,33 +25,67 @@ auto CDialogPort::OnDialogThread(Function function)
     }
 }
 
+namespace {
+
+std::vector<std::string> Slice(const std::vector<std::string>& lines, std::size_t first, std::size_t count)
+{
+    if (first >= lines.size())
+        return {};
+    const auto begin = lines.begin() + static_cast<std::ptrdiff_t>(first);
+    return {begin, begin + static_cast<std::ptrdiff_t>(std::min(count, lines.size() - first))};
+}
+
+}  // namespace
+
+void CDialogPort::Freeze()
+{
+    frozen_ = OnDialogThread([this] {
+        return Fields{dialog_.FieldText(kEditSource),
+                      dialog_.ListLines(kListSplit, 0, static_cast<std::size_t>(dialog_.ListCount(kListSplit))),
+                      dialog_.FieldText(kEditJoinDestination),
+                      dialog_.ListLines(kListJoin, 0, static_cast<std::size_t>(dialog_.ListCount(kListJoin)))};
+    });
+}
+
 std::string CDialogPort::SourcePath()
 {
+    if (frozen_)
+        return frozen_->source;
     return OnDialogThread([this] { return dialog_.FieldText(kEditSource); });
 }
 
 std::size_t CDialogPort::PlanLineCount()
 {
+    if (frozen_)
+        return frozen_->plan.size();
     return OnDialogThread([this] { return static_cast<std::size_t>(dialog_.ListCount(kListSplit)); });
 }
 
 std::vector<std::string> CDialogPort::PlanLines(std::size_t first, std::size_t count)
 {
+    if (frozen_)
+        return Slice(frozen_->plan, first, count);
     return OnDialogThread([this, first, count] { return dialog_.ListLines(kListSplit, first, count); });
 }
 
 std::string CDialogPort::DestinationPath()
 {
+    if (frozen_)
+        return frozen_->destination;
     return OnDialogThread([this] { return dialog_.FieldText(kEditJoinDestination); });
 }
 
 std::size_t CDialogPort::InputCount()
 {
+    if (frozen_)
+        return frozen_->inputs.size();
     return OnDialogThread([this] { return static_cast<std::size_t>(dialog_.ListCount(kListJoin)); });
 }
 
 std::vector<std::string> CDialogPort::Inputs(std::size_t first, std::size_t count)
 {
+    if (frozen_)
+        return Slice(frozen_->inputs, first, count);
     return OnDialogThread([this, first, count] { return dialog_.ListLines(kListJoin, first, count); });
 }
 
@@ -62,14 +97,15 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
     case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
     case Kind::Progress: SetProgress(event.position); break;
     case Kind::Ended:
-        SetStatus(tessera::EndStatusText(*event.result));
+        SetStatus(manifest_.empty() ? tessera::EndStatusText(*event.result)
+                                    : tessera::CheckedEndStatusText(*event.result, DestinationPath()));
         // A failure leaves the bar where it stood.
         if (event.result->end != tessera::JobEnd::Failed)
             SetProgress(event.position);
         break;
+    case Kind::PieceEnded: pieces_.emplace_back(event.path); break;
     case Kind::PieceBegun:
-    case Kind::Bytes:
-    case Kind::PieceEnded: break;
+    case Kind::Bytes: break;
     }
     return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/JobPort.h"
 
@@ -30,13 +32,33 @@ public:
     // True once the job has switched the controls.
     [[nodiscard]] bool TouchedControls() const { return touchedControls_; }
 
-private:
+    // Takes the job's fields and lists as they stand: from then on the port
+    // answers from this copy, so that what was checked before the job is
+    // what the job reads. Called on the worker's thread.
+    void Freeze();
+    // A join checked against the checksum file at manifest: the end text
+    // says whether the inputs matched it.
+    void CheckingAgainst(const std::string& manifest) { manifest_ = manifest; }
+    // The parts a split has completed, in order.
+    [[nodiscard]] const std::vector<std::string>& Pieces() const { return pieces_; }
     void SetStatus(const std::string& text);
+
+private:
     void SetProgress(int position);
 
     template <typename Function>
     auto OnDialogThread(Function function);
 
+    struct Fields {
+        std::string source;
+        std::vector<std::string> plan;
+        std::string destination;
+        std::vector<std::string> inputs;
+    };
+
     CTesseraDlg& dialog_;
     std::atomic<bool> touchedControls_{false};
+    std::optional<Fields> frozen_;
+    std::string manifest_;
+    std::vector<std::string> pieces_;
 };

@@ -30,6 +30,7 @@
 #include "DialogBuilder.h"
 #include "DialogTemplate.h"
 #include "ListActions.h"
+#include "WindowJobs.h"
 #include "PathText.h"
 #include "RefusalHints.h"
 #include "StartFolder.h"
@@ -646,12 +647,15 @@ void CTesseraDlg::StartJob(JobProcedure job)
     jobRunning_ = true;
     desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
-    worker_ = std::thread([this, job, port = port_.get()] {
+    const bool split = job == &tessera::RunSplitJob;
+    const bool checksums = split && ListActions::SplitWritesChecksums();
+    worker_ = std::thread([this, split, checksums, port = port_.get()] {
         bool threw = false;
         try {
-            // The window's pace: pauses after every read and write, and a
-            // flush after every block.
-            job(*port, abort_, tessera::JobSettings{});
+            if (split)
+                RunWindowSplit(*port, abort_, checksums);
+            else
+                RunWindowJoin(*port, abort_);
         } catch (...) {
             threw = true;
         }

@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringListModel>
 #include <QToolTip>
 
@@ -120,6 +121,9 @@ QString FaultText(const PlanTextReader& reader)
     return text;
 }
 
+// The setting of the split list's menu item チェックサムを作成.
+constexpr const char* kChecksumsKey = "Split/WriteChecksums";
+
 }  // namespace
 
 ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog)
@@ -171,7 +175,20 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
     menus_[kListSplit]->addSeparator();
     splitDelete_ = AddAction(kListSplit, "actionSplitDelete", "削除", QKeySequence(Qt::Key_Delete),
                              &ListActions::DeleteSplitLine);
+    menus_[kListSplit]->addSeparator();
+    splitChecksums_ = new QAction(QStringLiteral("チェックサムを作成"), this);
+    splitChecksums_->setObjectName(QStringLiteral("actionSplitChecksums"));
+    splitChecksums_->setCheckable(true);
+    splitChecksums_->setChecked(SplitWritesChecksums());
+    connect(splitChecksums_, &QAction::toggled, this,
+            [](bool on) { QSettings().setValue(QLatin1String(kChecksumsKey), on); });
+    menus_[kListSplit]->addAction(splitChecksums_);
     UpdateActions();
+}
+
+bool ListActions::SplitWritesChecksums()
+{
+    return QSettings().value(QLatin1String(kChecksumsKey), false).toBool();
 }
 
 QAction* ListActions::AddAction(int list, const char* name, const char* text, const QKeySequence& keys,
@@ -246,6 +263,8 @@ void ListActions::UpdateActions()
     splitSave_->setEnabled(split && splitCount > 0);
     splitOpen_->setEnabled(split);
     splitDelete_->setEnabled(split && SelectedRow(kListSplit) >= 0);
+    // Read when a split starts: a change during one is for the next.
+    splitChecksums_->setEnabled(split);
 }
 
 bool ListActions::eventFilter(QObject* watched, QEvent* event)

@@ -24,7 +24,8 @@ namespace tessera::ui {
 // line and sorts by name; the split list copies, pastes, saves and opens its
 // plan as "start end" text. A split list line's tooltip shows the size of its
 // part and the source bytes on both sides of its start. Everything is
-// disabled while a job runs.
+// disabled while a job runs. The split list's menu also holds a setting, kept
+// with QSettings: whether a split writes a checksum file beside its parts.
 class ListActions : public QObject {
     Q_OBJECT
 
@@ -36,6 +37,10 @@ public:
     // Shift_JIS text. Only the size when the source cannot be read; empty for
     // a line that is not an entry.
     [[nodiscard]] QString SplitLineTip(int row) const;
+
+    // True when a split from the window writes "<source>.sha256" beside its
+    // parts (the split list's menu item; off until it is checked).
+    [[nodiscard]] static bool SplitWritesChecksums();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,6 +84,7 @@ private:
     QAction* splitSave_ = nullptr;
     QAction* splitOpen_ = nullptr;
     QAction* splitDelete_ = nullptr;
+    QAction* splitChecksums_ = nullptr;
 };
 
 }  // namespace tessera::ui

@@ -20,6 +20,14 @@ inline constexpr const char* kStatusOpenFailed = "ファイルのオープンに
 inline constexpr const char* kStatusCheckFailed = "ファイルの照合に失敗 : ";
 inline constexpr const char* kStatusNoMemory = "メモリの確保に失敗";
 inline constexpr const char* kStatusDestinationListed = "結合先ファイルが結合リストに含まれています : ";
+// Added after the texts above for a join checked against a checksum file, and
+// for a checksum file a split could not take.
+inline constexpr const char* kStatusChecksumsMatched = " (チェックサム一致)";
+inline constexpr const char* kStatusPartMismatch = " (チェックサムが一致しません)";
+inline constexpr const char* kStatusJoinedMismatch = " (結合結果が元ファイルのチェックサムと一致しません)";
+inline constexpr const char* kStatusChecksumFileExists = " (チェックサムファイルが既にあります)";
+inline constexpr const char* kStatusChecksumFileIsSource = " (チェックサムファイル名が分割元ファイルを指しています)";
+inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライブラリがありません)";
 
 // "読込中 " or "書込中 " and the path, for a block being read or written.
 [[nodiscard]] inline std::string BlockStatusText(JobEvent::Kind kind, std::string_view path)
@@ -61,6 +69,20 @@ inline constexpr const char* kStatusDestinationListed = "結合先ファイル�
     case JobFault::Check: return kStatusCheckFailed + result.path;
     }
     return kStatusAborted;
+}
+
+// The end text of a join checked against a checksum file: EndStatusText, and
+// after it whether the check passed, or, for the input named, that it did not
+// match its checksum (for the destination, that the inputs joined are not
+// the source). A join aborted says only "終了".
+[[nodiscard]] inline std::string CheckedEndStatusText(const JobResult& result, std::string_view destination)
+{
+    std::string text = EndStatusText(result);
+    if (result.end == JobEnd::Finished)
+        text += kStatusChecksumsMatched;
+    else if (result.end == JobEnd::Failed && result.fault == JobFault::Check)
+        text += result.path == destination ? kStatusJoinedMismatch : kStatusPartMismatch;
+    return text;
 }
 
 }  // namespace tessera

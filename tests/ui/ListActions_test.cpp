@@ -9,6 +9,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringListModel>
 #include <QTextDocument>
 #include <QToolTip>
@@ -108,7 +109,8 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
                                             "actionJoinSortByName 名前順に並べ替え", "-", "actionJoinDelete 削除"}));
     EXPECT_EQ(texts(splitMenu), QStringList({"actionSplitCopy コピー", "actionSplitPaste 貼り付け", "-",
                                              "actionSplitSavePlan プランを保存…", "actionSplitOpenPlan プランを開く…",
-                                             "-", "actionSplitDelete 削除"}));
+                                             "-", "actionSplitDelete 削除", "-",
+                                             "actionSplitChecksums チェックサムを作成"}));
     EXPECT_EQ(Action("actionJoinMoveUp")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Up));
     EXPECT_EQ(Action("actionJoinMoveDown")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Down));
     EXPECT_EQ(Action("actionJoinDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
@@ -120,6 +122,26 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
     QApplication::sendEvent(dialog.List(kListJoin), &key);
     EXPECT_TRUE(QTest::qWaitFor([&] { return joinMenu->isVisible(); }, 5000));
     joinMenu->close();
+}
+
+TEST_F(ListActionsTest, ChecksumsItemIsOffUntilCheckedAndRemembered)
+{
+    QSettings().clear();
+    {
+        CTesseraDlg fresh;
+        auto* item = fresh.findChild<QAction*>(QStringLiteral("actionSplitChecksums"));
+        ASSERT_NE(item, nullptr);
+        EXPECT_TRUE(item->isCheckable());
+        EXPECT_FALSE(item->isChecked());
+        EXPECT_FALSE(tessera::ui::ListActions::SplitWritesChecksums());
+        item->trigger();
+    }
+    CTesseraDlg next;
+    EXPECT_TRUE(next.findChild<QAction*>(QStringLiteral("actionSplitChecksums"))->isChecked());
+    EXPECT_TRUE(tessera::ui::ListActions::SplitWritesChecksums());
+    next.findChild<QAction*>(QStringLiteral("actionSplitChecksums"))->trigger();
+    EXPECT_FALSE(tessera::ui::ListActions::SplitWritesChecksums());
+    QSettings().clear();
 }
 
 TEST_F(ListActionsTest, SeriesStopsAtTheFirstGapAndKeepsTheWidth)
