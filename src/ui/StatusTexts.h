@@ -23,8 +23,8 @@ inline constexpr const char* kStatusDestinationListed = "結合先ファイル�
 // Added after the texts above for a join checked against a checksum file, and
 // for a checksum file a split could not take.
 inline constexpr const char* kStatusChecksumsMatched = " (チェックサム一致)";
-inline constexpr const char* kStatusPartMismatch = " (チェックサムが一致しません)";
-inline constexpr const char* kStatusJoinedMismatch = " (結合結果が元ファイルのチェックサムと一致しません)";
+inline constexpr const char* kStatusPartMismatch = " (チェックサムが一致しません : ";
+inline constexpr const char* kStatusJoinedMismatch = " (結合結果が元ファイルのチェックサムと一致しません : ";
 inline constexpr const char* kStatusChecksumFileExists = " (チェックサムファイルが既にあります)";
 inline constexpr const char* kStatusChecksumFileIsSource = " (チェックサムファイル名が分割元ファイルを指しています)";
 inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライブラリがありません)";
@@ -71,18 +71,18 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     return kStatusAborted;
 }
 
-// The end text of a join checked against a checksum file: EndStatusText, and
-// after it whether the check passed, or, for the input named, that it did not
-// match its checksum (for the destination, that the inputs joined are not
-// the source). A join aborted says only "終了".
+// The end text of a join checked against a checksum file: "終了", and after
+// it that the check passed, or the first input that did not match its
+// checksum (or the destination, when the inputs joined are not the source).
+// A join aborted says only "終了"; any other failure its own text.
 [[nodiscard]] inline std::string CheckedEndStatusText(const JobResult& result, std::string_view destination)
 {
-    std::string text = EndStatusText(result);
     if (result.end == JobEnd::Finished)
-        text += kStatusChecksumsMatched;
-    else if (result.end == JobEnd::Failed && result.fault == JobFault::Check)
-        text += result.path == destination ? kStatusJoinedMismatch : kStatusPartMismatch;
-    return text;
+        return std::string(kStatusFinished) + kStatusChecksumsMatched;
+    if (result.end == JobEnd::Failed && result.fault == JobFault::Check)
+        return kStatusFinished + std::string(result.path == destination ? kStatusJoinedMismatch : kStatusPartMismatch) +
+               result.path + ")";
+    return EndStatusText(result);
 }
 
 }  // namespace tessera

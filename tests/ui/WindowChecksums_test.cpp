@@ -178,9 +178,9 @@ TEST_F(WindowChecksumsTest, JoinChecksItselfAgainstTheManifestBesideTheFirstPart
              changed[123] ^= 1;
              WriteFile(parts[1], changed);
          },
-         "ファイルの照合に失敗 : " + parts[1] + " (チェックサムが一致しません)"},
+         "終了 (チェックサムが一致しません : " + parts[1] + ")"},
         {"the source's line changed", [&] { WriteFile(source + ".sha256", otherWhole); },
-         "ファイルの照合に失敗 : " + destination + " (結合結果が元ファイルのチェックサムと一致しません)"},
+         "終了 (結合結果が元ファイルのチェックサムと一致しません : " + destination + ")"},
         {"no manifest", [&] { std::filesystem::remove(source + ".sha256"); }, "終了"},
     };
     for (const Case& c : cases) {
