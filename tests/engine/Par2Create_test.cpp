@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -83,10 +84,15 @@ protected:
         source = dir.file("src");
         test::WritePatternFile(source, 100001);
         ranges = {{0, 30000}, {30000, 30000}, {60000, 30000}, {90000, 10001}};
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
+        for (std::size_t i = 0; i < ranges.size(); ++i)
             names.push_back("src.00" + std::to_string(i));
-            test::WriteFile(dir.file(names.back()), test::PatternBytes(ranges[i].first, ranges[i].second));
-        }
+        WriteParts();
+    }
+
+    void WriteParts() const
+    {
+        for (std::size_t i = 0; i < ranges.size(); ++i)
+            test::WriteFile(dir.file(names[i]), test::PatternBytes(ranges[i].first, ranges[i].second));
     }
 
     std::vector<Par2Piece> Pieces() const
@@ -122,42 +128,67 @@ protected:
     std::atomic<bool> abort{false};
 };
 
+// Both ways of hashing the parts: in vector lanes where the processor has
+// them, and each part on one core.
 TEST_F(Par2CreateTest, MakesASetThatChecksAndRebuildsTheParts)
 {
-    Par2Creation creation(Layout(40), "test", abort);
-    ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
-    ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
-    ASSERT_TRUE(creation.Wait());
-    ASSERT_EQ(creation.Commit(false), 0);
+    for (const bool lanes : {true, false}) {
+        SCOPED_TRACE(lanes ? "lanes" : "one core");
+        WriteParts();
+        for (const std::string& name : SetFiles())
+            std::filesystem::remove(dir.file(name));
+        Par2Creation creation(Layout(40), "test", abort);
+        creation.UseLanes(lanes);
+        ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+        ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
+        ASSERT_TRUE(creation.Wait());
+        ASSERT_EQ(creation.Commit(false), 0);
 
-    const Par2Set set = ReadPar2Set(dir.file("src.par2"));
-    ASSERT_TRUE(set.usable);
-    EXPECT_TRUE(set.faults.empty());
-    EXPECT_EQ(set.files.size(), 4u);
-    EXPECT_EQ(set.inputSlices, 54u);
-    EXPECT_EQ(set.recovery.size(), 22u);
-    EXPECT_EQ(set.creator, "test");
-    EXPECT_EQ(CheckPar2Set(set, dir.path().string()).state, Par2State::Intact);
+        const Par2Set set = ReadPar2Set(dir.file("src.par2"));
+        ASSERT_TRUE(set.usable);
+        EXPECT_TRUE(set.faults.empty());
+        EXPECT_EQ(set.files.size(), 4u);
+        EXPECT_EQ(set.inputSlices, 54u);
+        EXPECT_EQ(set.recovery.size(), 22u);
+        EXPECT_EQ(set.creator, "test");
+        // Each part's MD5, and each slice's MD5 and CRC-32 over the slice
+        // padded with zeros, as computed here from the bytes.
+        for (const Par2File& file : set.files) {
+            const std::size_t i = static_cast<std::size_t>(std::find(names.begin(), names.end(), file.name) - names.begin());
+            ASSERT_LT(i, names.size()) << file.name;
+            const std::string bytes = test::PatternBytes(ranges[i].first, ranges[i].second);
+            EXPECT_EQ(file.md5, Md5Of(bytes.data(), bytes.size())) << file.name;
+            ASSERT_EQ(file.slices.size(), (bytes.size() + set.sliceSize - 1) / set.sliceSize) << file.name;
+            for (std::size_t k = 0; k < file.slices.size(); ++k) {
+                std::string slice = bytes.substr(k * set.sliceSize, set.sliceSize);
+                slice.resize(set.sliceSize, '\0');
+                EXPECT_EQ(file.slices[k].md5, Md5Of(slice.data(), slice.size())) << file.name << " " << k;
+                EXPECT_EQ(file.slices[k].crc32, Crc32(0, slice.data(), slice.size())) << file.name << " " << k;
+            }
+        }
+        EXPECT_EQ(CheckPar2Set(set, dir.path().string()).state, Par2State::Intact);
 
-    // A part lost and a byte of another changed: 16 + 1 slices of 22.
-    std::filesystem::remove(dir.file("src.001"));
-    std::string damaged = test::ReadFile(dir.file("src.003"));
-    damaged[5000] ^= 1;
-    test::WriteFile(dir.file("src.003"), damaged);
-    const Par2Check check = CheckPar2Set(set, dir.path().string());
-    ASSERT_EQ(check.state, Par2State::Repairable);
-    const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string());
-    ASSERT_EQ(repaired.fault, Par2RepairFault::None);
-    EXPECT_EQ(test::ReadFile(dir.file("src.001")), test::PatternBytes(30000, 30000));
-    EXPECT_EQ(test::ReadFile(dir.file("src.003")), test::PatternBytes(90000, 10001));
+        // A part lost and a byte of another changed: 16 + 1 slices of 22.
+        std::filesystem::remove(dir.file("src.001"));
+        std::string damaged = test::ReadFile(dir.file("src.003"));
+        damaged[5000] ^= 1;
+        test::WriteFile(dir.file("src.003"), damaged);
+        const Par2Check check = CheckPar2Set(set, dir.path().string());
+        ASSERT_EQ(check.state, Par2State::Repairable);
+        const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string());
+        ASSERT_EQ(repaired.fault, Par2RepairFault::None);
+        EXPECT_EQ(test::ReadFile(dir.file("src.001")), test::PatternBytes(30000, 30000));
+        EXPECT_EQ(test::ReadFile(dir.file("src.003")), test::PatternBytes(90000, 10001));
+    }
 }
 
 TEST_F(Par2CreateTest, AFailedReadOrAStopLeavesNoFile)
 {
     for (const int nth : {1, 3}) {
         test::FaultyFiles files(source, test::FaultyFiles::Call::Read, nth, EIO);
-        {
+        for (const bool lanes : {true, false}) {
             Par2Creation creation(Layout(10), "test", abort);
+            creation.UseLanes(lanes);
             ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
             EXPECT_FALSE(SetFiles().empty());
             if (creation.Start(source, Pieces(), files))

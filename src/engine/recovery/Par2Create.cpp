@@ -259,49 +259,134 @@ bool Par2Creation::Wait()
     return hashersDone_.load() == 2 && multiplied_ && !failed_.load();
 }
 
-// The parts in turn, each taken by one of the hashing threads: its MD5 and that of each of its slices (the last one
-// padded with zeros), over the same blocks on one core, and each slice's CRC-32.
+// The hashing threads' work: where the processor has vector lanes, the parts
+// in groups of up to sixteen, each group's MD5s one task and its slices' MD5s
+// and CRC-32s another; elsewhere, the parts one by one.
 void Par2Creation::Hasher()
 {
     const std::unique_ptr<NFile> reader = files_->Open(source_, NFilePSDK::Form::Reading);
     if (!reader->IsOpen())
         return Fault(source_, reader->LastError());
-    const std::uint64_t sliceSize = layout_.sliceSize;
-    std::vector<std::uint8_t> block(kHashRead);
-    for (std::size_t index = nextPart_++; index < parts_.size(); index = nextPart_++) {
-        File& file = parts_[index];
-        Md5Pair md5;
-        const std::uint64_t length = static_cast<std::uint64_t>(file.piece.length);
-        for (std::uint64_t s = 0; s < file.slices; ++s) {
-            const std::uint64_t start = s * sliceSize;
-            const std::uint64_t inSlice = std::min(sliceSize, length - start);
-            std::uint32_t crc = 0;
-            for (std::uint64_t done = 0; done < inSlice;) {
-                if (Stopping())
-                    return;
-                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(kHashRead, inSlice - done));
-                if (const int error = ReadAt(*reader, file.piece.offset + static_cast<std::int64_t>(start + done),
-                                             block.data(), take);
-                    error != 0)
-                    return Fault(source_, error);
-                md5.Update(block.data(), take);
-                crc = Crc32(crc, block.data(), take);
-                done += take;
-            }
-            if (inSlice < sliceSize) {
-                std::fill(block.begin(), block.end(), 0);
-                for (std::uint64_t pad = sliceSize - inSlice; pad > 0;) {
-                    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(pad, kHashRead));
-                    md5.UpdateSecond(block.data(), take);
-                    crc = Crc32(crc, block.data(), take);
-                    pad -= take;
-                }
-            }
-            file.checksums[s] = {md5.FinishSecond(), crc};
+    if (lanes_ && Md5LanesAvailable()) {
+        const std::size_t groups = (parts_.size() + kMd5Lanes - 1) / kMd5Lanes;
+        for (std::size_t task = nextPart_++; task < 2 * groups; task = nextPart_++) {
+            const std::size_t first = task / 2 * kMd5Lanes;
+            const std::size_t count = std::min<std::size_t>(kMd5Lanes, parts_.size() - first);
+            if (!HashInLanes(first, count, task % 2 == 1, *reader))
+                return;
         }
-        file.md5 = md5.FinishFirst();
+    } else {
+        std::vector<std::uint8_t> block(kHashRead);
+        for (std::size_t index = nextPart_++; index < parts_.size(); index = nextPart_++)
+            if (!HashPart(parts_[index], *reader, block))
+                return;
     }
     ++hashersDone_;
+}
+
+bool Par2Creation::HashInLanes(std::size_t first, std::size_t count, bool slices, NFile& reader)
+{
+    // A column of kLaneRead bytes of the same slice of every part at a time;
+    // past a part's end its slice is zeros.
+    constexpr std::uint64_t kLaneRead = 64 << 10;
+    const std::uint64_t sliceSize = layout_.sliceSize;
+    std::vector<std::uint8_t> buffer(kMd5Lanes * kLaneRead);
+    detail::Md5Lane lanes[kMd5Lanes];
+    detail::Md5Lane* pointers[kMd5Lanes] = {};
+    const std::uint8_t* data[kMd5Lanes] = {};
+    std::uint32_t crcs[kMd5Lanes] = {};
+    std::uint64_t most = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        pointers[k] = &lanes[k];
+        data[k] = buffer.data() + k * kLaneRead;
+        most = std::max(most, parts_[first + k].slices);
+    }
+    for (std::uint64_t s = 0; s < most; ++s) {
+        for (std::uint64_t at = 0; at < sliceSize; at += kLaneRead) {
+            const std::uint64_t width = std::min(kLaneRead, sliceSize - at);
+            std::uint32_t active = 0;
+            for (std::size_t k = 0; k < count; ++k) {
+                File& file = parts_[first + k];
+                if (s >= file.slices)
+                    continue;
+                if (Stopping())
+                    return false;
+                const std::uint64_t length = static_cast<std::uint64_t>(file.piece.length);
+                const std::uint64_t start = s * sliceSize + at;
+                const std::uint64_t held = start < length ? std::min(width, length - start) : 0;
+                std::uint8_t* bytes = buffer.data() + k * kLaneRead;
+                if (held > 0) {
+                    if (const int error = ReadAt(reader, file.piece.offset + static_cast<std::int64_t>(start), bytes,
+                                                 static_cast<std::size_t>(held));
+                        error != 0) {
+                        Fault(source_, error);
+                        return false;
+                    }
+                }
+                if (slices) {
+                    std::memset(bytes + held, 0, static_cast<std::size_t>(width - held));
+                    crcs[k] = Crc32(crcs[k], bytes, static_cast<std::size_t>(width));
+                    active |= 1u << k;
+                } else if (held == width) {
+                    active |= 1u << k;
+                } else if (held > 0) {
+                    // The part's last bytes: its lane goes on alone.
+                    lanes[k].Update(bytes, static_cast<std::size_t>(held));
+                }
+            }
+            Md5LanesBlocks(pointers, data, static_cast<std::size_t>(width / 64), active);
+        }
+        if (slices)
+            for (std::size_t k = 0; k < count; ++k)
+                if (s < parts_[first + k].slices) {
+                    parts_[first + k].checksums[s] = {lanes[k].Finish(), crcs[k]};
+                    crcs[k] = 0;
+                }
+    }
+    if (!slices)
+        for (std::size_t k = 0; k < count; ++k)
+            parts_[first + k].md5 = lanes[k].Finish();
+    return true;
+}
+
+// One part: its MD5 and that of each of its slices (the last one padded with
+// zeros), over the same blocks on one core, and each slice's CRC-32.
+bool Par2Creation::HashPart(File& file, NFile& reader, std::vector<std::uint8_t>& block)
+{
+    const std::uint64_t sliceSize = layout_.sliceSize;
+    Md5Pair md5;
+    const std::uint64_t length = static_cast<std::uint64_t>(file.piece.length);
+    for (std::uint64_t s = 0; s < file.slices; ++s) {
+        const std::uint64_t start = s * sliceSize;
+        const std::uint64_t inSlice = std::min(sliceSize, length - start);
+        std::uint32_t crc = 0;
+        for (std::uint64_t done = 0; done < inSlice;) {
+            if (Stopping())
+                return false;
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(kHashRead, inSlice - done));
+            if (const int error = ReadAt(reader, file.piece.offset + static_cast<std::int64_t>(start + done),
+                                         block.data(), take);
+                error != 0) {
+                Fault(source_, error);
+                return false;
+            }
+            md5.Update(block.data(), take);
+            crc = Crc32(crc, block.data(), take);
+            done += take;
+        }
+        if (inSlice < sliceSize) {
+            std::fill(block.begin(), block.end(), 0);
+            for (std::uint64_t pad = sliceSize - inSlice; pad > 0;) {
+                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(pad, kHashRead));
+                md5.UpdateSecond(block.data(), take);
+                crc = Crc32(crc, block.data(), take);
+                pad -= take;
+            }
+        }
+        file.checksums[s] = {md5.FinishSecond(), crc};
+    }
+    file.md5 = md5.FinishFirst();
+    return true;
 }
 
 // The recovery slices, a column at a time: that column of every input slice

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/recovery/Md5.h"
+#include "engine/recovery/Md5Lanes.h"
 #include "fileio/FileOpener.h"
 #include "fileio/StagedFile.h"
 
@@ -19,9 +20,11 @@
 // the parts, and "<base>.volFFF+CC.par2" volumes holding CC recovery slices
 // from exponent FFF on).
 //
-// Three threads read the source. Two take the parts in turn and hash them
-// (the MD5 of each part and of each slice of it, on one core at once, and
-// each slice's CRC-32). The third sweeps the slices column by column: a
+// Three threads read the source. Two hash the parts: where the processor has
+// 512-bit vectors, up to sixteen parts at once in vector lanes, one thread
+// taking their MD5s and the other their slices' MD5s and CRC-32s; elsewhere
+// each takes parts in turn, with both MD5s interleaved on one core. The third
+// sweeps the slices column by column: a
 // column of every input slice is multiplied into that column of every
 // recovery slice, so the recovery slices' columns stay in the processor's
 // cache and only one column of them is ever held; finished columns are
@@ -103,10 +106,19 @@ public:
     [[nodiscard]] bool FaultInWriting() const { return faultWrite_; }
     [[nodiscard]] bool Failed() const { return failed_.load(); }
 
+    // false: each part hashed on one core with both MD5s interleaved, as
+    // where the processor has no vector lanes for them (for tests).
+    void UseLanes(bool lanes) { lanes_ = lanes; }
+
 private:
     struct File;
     struct Volume;
     void Hasher();
+    // Hashes parts [first, first + count) (at most kMd5Lanes) in vector
+    // lanes: their MD5s, or their slices' MD5s and CRC-32s. False when stopped.
+    bool HashInLanes(std::size_t first, std::size_t count, bool slices, NFile& reader);
+    // Hashes one part with both MD5s on one core. False when stopped.
+    bool HashPart(File& file, NFile& reader, std::vector<std::uint8_t>& block);
     void Multiplier();
     void Fault(const std::string& path, int error, bool writing = false);
     bool Stopping() const { return stop_.load() || abort_.load() || failed_.load(); }
@@ -124,6 +136,7 @@ private:
     std::vector<Md5> recoveryMd5_;  // of each recovery packet's body
     std::thread hashers_[2], multiplier_;
     std::atomic<std::size_t> nextPart_{0};
+    bool lanes_ = true;
     std::atomic<int> hashersDone_{0};
     std::atomic<bool> stop_{false};
     std::atomic<bool> failed_{false};
