@@ -26,6 +26,7 @@
 #include "Verify.h"
 #include "engine/Checksums.h"
 #include "engine/Jobs.h"
+#include "engine/PartNames.h"
 #include "engine/ListedJobPort.h"
 #include "engine/ManifestFiles.h"
 #include "engine/Sha256.h"
@@ -33,7 +34,6 @@
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/StagedFile.h"
-#include "plan/SplitEntry.h"
 
 namespace tessera::cli {
 
@@ -59,13 +59,6 @@ void CatchStopSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-}
-
-int Fail(const std::string& message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    return kExitFailed;
 }
 
 bool ProgressWanted(const Options& options)
@@ -341,21 +334,14 @@ int RunSplit(const Options& options)
     // volumes are filled while the parts are copied and put in place after.
     std::unique_ptr<Par2Creation> recovery;
     if (percent) {
-        std::vector<std::int64_t> lengths;
-        for (const std::string& line : *lines) {
-            SplitEntry entry;
-            if (ReadEntry(line, entry))
-                lengths.push_back(entry.end - entry.start);
-        }
-        Par2Layout layout = PlanPar2(lengths, *percent);
+        Par2Layout layout = PlanPar2ForPlan(*lines, *percent);
         if (layout.sliceSize == 0) {
             Note("no recovery set: the parts hold no bytes");
         } else {
-            std::string base = ManifestPath(options.source, options.into);
-            base.resize(base.size() - std::string_view(".sha256").size());
             recovery = std::make_unique<Par2Creation>(std::move(layout), std::string(kProgram) + " " + TESSERA_VERSION,
                                                       g_abort);
-            const int error = recovery->Reserve(base, options.force);
+            // The set is named as the parts are, beside them.
+            const int error = recovery->Reserve(PartStem(options.source, options.into), options.force);
             if (error == EEXIST && !options.force)
                 return Fail(Quoted(recovery->FaultPath()) + " exists; --force replaces it");
             if (error != 0)

@@ -1,8 +1,18 @@
 #include "Messages.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "CliOptions.h"
+
 namespace tessera::cli {
+
+int Fail(const std::string& message)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "tessera-cli: %s\n", message.c_str());
+    return kExitFailed;
+}
 
 std::string Quoted(std::string_view text)
 {

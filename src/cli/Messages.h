@@ -10,6 +10,10 @@ namespace tessera::cli {
 // is shown on. Other bytes are kept as they are.
 [[nodiscard]] std::string Quoted(std::string_view text);
 
+// Tells standard error "tessera-cli: message", after what standard output
+// holds, and gives the exit status of a command that failed.
+int Fail(const std::string& message);
+
 // "what: strerror(error)", or what alone when error is 0.
 [[nodiscard]] std::string WithError(const std::string& what, int error);
 

@@ -14,13 +14,6 @@ namespace tessera::cli {
 
 namespace {
 
-int Fail(const std::string& message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "tessera-cli: %s\n", message.c_str());
-    return kExitFailed;
-}
-
 std::string FaultText(Par2Fault fault)
 {
     switch (fault) {

@@ -18,13 +18,6 @@ namespace tessera::cli {
 
 namespace {
 
-int Fail(const std::string& message)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "tessera-cli: %s\n", message.c_str());
-    return kExitFailed;
-}
-
 std::string ReadError(const std::string& path, int error)
 {
     if (error == kNotRegularFile)

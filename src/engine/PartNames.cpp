@@ -27,6 +27,15 @@ NameState StateOf(const std::string& name, int* error = nullptr)
 
 }  // namespace
 
+std::string PartStem(const std::string& source, const std::string& partFolder)
+{
+    if (partFolder.empty())
+        return source;
+    const auto slash = source.rfind('/');
+    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
+    return partFolder.back() == '/' ? partFolder + name : partFolder + "/" + name;
+}
+
 std::string PartName(const std::string& stem, int number)
 {
     char suffix[16];

@@ -10,6 +10,10 @@ namespace tessera {
 // the source's path (or the source's name inside another folder).
 inline constexpr int kPartNumbers = 1000;
 
+// The stem of a split's part names: the source's path, or its name inside
+// the folder the parts go to (partFolder, when not empty).
+[[nodiscard]] std::string PartStem(const std::string& source, const std::string& partFolder);
+
 // stem + "." + number in three digits.
 [[nodiscard]] std::string PartName(const std::string& stem, int number);
 

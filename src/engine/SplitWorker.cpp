@@ -6,6 +6,7 @@
 
 #include "Checksums.h"
 #include "Jobs.h"
+#include "Manifest.h"
 #include "PartNames.h"
 #include "Transfer.h"
 #include "fileio/FileQuery.h"
@@ -23,16 +24,6 @@ namespace {
 // program; give up after this many such races.
 constexpr int kCreateAttempts = 1000;
 
-// The stem of the part names: the source's path, or its name inside the
-// folder the parts go to.
-std::string PartStem(const std::string& source, const std::string& folder)
-{
-    if (folder.empty())
-        return source;
-    const auto slash = source.rfind('/');
-    const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
 
 // The part file for the next entry, created exclusively at the lowest free
 // name: should another program take the probed name first, the probe runs
@@ -62,12 +53,6 @@ bool HoldsMoreThan(NFile& file, std::int64_t size)
     const bool more = file.Seek(size, 0) && file.Read(&extra, 1) == 1;
     file.Seek(0, 0);
     return more;
-}
-
-std::string BaseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -179,7 +164,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
         std::vector<Par2Piece> pieces;
         for (std::size_t i = 0; i < entries.size(); ++i)
             if (entries[i].end > entries[i].start)
-                pieces.push_back({BaseName(names[i]), entries[i].start, entries[i].end - entries[i].start});
+                pieces.push_back({NameOf(names[i]), entries[i].start, entries[i].end - entries[i].start});
         if (!pieces.empty() && !recovery->Start(sourcePath, std::move(pieces), job.Files()))
             return job.Fail(JobFault::Read, recovery->FaultPath(), recovery->FaultError(), {source.get()});
     }

@@ -78,36 +78,30 @@ __attribute__((target("avx512f"))) void Blocks(detail::Md5Lane* const lanes[kMd5
 
 }  // namespace
 
+#endif
+
 bool Md5LanesAvailable()
 {
+#if defined(__x86_64__)
     static const bool available = __builtin_cpu_supports("avx512f");
     return available;
+#else
+    return false;
+#endif
 }
 
 void Md5LanesBlocks(detail::Md5Lane* const lanes[kMd5Lanes], const std::uint8_t* const data[kMd5Lanes],
                     std::size_t blocks, std::uint32_t active)
 {
+#if defined(__x86_64__)
     if (Md5LanesAvailable()) {
         Blocks(lanes, data, blocks, active);
         return;
     }
-    for (int k = 0; k < kMd5Lanes; ++k)
-        if ((active >> k) & 1)
-            lanes[k]->Update(data[k], blocks * 64);
-}
-
-#else
-
-bool Md5LanesAvailable() { return false; }
-
-void Md5LanesBlocks(detail::Md5Lane* const lanes[kMd5Lanes], const std::uint8_t* const data[kMd5Lanes],
-                    std::size_t blocks, std::uint32_t active)
-{
-    for (int k = 0; k < kMd5Lanes; ++k)
-        if ((active >> k) & 1)
-            lanes[k]->Update(data[k], blocks * 64);
-}
-
 #endif
+    for (int k = 0; k < kMd5Lanes; ++k)
+        if ((active >> k) & 1)
+            lanes[k]->Update(data[k], blocks * 64);
+}
 
 }  // namespace tessera

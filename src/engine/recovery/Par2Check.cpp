@@ -1,54 +1,19 @@
 #include "engine/recovery/Par2Check.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cerrno>
 #include <cstring>
+#include <thread>
+
+#include "fileio/ReadOnlyFile.h"
 
 namespace tessera {
 namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Reads up to size bytes at offset; the count read (less only at the end),
-// or -1.
-ssize_t ReadAt(int fd, void* buffer, std::size_t size, std::uint64_t offset)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, static_cast<char*>(buffer) + done, size - done,
-                                    static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string& path, Par2FileCheck& check)
 {
@@ -58,16 +23,15 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
         for (std::uint64_t i = 0; i < slices; ++i)
             check.badSlices.push_back(i);
     };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    Descriptor owned(fd);
-    struct stat info {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ReadOnlyFile input(path);
+    std::uint32_t type = 0;
+    if (!input.IsOpen() || !input.Stat(type, check.size) || type != S_IFREG) {
         check.state = Par2FileState::Missing;
-        check.error = fd < 0 ? errno : EISDIR;
+        check.error = !input.IsOpen() ? input.Error() : EISDIR;
+        check.size = 0;
         allBad();
         return;
     }
-    check.size = static_cast<std::uint64_t>(info.st_size);
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, sliceSize)));
     // The whole file's MD5 (the first) and each slice's (the second) over
     // the same chunks at once.
@@ -82,7 +46,7 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
             std::size_t got = 0;
             if (done < inFile) {
                 const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(take, inFile - done));
-                const ssize_t n = readable ? ReadAt(fd, chunk.data(), want, start + done) : -1;
+                const ssize_t n = readable ? input.ReadAt(chunk.data(), want, start + done) : -1;
                 if (n < 0) {
                     readable = false;
                     check.error = errno;

@@ -10,6 +10,7 @@
 #include "engine/recovery/Par2Format.h"
 #include "engine/recovery/Par2Reader.h"
 #include "engine/recovery/Par2Repair.h"
+#include "plan/SplitEntry.h"
 
 namespace tessera {
 
@@ -115,6 +116,18 @@ Par2Layout PlanPar2(const std::vector<std::int64_t>& lengths, unsigned percent)
         left -= take;
     }
     return layout;
+}
+
+Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent)
+{
+    std::vector<std::int64_t> lengths;
+    lengths.reserve(planLines.size());
+    for (const std::string& line : planLines) {
+        SplitEntry entry;
+        if (ReadEntry(line, entry))
+            lengths.push_back(entry.end - entry.start);
+    }
+    return PlanPar2(lengths, percent);
 }
 
 std::optional<unsigned> ParseRecoveryPercent(const std::string& text)
@@ -403,19 +416,10 @@ void Par2Creation::Multiplier()
     column = std::min(std::max<std::uint64_t>(column - column % gf16::kBlock, gf16::kBlock), sliceSize);
 
     // factors[i * count + j]: input slice i's constant to the j-th power.
-    std::vector<std::uint16_t> factors(layout_.inputSlices * count);
-    std::uint32_t n = 0;
-    for (std::uint64_t i = 0; i < layout_.inputSlices; ++i) {
-        do
-            ++n;
-        while (n % 3 == 0 || n % 5 == 0 || n % 17 == 0 || n % 257 == 0);
-        const std::uint16_t constant = par2gf::Pow(2, n);
-        std::uint16_t power = 1;
-        for (std::size_t j = 0; j < count; ++j) {
-            factors[i * count + j] = power;
-            power = par2gf::Mul(power, constant);
-        }
-    }
+    std::vector<std::uint32_t> exponents(count);
+    for (std::size_t j = 0; j < count; ++j)
+        exponents[j] = static_cast<std::uint32_t>(j);
+    const std::vector<std::uint16_t> factors = par2gf::SliceFactors(layout_.inputSlices, exponents);
 
     const std::size_t width = gf16::PreparedSize(static_cast<std::size_t>(column));
     std::vector<std::uint8_t> sums(width * count, 0);

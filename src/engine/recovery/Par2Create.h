@@ -56,6 +56,10 @@ struct Par2Layout {
 // or without "%"; nothing otherwise.
 [[nodiscard]] std::optional<unsigned> ParseRecoveryPercent(const std::string& text);
 
+// The layout for a split's plan lines ("start end"; a line that does not
+// read is left for the job to refuse).
+[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent);
+
 // The files of a set at base: "<base>.par2", then each volume's.
 [[nodiscard]] std::vector<std::string> Par2Names(const std::string& base, const Par2Layout& layout);
 

@@ -1,6 +1,7 @@
 #include "engine/recovery/Par2Reader.h"
 
 #include "engine/recovery/Par2Format.h"
+#include "fileio/ReadOnlyFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -378,38 +379,19 @@ std::vector<std::string> Par2SetFiles(const std::string& named)
 Par2Set ReadPar2Set(const std::string& named)
 {
     const std::vector<std::string> paths = Par2SetFiles(named);
-    std::vector<std::shared_ptr<int>> descriptors;
     std::vector<Par2Source> sources;
     for (const std::string& path : paths) {
         Par2Source source;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        struct stat info {};
-        if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            source.openError = fd < 0 ? errno : (S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
-            if (fd >= 0)
-                ::close(fd);
+        auto file = std::make_shared<ReadOnlyFile>(path);
+        std::uint32_t type = 0;
+        if (!file->IsOpen() || !file->Stat(type, source.size) || type != S_IFREG) {
+            source.openError = !file->IsOpen() || type == 0 ? file->Error() : (type == S_IFDIR ? EISDIR : EINVAL);
+            source.size = 0;
             sources.push_back(std::move(source));
             continue;
         }
-        auto owned = std::shared_ptr<int>(new int(fd), [](int* p) {
-            ::close(*p);
-            delete p;
-        });
-        descriptors.push_back(owned);
-        source.size = static_cast<std::uint64_t>(info.st_size);
-        source.read = [owned](std::uint64_t offset, void* buffer, std::size_t size) {
-            auto* p = static_cast<char*>(buffer);
-            while (size > 0) {
-                const ssize_t got = ::pread(*owned, p, size, static_cast<off_t>(offset));
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got <= 0)
-                    return false;
-                p += got;
-                size -= static_cast<std::size_t>(got);
-                offset += static_cast<std::uint64_t>(got);
-            }
-            return true;
+        source.read = [file](std::uint64_t offset, void* buffer, std::size_t size) {
+            return file->ReadAt(buffer, size, offset) == static_cast<ssize_t>(size);
         };
         sources.push_back(std::move(source));
     }

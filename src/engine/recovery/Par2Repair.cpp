@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/recovery/Gf16.h"
+#include "fileio/ReadOnlyFile.h"
 #include "fileio/StagedFile.h"
 
 namespace tessera {
@@ -61,16 +62,33 @@ std::uint16_t Pow(std::uint16_t a, std::uint32_t n)
 
 std::uint16_t Inverse(std::uint16_t a) { return T().exp[(65535 - T().log[a]) % 65535]; }
 
+// The logarithms of the input constants in turn: the powers coprime to 65535.
+static std::uint32_t NextConstantLog(std::uint32_t n)
+{
+    do
+        ++n;
+    while (n % 3 == 0 || n % 5 == 0 || n % 17 == 0 || n % 257 == 0);
+    return n;
+}
+
 std::uint16_t InputConstant(std::uint32_t index)
 {
+    std::uint32_t n = NextConstantLog(0);
+    for (std::uint32_t found = 0; found < index; ++found)
+        n = NextConstantLog(n);
+    return T().exp[n];
+}
+
+std::vector<std::uint16_t> SliceFactors(std::uint64_t slices, const std::vector<std::uint32_t>& exponents)
+{
+    std::vector<std::uint16_t> factors(slices * exponents.size());
     std::uint32_t n = 0;
-    for (std::uint32_t found = 0;; ++found) {
-        do
-            ++n;
-        while (n % 3 == 0 || n % 5 == 0 || n % 17 == 0 || n % 257 == 0);
-        if (found == index)
-            return T().exp[n];
+    for (std::uint64_t i = 0; i < slices; ++i) {
+        n = NextConstantLog(n);
+        for (std::size_t j = 0; j < exponents.size(); ++j)
+            factors[i * exponents.size() + j] = Pow(T().exp[n], exponents[j]);
     }
+    return factors;
 }
 
 void MulAdd(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t words)
@@ -117,37 +135,13 @@ bool Invert(std::vector<std::uint16_t>& a, std::size_t n)
 
 namespace {
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
 // Reads size bytes at offset, zeros past the end of the file; false on error.
-bool ReadPadded(int fd, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
+bool ReadPadded(const ReadOnlyFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
 {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        done += static_cast<std::size_t>(got);
-    }
-    std::memset(buffer + done, 0, size - done);
+    const ssize_t got = file.ReadAt(buffer, size, offset);
+    if (got < 0)
+        return false;
+    std::memset(buffer + got, 0, size - static_cast<std::size_t>(got));
     return true;
 }
 
@@ -205,30 +199,29 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
     const std::size_t m = lost.size();
 
     // A = [c_k ^ e_j] for the first m recovery slices; lost = A^-1 (R - known).
+    std::vector<std::uint32_t> exponents(m);
+    for (std::size_t j = 0; j < m; ++j)
+        exponents[j] = set.recovery[j].exponent;
+    // factors[i * m + j]: input slice i's constant to recovery slice j's exponent.
+    const std::vector<std::uint16_t> factors = SliceFactors(set.inputSlices, exponents);
     std::vector<std::uint16_t> matrix(m * m);
-    std::vector<std::uint16_t> constants(set.inputSlices);
-    for (std::uint64_t i = 0; i < set.inputSlices; ++i)
-        constants[i] = InputConstant(static_cast<std::uint32_t>(i));
     for (std::size_t j = 0; j < m; ++j)
         for (std::size_t k = 0; k < m; ++k)
-            matrix[j * m + k] =
-                Pow(constants[set.files[lost[k].file].firstSlice + lost[k].slice], set.recovery[j].exponent);
+            matrix[j * m + k] = factors[(set.files[lost[k].file].firstSlice + lost[k].slice) * m + j];
     if (!Invert(matrix, m)) {
         result.fault = Par2RepairFault::Singular;
         return result;
     }
 
     // Open what is read: the files still there and the volumes.
-    std::vector<Fd> inputs;
+    std::vector<ReadOnlyFile> inputs;
     for (std::size_t f = 0; f < set.files.size(); ++f) {
         const std::string path = Par2FilePath(folder, set.files[f].name);
-        inputs.emplace_back(check.files[f].state == Par2FileState::Missing
-                                ? -1
-                                : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        inputs.push_back(check.files[f].state == Par2FileState::Missing ? ReadOnlyFile() : ReadOnlyFile(path));
     }
-    std::vector<Fd> volumes;
+    std::vector<ReadOnlyFile> volumes;
     for (const std::string& path : set.paths)
-        volumes.emplace_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        volumes.emplace_back(path);
 
     // The rebuilt files, staged beside their targets, first holding the
     // slices that survived.
@@ -262,7 +255,7 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
             const std::uint64_t inFile = std::min(sliceSize, file.length - start);
             for (std::uint64_t done = 0; done < inFile;) {
                 const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), inFile - done));
-                if (!ReadPadded(inputs[f].get(), copy.data(), take, start + done))
+                if (!ReadPadded(inputs[f], copy.data(), take, start + done))
                     return fail(Par2RepairFault::Read, path, errno);
                 if (!WriteAt(*outputs[f], copy.data(), take, start + done))
                     return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
@@ -281,11 +274,6 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
         std::vector<std::vector<std::uint8_t>> rebuilt(m);
         for (std::size_t j = 0; j < m; ++j)
             rebuilt[j].resize(range);
-        // factors[i * m + j]: input slice i's constant to recovery slice j's exponent.
-        std::vector<std::uint16_t> factors(set.inputSlices * m);
-        for (std::uint64_t i = 0; i < set.inputSlices; ++i)
-            for (std::size_t j = 0; j < m; ++j)
-                factors[i * m + j] = Pow(constants[i], set.recovery[j].exponent);
         std::atomic<bool> readFailed{false};
         for (std::uint64_t column = 0; column < sliceSize; column += range) {
             const std::size_t width = static_cast<std::size_t>(std::min(range, sliceSize - column));
@@ -301,7 +289,7 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                     known[j] = sums.data() + j * prepared;
                     lostSums[j] = sums.data() + (m + j) * prepared;
                     const Par2RecoverySlice& r = set.recovery[j];
-                    if (!ReadPadded(volumes[r.file].get(), raw.data(), span, r.dataOffset + column + lo))
+                    if (!ReadPadded(volumes[r.file], raw.data(), span, r.dataOffset + column + lo))
                         readFailed = true;
                     gf16::Prepare(raw.data(), span, known[j]);
                 }
@@ -317,7 +305,7 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                         // Bytes past the file's end are zeros, and add nothing.
                         if (start >= end)
                             continue;
-                        if (!ReadPadded(inputs[f].get(), raw.data(), span, start))
+                        if (!ReadPadded(inputs[f], raw.data(), span, start))
                             readFailed = true;
                         if (start + span > end)
                             std::memset(raw.data() + (end - start), 0, start + span - end);
@@ -365,15 +353,15 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
         if (!outputs[f]->Flush())
             return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
         outputs[f]->Close();
-        Fd written(::open(staged[f]->TemporaryPath().c_str(), O_RDONLY | O_CLOEXEC));
-        struct stat info {};
+        ReadOnlyFile written(staged[f]->TemporaryPath());
+        std::uint32_t type = 0;
+        std::uint64_t size = 0;
         Md5 md5;
-        bool good = written.get() >= 0 && ::fstat(written.get(), &info) == 0 &&
-                    static_cast<std::uint64_t>(info.st_size) == set.files[f].length;
+        bool good = written.Stat(type, size) && size == set.files[f].length;
         for (std::uint64_t done = 0; good && done < set.files[f].length;) {
             const std::size_t take =
                 static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), set.files[f].length - done));
-            good = ReadPadded(written.get(), copy.data(), take, done);
+            good = ReadPadded(written, copy.data(), take, done);
             md5.Update(copy.data(), take);
             done += take;
         }
