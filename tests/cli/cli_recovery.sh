@@ -22,6 +22,14 @@ fail() {
   failures=$((failures + 1))
 }
 
+# flip_byte FILE OFFSET: the byte at OFFSET changed, whatever it held (a
+# fixed byte written over random data would leave it as it was once in 256).
+flip_byte() {
+  local old
+  old=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "\\$(printf '%03o' $((old ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
 # --- sets that par2 finds intact -------------------------------------------------
 # name | bytes | split tools | percent
 while IFS='|' read -r name bytes tools percent; do
@@ -64,7 +72,7 @@ head -c 100000 /dev/urandom >src
 cp src original && rm src
 damage() {
   rm -f src.001
-  printf 'X' | dd of=src.002 bs=1 seek=4321 conv=notrunc status=none
+  flip_byte src.002 4321
 }
 join_equals() {
   rm -f joined

@@ -23,6 +23,14 @@ fail() {
   failures=$((failures + 1))
 }
 
+# flip_byte FILE OFFSET: the byte at OFFSET changed, whatever it held (a
+# fixed byte written over random data would leave it as it was once in 256).
+flip_byte() {
+  local old
+  old=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "\\$(printf '%03o' $((old ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
 # --- verify's report on the recovery set beside the manifest ------------------------
 # 4 parts of 8000 bytes under slices of 1000: 32 slices, 4 recovery slices.
 head -c 32000 /dev/urandom >src.bin
@@ -35,7 +43,7 @@ out=$("$cli" verify src.bin.sha256); status=$?
   fail "intact set reported as: $(tail -n1 <<<"$out")"
 [ -z "$("$cli" verify -q src.bin.sha256)" ] || fail "verify -q prints an intact set"
 
-printf 'X' | dd of=src.bin.002 bs=1 seek=1500 conv=notrunc status=none
+flip_byte src.bin.002 1500
 cp src.bin.001 keep.001
 rm src.bin.001
 out=$("$cli" verify src.bin.sha256 2>/dev/null); status=$?
@@ -72,7 +80,7 @@ out=$("$cli" repair set.par2); status=$?
 [ "$out" = "2 files intact: nothing to repair" ] || fail "repair of an intact set says: $out"
 
 rm two.bin
-printf 'X' | dd of=one.bin bs=1 seek=50000 conv=notrunc status=none
+flip_byte one.bin 50000
 out=$("$cli" repair set.par2); status=$?
 [ $status -eq 0 ] || fail "repair of a deleted and a damaged file: exit $status"
 grep -qx 'two.bin: created' <<<"$out" || fail "the deleted file not created: $out"
@@ -85,7 +93,7 @@ par2 verify -q -q set.par2 >/dev/null 2>&1 || fail "par2 finds the repaired set 
 # Too much damage: 15 slices of two.bin gone and 10 of one.bin damaged, for 20.
 rm two.bin
 for slice in 0 4 8 12 16 20 24 28 32 36; do
-  printf 'X' | dd of=one.bin bs=1 seek=$((slice * 2048 + 9)) conv=notrunc status=none
+  flip_byte one.bin $((slice * 2048 + 9))
 done
 cp one.bin one.damaged
 err=$("$cli" repair set.par2 2>&1 >/dev/null); status=$?
