@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/recovery/Md5.h"
+#include "engine/recovery/Par2Packets.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
 // by their magic wherever they lie, each checked by its MD5 before it is
@@ -46,10 +47,7 @@ struct Par2FaultAt {
     int errorNumber = 0;
 };
 
-struct Par2SliceChecksum {
-    Md5Digest md5{};
-    std::uint32_t crc32 = 0;
-};
+using Par2SliceChecksum = par2::SliceChecksum;
 
 struct Par2File {
     Md5Digest id{};
