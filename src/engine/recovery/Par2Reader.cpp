@@ -123,6 +123,12 @@ private:
 
     std::optional<std::uint64_t> FindMagic(std::size_t index, const Par2Source& source, std::uint64_t from)
     {
+        // Packets mostly follow one another: the next one where the last
+        // ended is looked at before any window is searched.
+        char magic[sizeof kMagic];
+        if (source.size - std::min(source.size, from) >= sizeof kMagic && source.read(from, magic, sizeof kMagic) &&
+            std::memcmp(magic, kMagic, sizeof kMagic) == 0)
+            return from;
         std::vector<char> window;
         while (from < source.size && source.size - from >= sizeof kMagic) {
             const std::size_t take = std::min<std::uint64_t>(kWindow, source.size - from);
@@ -274,6 +280,16 @@ void Scanner::Assemble()
             Fault(Par2Fault::Malformed, checksums->second.file, checksums->second.offset);
         }
         set_.files.push_back(std::move(file));
+    }
+    // A slice longer than the longest file is of no use to any of them; one
+    // of up to a megabyte a maker may still choose.
+    std::uint64_t longest = 0;
+    for (const Par2File& file : set_.files)
+        longest = std::max(longest, file.length);
+    if (sliceSize > std::max(longest + (4 - longest % 4) % 4, kPar2SliceSlack)) {
+        Fault(Par2Fault::BadSliceSize, main.file, main.offset);
+        set_.files.clear();
+        return;
     }
     set_.inputSlices = slices;
     std::map<std::uint32_t, Par2RecoverySlice> byExponent;
