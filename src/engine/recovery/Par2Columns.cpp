@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/recovery/Gf16.h"
-#include "engine/recovery/Par2Repair.h"
+#include "engine/kernels/Gf16.h"
+#include "engine/kernels/Gf16Field.h"
 
 namespace tessera {
 
@@ -27,7 +27,7 @@ Par2StageEnd ComputeRecoveryColumns(const std::vector<Par2Part>& parts, const Pa
     std::vector<std::uint32_t> exponents(count);
     for (std::size_t j = 0; j < count; ++j)
         exponents[j] = static_cast<std::uint32_t>(j);
-    const std::vector<std::uint16_t> factors = par2gf::SliceFactors(layout.inputSlices, exponents);
+    const std::vector<std::uint16_t> factors = gf16::SliceFactors(layout.inputSlices, exponents);
 
     const std::size_t width = gf16::PreparedSize(static_cast<std::size_t>(column));
     std::vector<std::uint8_t> sums(width * count, 0);

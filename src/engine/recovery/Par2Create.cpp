@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/recovery/Md5Lanes.h"
+#include "engine/kernels/Md5Lanes.h"
 #include "engine/recovery/Par2Packets.h"
 
 namespace tessera {

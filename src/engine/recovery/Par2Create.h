@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 #include "engine/recovery/Par2Columns.h"
 #include "engine/recovery/Par2Layout.h"
 #include "engine/recovery/Par2PartHashes.h"

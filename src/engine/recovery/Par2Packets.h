@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 
 // The packets of a recovery set, built and parsed one type at a time, for the
 // reader and the writer alike. Every packet begins with a 64-byte header: the

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/recovery/Md5Lanes.h"
+#include "engine/kernels/Md5Lanes.h"
 
 namespace tessera {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 #include "engine/recovery/Par2Packets.h"
 #include "fileio/NFile.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 #include "engine/recovery/Par2Packets.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
