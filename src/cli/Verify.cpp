@@ -11,6 +11,7 @@
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
 #include "engine/VerifyChecksums.h"
+#include "engine/recovery/Par2Stale.h"
 #include "engine/kernels/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
@@ -44,7 +45,8 @@ std::string VerifiedLineText(const VerifiedLine& verified, bool quiet)
     return text + '\n';
 }
 
-std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check, bool quiet)
+std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check,
+                               const std::vector<std::size_t>& stale, bool quiet)
 {
     const std::string name = ShownName(setName) + ": recovery set ";
     auto plural = [](std::uint64_t n, const char* what) {
@@ -53,6 +55,13 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
     const std::string bad = plural(check.badSlices, "slice") + " of " + std::to_string(set.inputSlices) +
                             " damaged or missing";
     std::string text;
+    if (!stale.empty()) {
+        text = name + "STALE (made for other files: " + plural(stale.size(), "file") +
+               " it finds damaged the checksum file finds intact)\n";
+        for (const std::size_t f : stale)
+            text += ShownName(set.files[f].name) + ": STALE (intact by its checksum)\n";
+        return text;
+    }
     switch (check.state) {
     case Par2State::Intact:
         if (!quiet)
@@ -121,10 +130,11 @@ int RunVerify(const Options& options)
         !recovery.empty() && ::access(recovery.c_str(), F_OK) == 0) {
         const Par2Set set = ReadPar2Set(recovery);
         const Par2Check check = CheckPar2Set(set, Par2Folder(recovery));
+        const StaleFinding stale = FindStaleFiles(set, check, Par2Folder(recovery), options.manifest, never);
         const std::size_t slash = recovery.rfind('/');
         const std::string recoveryText =
             RecoveryReportText(slash == std::string::npos ? recovery : recovery.substr(slash + 1), set, check,
-                               options.quiet);
+                               stale.files, options.quiet);
         std::fwrite(recoveryText.data(), 1, recoveryText.size(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return Fail(WithError("cannot write the report", errno));

@@ -26,7 +26,10 @@ namespace tessera::cli {
 // (N recovery slices)", "... REPAIRABLE (...)", "... NOT REPAIRABLE (...)" or
 // "... UNREADABLE (...)", then "FILE: MISSING" or "FILE: DAMAGED (N slices)"
 // for each file of the set that is not intact. Quiet leaves out the OK line.
+// A set that finds damaged files the checksum file finds intact (stale) is
+// "... STALE (...)", followed by "FILE: STALE (intact by its checksum)" for
+// each of them.
 [[nodiscard]] std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check,
-                                             bool quiet);
+                                             const std::vector<std::size_t>& stale, bool quiet);
 
 }  // namespace tessera::cli
