@@ -13,6 +13,7 @@
 #include "engine/recovery/Md5Lanes.h"
 #include "fileio/FileOpener.h"
 #include "fileio/StagedFile.h"
+#include "plan/SplitEntry.h"
 
 // Making a recovery set for the parts of a split, from the source's ranges
 // that the parts are copied from, while the copy goes on: the files a repair
@@ -56,9 +57,8 @@ struct Par2Layout {
 // or without "%"; nothing otherwise.
 [[nodiscard]] std::optional<unsigned> ParseRecoveryPercent(const std::string& text);
 
-// The layout for a split's plan lines ("start end"; a line that does not
-// read is left for the job to refuse).
-[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent);
+// The layout for a split's plan.
+[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<SplitEntry>& plan, unsigned percent);
 
 // The files of a set at base: "<base>.par2", then each volume's.
 [[nodiscard]] std::vector<std::string> Par2Names(const std::string& base, const Par2Layout& layout);
