@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <random>
 #include <vector>
 
-#include "engine/recovery/Crc32.h"
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Crc32.h"
+#include "engine/kernels/Md5.h"
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include "engine/PartNames.h"
 #include "engine/ListedJobPort.h"
 #include "engine/ManifestFiles.h"
-#include "engine/Sha256.h"
+#include "engine/kernels/Sha256.h"
 #include "engine/recovery/Par2Create.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"

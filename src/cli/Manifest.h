@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/Manifest.h"
-#include "engine/Sha256.h"
+#include "engine/kernels/Sha256.h"
 
 namespace tessera::cli {
 

@@ -10,7 +10,7 @@
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
-#include "engine/Sha256.h"
+#include "engine/kernels/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 

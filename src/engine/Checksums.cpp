@@ -9,8 +9,8 @@
 #include <chrono>
 #include <memory>
 
-#include "Sha256.h"
-#include "Sha256Pair.h"
+#include "engine/kernels/Sha256.h"
+#include "engine/kernels/Sha256Pair.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera {

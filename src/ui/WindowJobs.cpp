@@ -8,7 +8,7 @@
 #include "engine/Checksums.h"
 #include "engine/Jobs.h"
 #include "engine/ManifestFiles.h"
-#include "engine/Sha256.h"
+#include "engine/kernels/Sha256.h"
 
 namespace tessera::ui {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
+#include "engine/kernels/Gf16Field.h"
 #include "engine/recovery/Par2Format.h"
 #include "engine/recovery/Par2Reader.h"
-#include "engine/recovery/Par2Repair.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera {
@@ -419,7 +419,7 @@ void Par2Creation::Multiplier()
     std::vector<std::uint32_t> exponents(count);
     for (std::size_t j = 0; j < count; ++j)
         exponents[j] = static_cast<std::uint32_t>(j);
-    const std::vector<std::uint16_t> factors = par2gf::SliceFactors(layout_.inputSlices, exponents);
+    const std::vector<std::uint16_t> factors = gf16::SliceFactors(layout_.inputSlices, exponents);
 
     const std::size_t width = gf16::PreparedSize(static_cast<std::size_t>(column));
     std::vector<std::uint8_t> sums(width * count, 0);

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
-#include "engine/recovery/Md5Lanes.h"
+#include "engine/kernels/Md5.h"
+#include "engine/kernels/Md5Lanes.h"
 #include "fileio/FileOpener.h"
 #include "fileio/StagedFile.h"
 

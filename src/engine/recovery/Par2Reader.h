@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
 // by their magic wherever they lie, each checked by its MD5 before it is

@@ -35,24 +35,6 @@ struct Par2RepairResult {
     std::uint64_t slicesRebuilt = 0;
 };
 
-// GF(2^16) under the generator polynomial 0x1100B, as the format computes.
-namespace par2gf {
-std::uint16_t Mul(std::uint16_t a, std::uint16_t b);
-std::uint16_t Pow(std::uint16_t a, std::uint32_t n);
-std::uint16_t Inverse(std::uint16_t a);
-// The constant of input slice `index` of a set: 2 to the index-th power
-// coprime to 65535.
-std::uint16_t InputConstant(std::uint32_t index);
-// What input slice i is multiplied by in the recovery slice of exponent
-// exponents[j], at [i * exponents.size() + j], for the first `slices` input
-// slices.
-std::vector<std::uint16_t> SliceFactors(std::uint64_t slices, const std::vector<std::uint32_t>& exponents);
-// out ^= factor * in, over `words` little-endian 16-bit words.
-void MulAdd(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t words);
-// Inverts the n x n matrix (row major) in place; false when it is singular.
-bool Invert(std::vector<std::uint16_t>& matrix, std::size_t n);
-}  // namespace par2gf
-
 // Repairs the files `check` found damaged or missing. memoryLimit bounds the
 // buffers of the computation.
 [[nodiscard]] Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const std::string& folder,

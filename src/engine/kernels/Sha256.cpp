@@ -1,4 +1,4 @@
-#include "Sha256.h"
+#include "engine/kernels/Sha256.h"
 
 #include <dlfcn.h>
 #include <openssl/evp.h>

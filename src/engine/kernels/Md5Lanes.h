@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 
 // Sixteen MD5 streams advanced together, one in each 32-bit lane of the
 // processor's 512-bit registers: each stream is still a chain of dependent

@@ -1,4 +1,4 @@
-#include "engine/recovery/Par2Repair.h"
+#include "engine/kernels/Gf16Field.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,12 @@
 #include <random>
 #include <vector>
 
+#include "engine/kernels/Gf16.h"
+
 namespace tessera {
 namespace {
 
-using namespace par2gf;
+using namespace gf16;
 
 // Multiplication by shifts and the polynomial, apart from the tables.
 std::uint16_t SlowMul(std::uint16_t a, std::uint16_t b)
@@ -25,7 +27,7 @@ std::uint16_t SlowMul(std::uint16_t a, std::uint16_t b)
     return static_cast<std::uint16_t>(product);
 }
 
-TEST(Par2Gf, ArithmeticAgreesWithShiftsAndThePolynomial)
+TEST(Gf16Field, ArithmeticAgreesWithShiftsAndThePolynomial)
 {
     std::mt19937 random(7);
     for (int i = 0; i < 2000; ++i) {
@@ -48,7 +50,7 @@ TEST(Par2Gf, ArithmeticAgreesWithShiftsAndThePolynomial)
 }
 
 // A table of matrices, inverted and multiplied back; a singular one refused.
-TEST(Par2Gf, InvertsMatricesAndRefusesSingularOnes)
+TEST(Gf16Field, InvertsMatricesAndRefusesSingularOnes)
 {
     std::mt19937 random(11);
     for (std::size_t n : {1u, 2u, 3u, 5u, 8u}) {
@@ -81,7 +83,7 @@ TEST(Par2Gf, InvertsMatricesAndRefusesSingularOnes)
 
 // Recovery slices made by their definition, sum of c_i^e * D_i word by word;
 // any m lost slices rebuilt from m of them.
-TEST(Par2Gf, RebuildsLostSlicesFromRecoverySlices)
+TEST(Gf16Field, RebuildsLostSlicesFromRecoverySlices)
 {
     std::mt19937 random(3);
     const std::size_t slices = 6, words = 8;
@@ -108,11 +110,11 @@ TEST(Par2Gf, RebuildsLostSlicesFromRecoverySlices)
     for (std::size_t j = 0; j < 3; ++j)
         for (std::size_t i = 0; i < slices; ++i)
             if (std::find(lost.begin(), lost.end(), i) == lost.end())
-                MulAdd(Pow(InputConstant(i), exponents[j]), data[i].data(), recovery[j].data(), words);
+                MulAddWords(Pow(InputConstant(i), exponents[j]), data[i].data(), recovery[j].data(), 2 * words);
     for (std::size_t k = 0; k < 3; ++k) {
         std::vector<std::uint8_t> rebuilt(2 * words, 0);
         for (std::size_t j = 0; j < 3; ++j)
-            MulAdd(matrix[k * 3 + j], recovery[j].data(), rebuilt.data(), words);
+            MulAddWords(matrix[k * 3 + j], recovery[j].data(), rebuilt.data(), 2 * words);
         EXPECT_EQ(rebuilt, data[lost[k]]) << lost[k];
     }
 }

@@ -1,4 +1,4 @@
-#include "engine/recovery/Crc32.h"
+#include "engine/kernels/Crc32.h"
 
 #include <bit>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/recovery/Par2Repair.h"
+#include "engine/kernels/Gf16Field.h"
 
 namespace tessera {
 namespace {
@@ -75,7 +75,7 @@ TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
         for (std::size_t j = 0; j < c.count; ++j) {
             for (std::size_t w = 0; w < words; ++w) {
                 const std::uint16_t expected = static_cast<std::uint16_t>(
-                    PreparedWord(before[j], w) ^ par2gf::Mul(factors[j], PreparedWord(input, w)));
+                    PreparedWord(before[j], w) ^ gf16::Mul(factors[j], PreparedWord(input, w)));
                 ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "factor " << j << " (" << factors[j] << "), word " << w;
             }
         }
@@ -117,7 +117,7 @@ TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
             for (std::size_t w = 0; w < bytes / 2; ++w) {
                 std::uint16_t expected = PreparedWord(before[j], w);
                 for (std::size_t i = 0; i < c.inputs; ++i)
-                    expected ^= par2gf::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
+                    expected ^= gf16::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
                 ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
             }
         }
@@ -145,7 +145,7 @@ TEST_P(Gf16Kernel, EveryWordTimesEveryBasisFactor)
     gf16::MulAddMany(input.data(), input.size(), factors.data(), outs.data(), factors.size());
     for (std::size_t j = 0; j < factors.size(); ++j)
         for (std::size_t w = 0; w < 65536; ++w)
-            ASSERT_EQ(par2gf::Mul(factors[j], static_cast<std::uint16_t>(w)), PreparedWord(accs[j], w))
+            ASSERT_EQ(gf16::Mul(factors[j], static_cast<std::uint16_t>(w)), PreparedWord(accs[j], w))
                 << "factor " << factors[j] << ", word " << w;
 }
 
@@ -165,7 +165,7 @@ TEST_P(Gf16Kernel, MulAddWordsOnUnpreparedWordsOfAnyLength)
                 const auto word = [](const std::vector<std::uint8_t>& v, std::size_t at) {
                     return static_cast<std::uint16_t>(v[at] | v[at + 1] << 8);
                 };
-                ASSERT_EQ(word(before, i) ^ par2gf::Mul(factor, word(input, i)), word(out, i))
+                ASSERT_EQ(word(before, i) ^ gf16::Mul(factor, word(input, i)), word(out, i))
                     << "factor " << factor << ", byte " << i;
             }
         }

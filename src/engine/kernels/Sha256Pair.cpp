@@ -1,4 +1,4 @@
-#include "Sha256Pair.h"
+#include "engine/kernels/Sha256Pair.h"
 
 #include <algorithm>
 #include <cstring>

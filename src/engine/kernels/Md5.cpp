@@ -1,6 +1,6 @@
-#include "engine/recovery/Md5.h"
+#include "engine/kernels/Md5.h"
 
-#include "engine/recovery/Md5Steps.h"
+#include "engine/kernels/Md5Steps.h"
 
 #include <algorithm>
 #include <bit>

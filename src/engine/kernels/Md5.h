@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/recovery/Crc32.h"
+#include "engine/kernels/Crc32.h"
 
 namespace tessera {
 

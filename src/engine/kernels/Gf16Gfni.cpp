@@ -5,7 +5,7 @@
 //   affine(x, [low from low | high from high]) ^ affine(s, [low from high | high from low]):
 // two instructions per block and factor. Processors with GFNI but not
 // AVX-512 take the low and high bytes in two 256-bit registers instead: four.
-#include "engine/recovery/Gf16Kernels.h"
+#include "engine/kernels/Gf16Kernels.h"
 
 #ifdef TESSERA_GF16_X86
 
@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 namespace tessera::gf16::detail {
 

@@ -1,6 +1,6 @@
-#include "engine/recovery/Crc32.h"
-#include "engine/recovery/Md5.h"
-#include "engine/recovery/Md5Lanes.h"
+#include "engine/kernels/Crc32.h"
+#include "engine/kernels/Md5.h"
+#include "engine/kernels/Md5Lanes.h"
 
 #include <gtest/gtest.h>
 

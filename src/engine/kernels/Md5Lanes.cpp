@@ -1,8 +1,8 @@
-#include "engine/recovery/Md5Lanes.h"
+#include "engine/kernels/Md5Lanes.h"
 
 #include <cstring>
 
-#include "engine/recovery/Md5Steps.h"
+#include "engine/kernels/Md5Steps.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

@@ -3,7 +3,7 @@
 // in tables that hold in the lower half the low byte's products and in the
 // upper half the high byte's, gives the low and the high byte of the product
 // in place: four PSHUFB per block and factor.
-#include "engine/recovery/Gf16Kernels.h"
+#include "engine/kernels/Gf16Kernels.h"
 
 #ifdef TESSERA_GF16_X86
 
@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 namespace tessera::gf16::detail {
 

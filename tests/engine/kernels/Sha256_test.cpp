@@ -1,5 +1,5 @@
-#include "engine/Sha256.h"
-#include "engine/Sha256Pair.h"
+#include "engine/kernels/Sha256.h"
+#include "engine/kernels/Sha256Pair.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/recovery/Gf16Kernels.h"
+#include "engine/kernels/Gf16Kernels.h"
 
 namespace tessera::gf16 {
 

@@ -1,7 +1,7 @@
 // The 256-bit kernel: the 128-bit one's lookups on a whole block's 32 low
 // bytes and 32 high bytes at once, eight PSHUFB per block and factor. Also
 // the preparing of slices (bytes of words apart and back).
-#include "engine/recovery/Gf16Kernels.h"
+#include "engine/kernels/Gf16Kernels.h"
 
 #ifdef TESSERA_GF16_X86
 
@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 namespace tessera::gf16::detail {
 

@@ -1,7 +1,7 @@
 // The 128-bit kernel: PSHUFB looks up each nibble of 16 words at once in a
 // table of the factor's 16 products with it, four tables (one per nibble of
 // the word) for each byte of the product.
-#include "engine/recovery/Gf16Kernels.h"
+#include "engine/kernels/Gf16Kernels.h"
 
 #ifdef TESSERA_GF16_X86
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/recovery/Gf16.h"
+#include "engine/kernels/Gf16.h"
 
 namespace tessera::gf16::detail {
 
