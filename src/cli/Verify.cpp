@@ -81,6 +81,7 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
         case Par2FileState::Intact: break;
         case Par2FileState::Missing: text += shown + ": MISSING\n"; break;
         case Par2FileState::UnsafeName: text += shown + ": REFUSED (a name outside the set's folder)\n"; break;
+        case Par2FileState::ListedTwice: text += shown + ": REFUSED (listed twice in the set)\n"; break;
         case Par2FileState::Damaged:
             text += shown + ": DAMAGED (" +
                     (file.badSlices.empty() ? std::string("its length") : plural(file.badSlices.size(), "slice")) +
