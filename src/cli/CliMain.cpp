@@ -314,7 +314,13 @@ int RunSplit(const Options& options)
     // volumes are filled while the parts are copied and put in place after.
     std::unique_ptr<Par2Creation> recovery;
     if (percent) {
-        Par2Layout layout = PlanPar2ForPlan(*lines, *percent);
+        std::vector<SplitEntry> entries;
+        for (const std::string& line : *lines) {
+            SplitEntry entry;
+            if (ReadEntry(line, entry))
+                entries.push_back(entry);
+        }
+        Par2Layout layout = PlanPar2ForPlan(entries, *percent);
         if (layout.sliceSize == 0) {
             Note("no recovery set: the parts hold no bytes");
         } else {
@@ -331,7 +337,13 @@ int RunSplit(const Options& options)
     ProgressLine progress(stderr, ProgressWanted(options));
     SplitPort port(progress);
     JobChecksums checks;
-    checks.whole = checksum && CoversInOrder(*lines, *size);
+    std::vector<SplitEntry> entries;
+    for (const std::string& line : *lines) {
+        SplitEntry entry;
+        if (ReadEntry(line, entry))
+            entries.push_back(entry);
+    }
+    checks.whole = checksum && CoversInOrder(entries, *size);
     port.source = options.source;
     port.plan = std::move(*lines);
 

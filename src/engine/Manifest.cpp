@@ -313,12 +313,11 @@ std::size_t SourceLine(const std::string& manifestPath, const std::vector<Manife
     return std::string::npos;
 }
 
-bool CoversInOrder(const std::vector<std::string>& planLines, std::int64_t size)
+bool CoversInOrder(const std::vector<SplitEntry>& plan, std::int64_t size)
 {
     std::int64_t next = 0;
-    for (const std::string& text : planLines) {
-        SplitEntry entry;
-        if (!ReadEntry(text, entry) || entry.start != next || entry.end < entry.start)
+    for (const SplitEntry& entry : plan) {
+        if (entry.start != next || entry.end < entry.start)
             return false;
         next = entry.end;
     }

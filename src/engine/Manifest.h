@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fileio/Admission.h"
+#include "plan/SplitEntry.h"
 
 // Checksum files ("manifests") in the text format of GNU sha256sum, and the
 // rules that tie one to a split's parts and a join's inputs. Everything here
@@ -126,10 +127,10 @@ struct ManifestRead {
 // the manifest has none.
 [[nodiscard]] std::size_t SourceLine(const std::string& manifestPath, const std::vector<ManifestLine>& lines);
 
-// True when the plan lines ("start end") cover a source of size bytes from 0
-// to its end, in order and without overlap: only then are the parts, one
-// after another, the source, and a split lists the source's own digest.
-[[nodiscard]] bool CoversInOrder(const std::vector<std::string>& planLines, std::int64_t size);
+// True when the plan covers a source of size bytes from 0 to its end, in
+// order and without overlap: only then are the parts, one after another, the
+// source, and a split lists the source's own digest.
+[[nodiscard]] bool CoversInOrder(const std::vector<SplitEntry>& plan, std::int64_t size);
 
 enum class JoinMatchFault {
     None,

@@ -42,15 +42,12 @@ Par2Layout PlanPar2(const std::vector<std::int64_t>& lengths, unsigned percent)
     return layout;
 }
 
-Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent)
+Par2Layout PlanPar2ForPlan(const std::vector<SplitEntry>& plan, unsigned percent)
 {
     std::vector<std::int64_t> lengths;
-    lengths.reserve(planLines.size());
-    for (const std::string& line : planLines) {
-        SplitEntry entry;
-        if (ReadEntry(line, entry))
-            lengths.push_back(entry.end - entry.start);
-    }
+    lengths.reserve(plan.size());
+    for (const SplitEntry& entry : plan)
+        lengths.push_back(entry.end - entry.start);
     return PlanPar2(lengths, percent);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "plan/SplitEntry.h"
+
 // The shape and the names of a recovery set for the parts of a split,
 // decided from the parts' sizes alone before anything is read.
 namespace tessera {
@@ -26,9 +28,8 @@ struct Par2Layout {
 // slices (a set holds no empty file); none at all: sliceSize 0.
 [[nodiscard]] Par2Layout PlanPar2(const std::vector<std::int64_t>& lengths, unsigned percent);
 
-// The layout for a split's plan lines ("start end"; a line that does not
-// read is left for the job to refuse).
-[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent);
+// The layout for a split's plan.
+[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<SplitEntry>& plan, unsigned percent);
 
 // A recovery size as given: a whole number of percent from 1 to 100, with
 // or without "%"; nothing otherwise.
