@@ -43,8 +43,8 @@ std::string FaultText(Par2Fault fault)
 int RunRepair(const Options& options)
 {
     const std::string& named = options.recoverySet;
-    if (::access(named.c_str(), F_OK) != 0)
-        return Fail(WithError("cannot read " + Quoted(named), errno));
+    if (const int state = NameState(named); state != 0)
+        return Fail(WithError("cannot read " + Quoted(named), state));
     const Par2Set set = ReadPar2Set(named);
     // Passed-over packets are told, as the set may still be whole without them.
     for (const Par2FaultAt& fault : set.faults) {

@@ -127,7 +127,7 @@ int RunVerify(const Options& options)
     // The recovery set beside the manifest, when there is one: its state is
     // told, the exit status stays that of the checksums.
     if (const std::string recovery = RecoverySetBeside(options.manifest);
-        !recovery.empty() && ::access(recovery.c_str(), F_OK) == 0) {
+        !recovery.empty() && NameState(recovery) == 0) {
         const Par2Set set = ReadPar2Set(recovery);
         const Par2Check check = CheckPar2Set(set, Par2Folder(recovery));
         const StaleFinding stale = FindStaleFiles(set, check, Par2Folder(recovery), options.manifest, never);

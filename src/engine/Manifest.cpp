@@ -216,31 +216,33 @@ void ManifestReader::Line(std::string_view text)
         lines_.push_back(std::move(line));
 }
 
-ManifestRead ReadManifestFile(const std::string& path) { return StreamManifestFile(path, {}); }
+ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files)
+{
+    return StreamManifestFile(path, {}, files);
+}
 
-ManifestRead StreamManifestFile(const std::string& path, const std::function<void(ManifestLine&&)>& sink)
+ManifestRead StreamManifestFile(const std::string& path, const std::function<void(ManifestLine&&)>& sink,
+                                const FileSystem& files)
 {
     ManifestRead read;
-    NFilePSDK file(path, NFilePSDK::Form::Reading);
-    if (!file.IsOpen()) {
-        read.fault = ManifestFault::Open;
-        read.error = file.LastError();
-        return read;
-    }
     // A pipe or a device has no end that a size could promise: refused before
     // a byte of it is read.
-    struct stat st;
-    if (::fstat(file.Descriptor(), &st) != 0) {
-        read.fault = ManifestFault::Read;
-        read.error = errno;
+    std::unique_ptr<NFile> opened;
+    read.admission = AdmitFile(path, files, &opened);
+    switch (read.admission.refusal) {
+    case Admission::Refusal::None: break;
+    case Admission::Refusal::NotFound:
+    case Admission::Refusal::Open: read.fault = ManifestFault::Open; break;
+    case Admission::Refusal::NotRegular: read.fault = ManifestFault::NotRegular; break;
+    case Admission::Refusal::LongerThanSize: read.fault = ManifestFault::LongerThanSize; break;
+    case Admission::Refusal::Read: read.fault = ManifestFault::Read; break;
+    }
+    if (read.fault != ManifestFault::None) {
+        read.error = read.admission.Errno();
         return read;
     }
-    if (!S_ISREG(st.st_mode)) {
-        read.fault = ManifestFault::NotRegular;
-        read.error = S_ISDIR(st.st_mode) ? EISDIR : 0;
-        return read;
-    }
-    file.SetCacheUse(NFilePSDK::CacheUse::Cached);
+    NFile& file = *opened;
+    file.SetCacheUse(NFile::CacheUse::Cached);
     ManifestReader reader;
     if (sink)
         reader.SendLinesTo(sink);

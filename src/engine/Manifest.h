@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/Admission.h"
 #include "plan/SplitEntry.h"
 
 // Checksum files ("manifests") in the text format of GNU sha256sum, and the
@@ -45,8 +46,9 @@ inline constexpr std::size_t kMaxManifestLine = 1 + 8 + 2 * PATH_MAX + 4 + 64 + 
 
 enum class ManifestFault {
     None,
-    Open,              // the file could not be opened (error)
-    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0)
+    Open,              // the file could not be looked up or opened (error; admission)
+    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0; admission)
+    LongerThanSize,    // it reads past the size it reports (admission)
     Read,              // a read failed (error)
     NotAChecksumLine,  // line: not "digest  name", "digest *name" or an escaped form of them
     LineTooLong,       // line: longer than kMaxManifestLine
@@ -94,18 +96,22 @@ struct ManifestRead {
     ManifestFault fault = ManifestFault::None;
     std::size_t line = 0;  // for the faults of a line
     int error = 0;         // errno for Open, Read and a folder
+    // Open, NotRegular, LongerThanSize: why the file was not admitted.
+    Admission admission;
 };
 
-// Reads the checksum file at path through the file layer. Only a regular
-// file is read (a pipe or a device is refused before any byte is read), and
-// the reading stops at the first bad or over-long line.
-[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path);
+// Reads the checksum file at path through the file layer, once admitted
+// (AdmitFile): only a regular file is read (a pipe or a device is refused
+// before any byte is read), and the reading stops at the first bad or
+// over-long line.
+[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files = RealFiles());
 
 // ReadManifestFile that keeps no line: each goes to sink as it is read (the
 // lines before a bad one included), and read.lines stays empty. Memory
 // stays at one block and one line whatever the file's length.
 [[nodiscard]] ManifestRead StreamManifestFile(const std::string& path,
-                                              const std::function<void(ManifestLine&&)>& sink);
+                                              const std::function<void(ManifestLine&&)>& sink,
+                                              const FileSystem& files = RealFiles());
 
 // --- Paths ----------------------------------------------------------------------
 

@@ -34,7 +34,7 @@
 #include "PathText.h"
 #include "RefusalHints.h"
 #include "StartFolder.h"
-#include "app/ProcessSettings.h"
+#include "fileio/ProcessSettings.h"
 #include "engine/Jobs.h"
 #include "engine/Progress.h"
 #include "fileio/FileQuery.h"
