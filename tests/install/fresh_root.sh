@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# On demand (it downloads a Debian system and its packages, most of an hour
-# on two busy cores): the README's steps on a fresh Debian 12. A minimal
+# On demand (it downloads a Debian system and its packages, about half an
+# hour on two busy cores): the README's steps on a fresh Debian 12. A minimal
 # bookworm root is made with debootstrap from this machine's apt mirror;
 # inside it, with nothing else installed, scripts/run.sh installs only its
 # own package list and builds tessera and tessera-cli with their manual
