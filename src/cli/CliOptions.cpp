@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Messages.h"
+#include "RecoveryTexts.h"
 
 #ifndef TESSERA_VERSION
 #define TESSERA_VERSION "unknown"
@@ -71,8 +72,13 @@ CommandLine::CommandLine()
     splitTools = AddTools(*split, values);
     split->add_flag("--checksum", o.checksum, "Write SOURCE.sha256 with the SHA-256 of every part");
     split->add_option("--recovery", o.recovery,
-                      "Write a recovery set SOURCE.par2 (PAR2) of PERCENT of the parts' slices")
-        ->type_name("PERCENT");
+                      "Write a recovery set SOURCE.par2 (PAR2) of PERCENT of the parts' slices, or enough to "
+                      "rebuild any N lost parts (Npart, Nparts)")
+        ->type_name("PERCENT|Nparts");
+    split->add_option("--slices", o.slices, "Cut the parts into at most N slices for the recovery set (1 to 32768)")
+        ->type_name("N");
+    split->add_option("--slice-size", o.sliceSize, "Cut the parts into slices of SIZE (a multiple of 4) instead")
+        ->type_name("SIZE");
     split->add_option("--into", o.into, "Write the parts (and the checksums, the recovery set) into DIR")->type_name("DIR");
     split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
     split->add_option("source", o.source, "The file to cut")->required();
@@ -333,6 +339,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         stdinPlans += tool.tool == Tool::PlanFile && tool.value == "-";
     if (stdinPlans > 1)
         return refuse("--plan - can be given only once");
+    if (const std::optional<std::string> wrong = ReadRecoveryOptions(o.recovery, o.slices, o.sliceSize, o.recoveryAsk))
+        return refuse(*wrong);
     if (o.command == Command::Join) {
         if (!o.series.empty() && !o.inputs.empty())
             return refuse("--series takes the first part; give no other inputs");
