@@ -6,7 +6,7 @@ _tessera_cli()
     _init_completion || return
 
     local commands="plan split join verify repair"
-    local tools="--extract --range --size --pieces --at --hex --sjis --plan"
+    local tools="--extract --range --size --pieces --at --hex --sjis --plan --snap"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -15,7 +15,7 @@ _tessera_cli()
     done
 
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$commands help --help --version" -- "$cur"))
         return
     fi
 
@@ -29,7 +29,7 @@ _tessera_cli()
         --check)
             _filedir sha256
             return ;;
-        --extract|--range|--size|--pieces|--at|--hex|--sjis)
+        --extract|--range|--size|--pieces|--at|--hex|--sjis|--snap)
             return ;;
     esac
 
