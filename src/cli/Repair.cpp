@@ -9,6 +9,7 @@
 #include "Messages.h"
 #include "engine/Manifest.h"
 #include "engine/recovery/Par2Repair.h"
+#include "fileio/FileQuery.h"
 
 namespace tessera::cli {
 
@@ -38,8 +39,8 @@ std::string FaultText(Par2Fault fault)
 int RunRepair(const Options& options)
 {
     const std::string& named = options.recoverySet;
-    if (::access(named.c_str(), F_OK) != 0)
-        return Fail(WithError("cannot read " + Quoted(named), errno));
+    if (const int state = NameState(named); state != 0)
+        return Fail(WithError("cannot read " + Quoted(named), state));
     const Par2Set set = ReadPar2Set(named);
     // Passed-over packets are told, as the set may still be whole without them.
     for (const Par2FaultAt& fault : set.faults) {
@@ -75,7 +76,12 @@ int RunRepair(const Options& options)
     case Par2RepairFault::NotEnough:
         return Fail("not repairable: needs " + std::to_string(result.needed) +
                     " more recovery slices; nothing changed");
-    case Par2RepairFault::UnsafeName: return Fail("not repairable: a file's name leaves the set's folder");
+    case Par2RepairFault::UnsafeName:
+        return Fail("not repairable: " + Quoted(result.path) + " leaves the set's folder or is listed twice");
+    case Par2RepairFault::TooLarge:
+        return Fail("not repairable here: the computation needs " + std::to_string((result.memoryNeeded + (1 << 20) - 1) >> 20) +
+                    " MiB, more than its " + std::to_string(kPar2RepairMemory >> 20) + " MiB; nothing changed");
+    case Par2RepairFault::Stopped: return Fail("stopped; nothing changed");
     case Par2RepairFault::Singular:
         return Fail("not repairable: the recovery slices present do not determine the lost ones; nothing changed");
     case Par2RepairFault::Read: return Fail(WithError("cannot read " + Quoted(result.path), result.error));
@@ -84,9 +90,12 @@ int RunRepair(const Options& options)
     case Par2RepairFault::Mismatch:
         return Fail("the rebuilt " + Quoted(result.path) + " does not match its checksum; the old file is unchanged");
     }
-    for (std::size_t f : result.rebuilt) {
-        const char* how = check.files[f].state == Par2FileState::Missing ? "created" : "repaired";
-        std::printf("%s: %s\n", ShownName(set.files[f].name).c_str(), how);
+    for (const Par2Rebuilt& rebuilt : result.rebuilt) {
+        if (rebuilt.keptAs.empty())
+            std::printf("%s: created\n", ShownName(set.files[rebuilt.file].name).c_str());
+        else
+            std::printf("%s: repaired; the damaged file kept as %s\n", ShownName(set.files[rebuilt.file].name).c_str(),
+                        Quoted(rebuilt.keptAs).c_str());
     }
     if (!options.quiet)
         std::printf("%zu files rebuilt from %llu recovery slices\n", result.rebuilt.size(),

@@ -81,6 +81,7 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
         case Par2FileState::Intact: break;
         case Par2FileState::Missing: text += shown + ": MISSING\n"; break;
         case Par2FileState::UnsafeName: text += shown + ": REFUSED (a name outside the set's folder)\n"; break;
+        case Par2FileState::ListedTwice: text += shown + ": REFUSED (listed twice in the set)\n"; break;
         case Par2FileState::Damaged:
             text += shown + ": DAMAGED (" +
                     (file.badSlices.empty() ? std::string("its length") : plural(file.badSlices.size(), "slice")) +
@@ -135,7 +136,7 @@ int RunVerify(const Options& options)
     // The recovery set beside the manifest, when there is one: its state is
     // told, the exit status stays that of the checksums.
     if (const std::string recovery = RecoverySetBeside(options.manifest);
-        !recovery.empty() && ::access(recovery.c_str(), F_OK) == 0) {
+        !recovery.empty() && NameState(recovery) == 0) {
         const Par2Set set = ReadPar2Set(recovery);
         const Par2Check check = CheckPar2Set(set, Par2Folder(recovery));
         const std::size_t slash = recovery.rfind('/');

@@ -213,29 +213,27 @@ void ManifestReader::Line(std::string_view text)
     lines_.push_back(std::move(line));
 }
 
-ManifestRead ReadManifestFile(const std::string& path)
+ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files)
 {
     ManifestRead read;
-    NFilePSDK file(path, NFilePSDK::Form::Reading);
-    if (!file.IsOpen()) {
-        read.fault = ManifestFault::Open;
-        read.error = file.LastError();
-        return read;
-    }
     // A pipe or a device has no end that a size could promise: refused before
     // a byte of it is read.
-    struct stat st;
-    if (::fstat(file.Descriptor(), &st) != 0) {
-        read.fault = ManifestFault::Read;
-        read.error = errno;
+    std::unique_ptr<NFile> opened;
+    read.admission = AdmitFile(path, files, &opened);
+    switch (read.admission.refusal) {
+    case Admission::Refusal::None: break;
+    case Admission::Refusal::NotFound:
+    case Admission::Refusal::Open: read.fault = ManifestFault::Open; break;
+    case Admission::Refusal::NotRegular: read.fault = ManifestFault::NotRegular; break;
+    case Admission::Refusal::LongerThanSize: read.fault = ManifestFault::LongerThanSize; break;
+    case Admission::Refusal::Read: read.fault = ManifestFault::Read; break;
+    }
+    if (read.fault != ManifestFault::None) {
+        read.error = read.admission.Errno();
         return read;
     }
-    if (!S_ISREG(st.st_mode)) {
-        read.fault = ManifestFault::NotRegular;
-        read.error = S_ISDIR(st.st_mode) ? EISDIR : 0;
-        return read;
-    }
-    file.SetCacheUse(NFilePSDK::CacheUse::Cached);
+    NFile& file = *opened;
+    file.SetCacheUse(NFile::CacheUse::Cached);
     ManifestReader reader;
     std::string block(kReadBlock, '\0');
     for (;;) {
@@ -315,12 +313,11 @@ std::size_t SourceLine(const std::string& manifestPath, const std::vector<Manife
     return std::string::npos;
 }
 
-bool CoversInOrder(const std::vector<std::string>& planLines, std::int64_t size)
+bool CoversInOrder(const std::vector<SplitEntry>& plan, std::int64_t size)
 {
     std::int64_t next = 0;
-    for (const std::string& text : planLines) {
-        SplitEntry entry;
-        if (!ReadEntry(text, entry) || entry.start != next || entry.end < entry.start)
+    for (const SplitEntry& entry : plan) {
+        if (entry.start != next || entry.end < entry.start)
             return false;
         next = entry.end;
     }

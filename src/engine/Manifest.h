@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/Admission.h"
+#include "plan/SplitEntry.h"
+
 // Checksum files ("manifests") in the text format of GNU sha256sum, and the
 // rules that tie one to a split's parts and a join's inputs. Everything here
 // but ReadManifestFile is a pure function of its arguments.
@@ -42,8 +45,9 @@ inline constexpr std::size_t kMaxManifestLine = 1 + 8 + 2 * PATH_MAX + 4 + 64 + 
 
 enum class ManifestFault {
     None,
-    Open,              // the file could not be opened (error)
-    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0)
+    Open,              // the file could not be looked up or opened (error; admission)
+    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0; admission)
+    LongerThanSize,    // it reads past the size it reports (admission)
     Read,              // a read failed (error)
     NotAChecksumLine,  // line: not "digest  name", "digest *name" or an escaped form of them
     LineTooLong,       // line: longer than kMaxManifestLine
@@ -87,12 +91,15 @@ struct ManifestRead {
     ManifestFault fault = ManifestFault::None;
     std::size_t line = 0;  // for the faults of a line
     int error = 0;         // errno for Open, Read and a folder
+    // Open, NotRegular, LongerThanSize: why the file was not admitted.
+    Admission admission;
 };
 
-// Reads the checksum file at path through the file layer. Only a regular
-// file is read (a pipe or a device is refused before any byte is read), and
-// the reading stops at the first bad or over-long line.
-[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path);
+// Reads the checksum file at path through the file layer, once admitted
+// (AdmitFile): only a regular file is read (a pipe or a device is refused
+// before any byte is read), and the reading stops at the first bad or
+// over-long line.
+[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files = RealFiles());
 
 // --- Paths ----------------------------------------------------------------------
 
@@ -120,10 +127,10 @@ struct ManifestRead {
 // the manifest has none.
 [[nodiscard]] std::size_t SourceLine(const std::string& manifestPath, const std::vector<ManifestLine>& lines);
 
-// True when the plan lines ("start end") cover a source of size bytes from 0
-// to its end, in order and without overlap: only then are the parts, one
-// after another, the source, and a split lists the source's own digest.
-[[nodiscard]] bool CoversInOrder(const std::vector<std::string>& planLines, std::int64_t size);
+// True when the plan covers a source of size bytes from 0 to its end, in
+// order and without overlap: only then are the parts, one after another, the
+// source, and a split lists the source's own digest.
+[[nodiscard]] bool CoversInOrder(const std::vector<SplitEntry>& plan, std::int64_t size);
 
 enum class JoinMatchFault {
     None,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -15,14 +17,23 @@ namespace {
 // Every reason the manifest reader gives, as the command line says it.
 TEST(Manifest, ReasonsBecomeMessages)
 {
+    using Refusal = tessera::Admission::Refusal;
     struct Case {
         ManifestRead read;
         std::string message;
     };
     const Case cases[] = {
-        {{{}, ManifestFault::Open, 0, ENOENT}, "cannot open 'm.sha256': No such file or directory"},
-        {{{}, ManifestFault::NotRegular, 0, EISDIR}, "cannot read 'm.sha256': Is a directory"},
-        {{{}, ManifestFault::NotRegular, 0, 0}, "cannot read 'm.sha256': not a regular file"},
+        {{{}, ManifestFault::Open, 0, ENOENT, {Refusal::NotFound, ENOENT}},
+         "cannot open 'm.sha256': No such file or directory"},
+        {{{}, ManifestFault::Open, 0, EWOULDBLOCK, {Refusal::Open, EWOULDBLOCK}},
+         "cannot open 'm.sha256': another job is writing it"},
+        {{{}, ManifestFault::NotRegular, 0, EISDIR, {Refusal::NotRegular, 0, S_IFDIR}},
+         "cannot read 'm.sha256': it is a folder"},
+        {{{}, ManifestFault::NotRegular, 0, 0, {Refusal::NotRegular, 0, S_IFCHR}},
+         "cannot read 'm.sha256': it is a character device, not a regular file"},
+        {{{}, ManifestFault::LongerThanSize, 0, 0, {Refusal::LongerThanSize, 0, S_IFREG, 0}},
+         "cannot read 'm.sha256': it holds more than the 0 bytes its size says (a file that grows, or one such as "
+         "/proc's)"},
         {{{}, ManifestFault::Read, 0, EIO}, "cannot read 'm.sha256': Input/output error"},
         {{{}, ManifestFault::NotAChecksumLine, 7, 0}, "m.sha256:7: no SHA-256 checksum line"},
         {{{}, ManifestFault::LineTooLong, 1, 0},

@@ -67,12 +67,12 @@ printf '0 100\n50 3000\n' >plan.txt
 
 # --- manifests that are not checksum files ----------------------------------------------
 got=$(limited "$cli" verify /dev/zero 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': not a regular file" ] || fail "verify /dev/zero: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': it is a character device, not a regular file" ] || fail "verify /dev/zero: $got"
 got=$(limited "$cli" join -q -o out --check /dev/zero ours/over.000 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': not a regular file" ] || fail "join --check /dev/zero: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': it is a character device, not a regular file" ] || fail "join --check /dev/zero: $got"
 [ ! -e out ] || fail "join --check /dev/zero wrote its output"
 got=$("$cli" verify ours 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read 'ours': Is a directory" ] || fail "verify of a folder: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read 'ours': it is a folder" ] || fail "verify of a folder: $got"
 # a terabyte without a line feed, sparse
 sha256sum ours/over >long.sha256 && truncate -s 1T long.sha256
 got=$(limited "$cli" verify long.sha256 2>&1)

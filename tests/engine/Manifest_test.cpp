@@ -265,29 +265,28 @@ TEST(ManifestMatch, TheSourceLineIsTheManifestsOwnName)
 TEST(ManifestMatch, CoversInOrder)
 {
     struct Case {
-        std::vector<std::string> plan;
+        std::vector<tessera::SplitEntry> plan;
         std::int64_t size;
         bool covers;
     };
     const Case cases[] = {
-        {{"0 10", "10 25", "25 30"}, 30, true},
-        {{"0 30"}, 30, true},
+        {{{0, 10}, {10, 25}, {25, 30}}, 30, true},
+        {{{0, 30}}, 30, true},
         {{}, 0, true},
-        {{"0 0", "0 5"}, 5, true},
-        {{"0 10", "10 25"}, 30, false},         // short of the end
-        {{"0 10", "12 30"}, 30, false},         // a gap
-        {{"0 10", "5 30"}, 30, false},          // an overlap
-        {{"10 30", "0 10"}, 30, false},         // out of order
-        {{"5 30"}, 30, false},                  // not from 0
-        {{"0 10", "10 40"}, 30, false},         // past the end
-        {{"0 10", "10 x", "10 30"}, 30, false}, // a line that does not read
+        {{{0, 0}, {0, 5}}, 5, true},
+        {{{0, 10}, {10, 25}}, 30, false},  // short of the end
+        {{{0, 10}, {12, 30}}, 30, false},  // a gap
+        {{{0, 10}, {5, 30}}, 30, false},   // an overlap
+        {{{10, 30}, {0, 10}}, 30, false},  // out of order
+        {{{5, 30}}, 30, false},            // not from 0
+        {{{0, 10}, {10, 40}}, 30, false},  // past the end
         {{}, 30, false},
-        {{"0 20", "20 10", "10 30"}, 30, false},
+        {{{0, 20}, {20, 10}, {10, 30}}, 30, false},
     };
     for (const Case& c : cases) {
         std::string plan;
-        for (const std::string& line : c.plan)
-            plan += line + ",";
+        for (const tessera::SplitEntry& e : c.plan)
+            plan += tessera::FormatEntry(e) + ",";
         EXPECT_EQ(CoversInOrder(c.plan, c.size), c.covers) << plan << " of " << c.size;
     }
 }
