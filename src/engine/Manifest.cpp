@@ -210,10 +210,19 @@ void ManifestReader::Line(std::string_view text)
         Refuse(ManifestFault::NameTooLong);
         return;
     }
-    lines_.push_back(std::move(line));
+    if (sink_)
+        sink_(std::move(line));
+    else
+        lines_.push_back(std::move(line));
 }
 
 ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files)
+{
+    return StreamManifestFile(path, {}, files);
+}
+
+ManifestRead StreamManifestFile(const std::string& path, const std::function<void(ManifestLine&&)>& sink,
+                                const FileSystem& files)
 {
     ManifestRead read;
     // A pipe or a device has no end that a size could promise: refused before
@@ -235,6 +244,8 @@ ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files)
     NFile& file = *opened;
     file.SetCacheUse(NFile::CacheUse::Cached);
     ManifestReader reader;
+    if (sink)
+        reader.SendLinesTo(sink);
     std::string block(kReadBlock, '\0');
     for (;;) {
         const std::uint32_t n = file.Read(block.data(), kReadBlock);
@@ -362,37 +373,6 @@ JoinMatch MatchJoinInputs(const std::vector<ManifestLine>& lines, std::size_t so
     }
     match.whole = lines[source].digest;
     return match;
-}
-
-// --- Verification -------------------------------------------------------------------
-
-VerifyReport VerifyManifest(const std::vector<ManifestLine>& lines, std::size_t source,
-                            const std::vector<FileDigest>& files, const std::string& joined)
-{
-    VerifyReport report;
-    report.verdicts.resize(lines.size(), LineVerdict::NotChecked);
-    bool partFailed = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i == source)
-            continue;
-        const FileDigest& file = files.at(i);
-        LineVerdict verdict = LineVerdict::Ok;
-        if (file.error != 0 || file.digest.empty())
-            verdict = LineVerdict::Unreadable;
-        else if (file.digest != lines[i].digest)
-            verdict = LineVerdict::Failed;
-        report.verdicts[i] = verdict;
-        if (verdict != LineVerdict::Ok) {
-            partFailed = true;
-            ++report.failed;
-        }
-    }
-    if (source < lines.size() && !partFailed) {
-        const bool ok = joined == lines[source].digest;
-        report.verdicts[source] = ok ? LineVerdict::Ok : LineVerdict::Failed;
-        report.failed += ok ? 0 : 1;
-    }
-    return report;
 }
 
 }  // namespace tessera

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,9 @@ enum class ManifestFault {
 // held at a time.
 class ManifestReader {
 public:
+    // Every line read goes to sink, as it is read, instead of being kept.
+    void SendLinesTo(std::function<void(ManifestLine&&)> sink) { sink_ = std::move(sink); }
+
     void Feed(std::string_view text);
     // The end of the text: a last line without a line feed counts.
     void Finish();
@@ -80,6 +84,7 @@ private:
     void Refuse(ManifestFault fault);
 
     std::vector<ManifestLine> lines_;
+    std::function<void(ManifestLine&&)> sink_;
     std::string partial_;
     std::size_t number_ = 0;
     ManifestFault fault_ = ManifestFault::None;
@@ -100,6 +105,13 @@ struct ManifestRead {
 // before any byte is read), and the reading stops at the first bad or
 // over-long line.
 [[nodiscard]] ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files = RealFiles());
+
+// ReadManifestFile that keeps no line: each goes to sink as it is read (the
+// lines before a bad one included), and read.lines stays empty. Memory
+// stays at one block and one line whatever the file's length.
+[[nodiscard]] ManifestRead StreamManifestFile(const std::string& path,
+                                              const std::function<void(ManifestLine&&)>& sink,
+                                              const FileSystem& files = RealFiles());
 
 // --- Paths ----------------------------------------------------------------------
 
@@ -154,13 +166,6 @@ struct JoinMatch {
 
 // --- Verification -------------------------------------------------------------------
 
-// What reading one listed file gave: its digest, or the errno that stopped
-// the reading (then digest is empty).
-struct FileDigest {
-    std::string digest;
-    int error = 0;
-};
-
 enum class LineVerdict {
     Ok,
     Failed,      // the digest differs
@@ -168,16 +173,5 @@ enum class LineVerdict {
     NotChecked,  // the source line, when a part failed: the parts joined cannot be the source
 };
 
-struct VerifyReport {
-    std::vector<LineVerdict> verdicts;  // one a manifest line, in its order
-    std::size_t failed = 0;             // lines Failed or Unreadable
-};
-
-// The verdict on every line of a manifest. files holds one entry a line (the
-// source line's is not looked at); joined is the digest of the parts read one
-// after another in the manifest's order, against which the source line
-// (index source, npos for none) is checked when every part is Ok.
-[[nodiscard]] VerifyReport VerifyManifest(const std::vector<ManifestLine>& lines, std::size_t source,
-                                          const std::vector<FileDigest>& files, const std::string& joined);
 
 }  // namespace tessera

@@ -335,9 +335,8 @@ Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector
     return set;
 }
 
-std::vector<std::string> Par2SetFiles(const std::string& named)
+std::string Par2BaseName(const std::string& named)
 {
-    const std::string folder = DirectoryOf(named);
     const std::size_t slash = named.rfind('/');
     std::string base = slash == std::string::npos ? named : named.substr(slash + 1);
     if (EndsWith(base, ".par2"))
@@ -347,6 +346,14 @@ std::vector<std::string> Par2SetFiles(const std::string& named)
     if (vol != std::string::npos && base.find_first_not_of("0123456789+-", vol + 4) == std::string::npos &&
         vol + 4 < base.size())
         base.resize(vol);
+    return base;
+}
+
+std::vector<std::string> Par2SetFiles(const std::string& named)
+{
+    const std::string folder = DirectoryOf(named);
+    const std::size_t slash = named.rfind('/');
+    const std::string base = Par2BaseName(named);
     std::vector<std::string> files{named};
     const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
     std::vector<std::string> listed;
