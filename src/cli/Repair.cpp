@@ -3,12 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "Manifest.h"
 #include "Messages.h"
 #include "engine/Manifest.h"
+#include "engine/kernels/Sha256.h"
 #include "engine/recovery/Par2Repair.h"
+#include "engine/recovery/Par2Stale.h"
+#include "fileio/FileQuery.h"
 
 namespace tessera::cli {
 
@@ -38,8 +43,8 @@ std::string FaultText(Par2Fault fault)
 int RunRepair(const Options& options)
 {
     const std::string& named = options.recoverySet;
-    if (::access(named.c_str(), F_OK) != 0)
-        return Fail(WithError("cannot read " + Quoted(named), errno));
+    if (const int state = NameState(named); state != 0)
+        return Fail(WithError("cannot read " + Quoted(named), state));
     const Par2Set set = ReadPar2Set(named);
     // Passed-over packets are told, as the set may still be whole without them.
     for (const Par2FaultAt& fault : set.faults) {
@@ -68,6 +73,20 @@ int RunRepair(const Options& options)
                     std::to_string(check.recoverySlices) + " recovery slices: needs " +
                     std::to_string(check.shortBy) + " more recovery slices; nothing changed");
     }
+    // A file that the checksum file beside the set finds intact is newer
+    // than the set: nothing of a stale set is used.
+    if (const std::string manifest = ChecksumFileBesideSet(named); NameState(manifest) == 0) {
+        if (const std::string why = Sha256::Load(); !why.empty())
+            return Fail("cannot check " + Quoted(manifest) + ": " + why);
+        const std::atomic<bool> never{false};
+        const StaleFinding stale = FindStaleFiles(set, check, folder, manifest, never);
+        if (stale.read.fault != ManifestFault::None)
+            std::fprintf(stderr, "tessera-cli: %s; repairing without it\n",
+                         ManifestReadMessage(manifest, stale.read).c_str());
+        if (!stale.files.empty())
+            return Fail("not repairing: " + Quoted(manifest) + " finds " + Quoted(set.files[stale.files[0]].name) +
+                        " intact, which " + Quoted(named) + " finds damaged: the set is older than the files; nothing changed");
+    }
     const Par2RepairResult result = RepairPar2Set(set, check, folder);
     switch (result.fault) {
     case Par2RepairFault::None: break;
@@ -75,7 +94,12 @@ int RunRepair(const Options& options)
     case Par2RepairFault::NotEnough:
         return Fail("not repairable: needs " + std::to_string(result.needed) +
                     " more recovery slices; nothing changed");
-    case Par2RepairFault::UnsafeName: return Fail("not repairable: a file's name leaves the set's folder");
+    case Par2RepairFault::UnsafeName:
+        return Fail("not repairable: " + Quoted(result.path) + " leaves the set's folder or is listed twice");
+    case Par2RepairFault::TooLarge:
+        return Fail("not repairable here: the computation needs " + std::to_string((result.memoryNeeded + (1 << 20) - 1) >> 20) +
+                    " MiB, more than its " + std::to_string(kPar2RepairMemory >> 20) + " MiB; nothing changed");
+    case Par2RepairFault::Stopped: return Fail("stopped; nothing changed");
     case Par2RepairFault::Singular:
         return Fail("not repairable: the recovery slices present do not determine the lost ones; nothing changed");
     case Par2RepairFault::Read: return Fail(WithError("cannot read " + Quoted(result.path), result.error));
@@ -84,9 +108,12 @@ int RunRepair(const Options& options)
     case Par2RepairFault::Mismatch:
         return Fail("the rebuilt " + Quoted(result.path) + " does not match its checksum; the old file is unchanged");
     }
-    for (std::size_t f : result.rebuilt) {
-        const char* how = check.files[f].state == Par2FileState::Missing ? "created" : "repaired";
-        std::printf("%s: %s\n", ShownName(set.files[f].name).c_str(), how);
+    for (const Par2Rebuilt& rebuilt : result.rebuilt) {
+        if (rebuilt.keptAs.empty())
+            std::printf("%s: created\n", ShownName(set.files[rebuilt.file].name).c_str());
+        else
+            std::printf("%s: repaired; the damaged file kept as %s\n", ShownName(set.files[rebuilt.file].name).c_str(),
+                        Quoted(rebuilt.keptAs).c_str());
     }
     if (!options.quiet)
         std::printf("%zu files rebuilt from %llu recovery slices\n", result.rebuilt.size(),

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,16 +15,33 @@ struct JobEvent;
 struct JobChecksums;
 class Par2Creation;
 
+// The one channel every run reports through (split, join, verify, repair):
+// the front end shows the events, and switches its controls when the run
+// begins and ends. Every call may block while the front end serves it (the
+// window serves it on its own thread); a run calls nothing else of it.
+class JobReporter {
+public:
+    virtual ~JobReporter() = default;
+
+    // True when the job must report every byte it copies (JobEvent::Bytes);
+    // the job then never copies inside the kernel. Digests need no bytes
+    // reported: JobSettings::checksums takes them beside the copy.
+    [[nodiscard]] virtual bool WantsBytes() const { return false; }
+    // Every report of the run, in order. False refuses a PieceEnded: the job
+    // fails with JobFault::Check. The return value of any other event is
+    // ignored.
+    virtual bool Report(const JobEvent& event) = 0;
+    // The run has begun (true) or ended (false): a front end locks and
+    // unlocks what the run reads. Called at most once each way per run, the
+    // end after the Ended event.
+    virtual void SetRunning(bool running) = 0;
+};
+
 // What a job asks of the front end that runs it, and what it tells it. A job
 // is described by paths and plan lines, never by controls: the window answers
 // from its fields and lists, the command line from its arguments.
-//
-// Every call may block while the front end serves it (the window serves it on
-// its own thread); the job calls nothing else of the front end.
-class JobPort {
+class JobPort : public JobReporter {
 public:
-    virtual ~JobPort() = default;
-
     // Split: the file to cut.
     virtual std::string SourcePath() = 0;
     // Split: how many lines the plan has, and lines [first, first + count) of
@@ -36,18 +54,6 @@ public:
     virtual std::string DestinationPath() = 0;
     virtual std::size_t InputCount() = 0;
     virtual std::vector<std::string> Inputs(std::size_t first, std::size_t count) = 0;
-
-    // True when the job must report every byte it copies (JobEvent::Bytes);
-    // the job then never copies inside the kernel. Digests need no bytes
-    // reported: JobSettings::checksums takes them beside the copy.
-    [[nodiscard]] virtual bool WantsBytes() const { return false; }
-    // Every report of the job, in order. False refuses a PieceEnded: the job
-    // fails with JobFault::Check. The return value of any other event is
-    // ignored.
-    virtual bool Report(const JobEvent& event) = 0;
-    // The job has begun (true) or ended (false): a front end locks and
-    // unlocks what the job reads. Called at most once each way per job.
-    virtual void SetRunning(bool running) = 0;
 };
 
 // How a job moves its bytes. The defaults are the window's pace.
@@ -118,6 +124,52 @@ enum class JobFault {
     Check,               // the front end refused a piece
 };
 
+// A part a split wrote: its name and the source's range it holds.
+struct WrittenPart {
+    std::string path;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+};
+
+// What became of a file a run writes or reads beside its pieces: a split's
+// checksum file and recovery set, the checksum file a join checks against.
+enum class SideState {
+    NotAsked,    // not asked for (or, for a join, none found beside the inputs)
+    Written,     // split: written and put in place
+    Checked,     // join: the inputs were checked against it
+    NotWritten,  // the job did not finish: its names were given back
+    NoBytes,     // split: the plan is empty, or (a recovery set) its parts hold no bytes
+    Exists,      // its name is taken, and replacing was not asked for
+    IsSource,    // its name reaches the source itself (a link)
+    NotAFile,    // a folder or another non-regular file stands at its name
+    NoSha256,    // no library to compute SHA-256 with
+    Create,      // it could not be created (error)
+    Write,       // writing it or putting it in place failed (error)
+    Unusable,    // join: it cannot be read, or does not list the inputs (read, match)
+};
+
+struct SideFile {
+    SideState state = SideState::NotAsked;
+    // The checksum file; the recovery set's index file (<base>.par2).
+    std::string path;
+    // A recovery set: every file of it, the index file first.
+    std::vector<std::string> files;
+    // errno of Create and Write; 0 otherwise.
+    int error = 0;
+    // Unusable: why the checksum file cannot serve the join, as read
+    // (ManifestFault, its 1-based line) and as matched (JoinMatchFault, the
+    // index of the input concerned). Plain numbers, so that this header
+    // needs no other.
+    int readFault = 0;
+    std::size_t readLine = 0;
+    int matchFault = 0;
+    std::size_t matchInput = 0;
+};
+
+// Defined by the verify and repair runs; a run sets only its own.
+struct VerifyOutcome;
+struct RepairOutcome;
+
 struct JobResult {
     JobEnd end = JobEnd::NotStarted;
     JobFault fault = JobFault::None;
@@ -134,8 +186,39 @@ struct JobResult {
     // PlanPastEnd, LongerThanSize: the size the file reported.
     std::int64_t size = -1;
 
+    // The whole outcome, as the Ended event carries it.
+    // Split: the parts written whole, in plan order (a part cut short by an
+    // abort is in path, not here).
+    std::vector<WrittenPart> parts;
+    // Split: its checksum file; join: the checksum file it checked against.
+    SideFile checksumFile;
+    // Split: its recovery set.
+    SideFile recoverySet;
+    // Verify and repair: what they found and did (their own headers).
+    std::shared_ptr<const VerifyOutcome> verify;
+    std::shared_ptr<const RepairOutcome> repair;
+
     // 0 for a job that ran to its end, completed or aborted; -1 otherwise.
     [[nodiscard]] int Code() const { return end == JobEnd::Finished || end == JobEnd::Aborted ? 0 : -1; }
+};
+
+// verify and repair: what a Verdict event says of one file.
+enum class FileVerdict {
+    Ok,          // intact
+    Failed,      // its digest differs
+    Unreadable,  // it cannot be opened or read (error)
+    NotChecked,  // not looked at (count, path: why, in the run's terms)
+    Missing,     // not there
+    Damaged,     // count: slices damaged
+    Refused,     // its name is refused (it leaves the set's folder, ...)
+    Rebuilt,     // repair: written anew; other: where the old file was kept
+    Created,     // repair: it was missing and is there now
+    Stale,       // the recovery set disagrees with the checksum file
+};
+
+// A note a run gives that is no failure.
+enum class JobNote {
+    CheckingAgainst,  // join: path is the checksum file the inputs are checked against
 };
 
 // One report of a running job.
@@ -146,8 +229,10 @@ struct JobEvent {
         Writing,     // path: the block just read is being written
         Bytes,       // data, count: bytes of the piece, in order, once each (WantsBytes)
         PieceEnded,  // path: the piece is complete
-        Progress,    // position; done of total bytes copied
-        Ended,       // result: how the job ended (not sent for JobEnd::NotStarted)
+        Progress,    // position; done of total bytes copied (or hashed, read)
+        Verdict,     // verify, repair: path, verdict, count, other, error: one file's state
+        Note,        // note, path: something the front end may tell, no failure
+        Ended,       // result: how the run ended, its whole outcome (not sent for JobEnd::NotStarted)
     };
     Kind kind = Kind::Progress;
     // The piece: a part file's name (split) or an input's path (join).
@@ -157,7 +242,14 @@ struct JobEvent {
     std::int64_t offset = 0;
     std::int64_t size = 0;
     const char* data = nullptr;
+    // Bytes: the bytes at data; Verdict: a count the verdict names (slices).
     std::size_t count = 0;
+    FileVerdict verdict = FileVerdict::Ok;
+    JobNote note = JobNote::CheckingAgainst;
+    // Verdict: a second path (Rebuilt: where the old file was kept).
+    std::string_view other;
+    // Verdict: errno of Unreadable.
+    int error = 0;
     // 0 to kProgressRange (Progress.h).
     int position = 0;
     std::int64_t done = 0;

@@ -17,61 +17,6 @@ using detail::Transfer;
 
 namespace {
 
-// An input as admitted: a regular file of `size` bytes, or the refusal.
-struct Admission {
-    std::int64_t size = -1;
-    std::optional<JobResult> refusal;
-};
-
-JobResult Refusal(JobFault fault, const std::string& path, int error)
-{
-    JobResult result;
-    result.fault = fault;
-    result.path = path;
-    result.error = error;
-    return result;
-}
-
-// Opens a join input and takes its size. What is no regular file is refused
-// by the name first (a device is never opened), then by the open file (the
-// name may change hands); so is a file that holds more than its size says.
-Admission Admit(const Transfer& job, const std::string& path, std::unique_ptr<NFile>& input)
-{
-    Admission admission;
-    const std::uint32_t named = FileTypeAt(path);
-    if (named != 0 && named != S_IFREG) {
-        admission.refusal = Refusal(JobFault::InputNotRegular, path, named == S_IFDIR ? EISDIR : 0);
-        admission.refusal->fileType = named;
-        return admission;
-    }
-    input = job.Open(path, NFilePSDK::Form::Reading);
-    if (!input->IsOpen()) {
-        admission.refusal = Refusal(JobFault::InputOpen, path, input->LastError());
-        return admission;
-    }
-    const std::uint32_t type = input->FileType();
-    if (type != S_IFREG) {
-        admission.refusal = Refusal(type == 0 ? JobFault::InputOpen : JobFault::InputNotRegular, path,
-                                    type == 0 ? input->LastError() : type == S_IFDIR ? EISDIR : 0);
-        admission.refusal->fileType = type;
-        return admission;
-    }
-    const std::int64_t size = input->GetSize();
-    if (size < 0) {
-        admission.refusal = Refusal(JobFault::InputOpen, path, input->LastError());
-        return admission;
-    }
-    char extra;
-    const bool more = input->Seek(size, 0) && input->Read(&extra, 1) == 1;
-    if (more || !input->Seek(0, 0)) {
-        admission.refusal = Refusal(more ? JobFault::LongerThanSize : JobFault::Read, path, more ? 0 : input->LastError());
-        admission.refusal->size = size;
-        return admission;
-    }
-    admission.size = size;
-    return admission;
-}
-
 }  // namespace
 
 JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
@@ -85,11 +30,12 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
 
     // A destination that is there already is not replaced unless asked; a
     // pipe or device is written, never replaced.
-    const std::uint32_t existing = FileTypeAt(destinationPath);
+    const FileSystem& files = job.Files();
+    const std::uint32_t existing = FileTypeAt(destinationPath, nullptr, files);
     const bool direct = existing != 0 && existing != S_IFREG && existing != S_IFDIR;
     if (!settings.replaceDestination && !direct) {
         // A name that cannot be looked up is reported as what it is.
-        const int state = NameState(destinationPath);
+        const int state = NameState(destinationPath, files);
         if (state == 0)
             return job.Fail(JobFault::DestinationExists, destinationPath, EEXIST, {});
         if (state != ENOENT)
@@ -111,12 +57,15 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         if (batch.empty())
             break;
         for (const std::string& path : batch) {
-            if (SameFile(destinationPath, path))
+            if (SameFile(destinationPath, path, files))
                 return job.Fail(JobFault::DestinationListed, destinationPath, 0, {});
+            // What is no regular file is refused by its name first (a device
+            // is never opened), then by the open file (the name may change
+            // hands); so is a file that holds more than its size says.
             std::unique_ptr<NFile> input;
-            const Admission admission = Admit(job, path, input);
-            if (admission.refusal)
-                return job.Fail(*admission.refusal, {input.get()});
+            const Admission admission = job.Admit(path, input);
+            if (!admission.Admitted())
+                return job.Fail(Transfer::Refused(admission, path, JobFault::InputOpen, JobFault::InputNotRegular), {});
             total = SaturatedAdd(total, admission.size);
             inputs.push_back(path);
             sizes.push_back(admission.size);
@@ -167,9 +116,10 @@ JobResult RunJoinJob(JobPort& port, std::atomic<bool>& abort, const JobSettings&
         std::unique_ptr<NFile> input;
         // Admitted again once open: that much is copied, a read that stops
         // short of it fails the job, and so does a byte beyond it.
-        const Admission admission = Admit(job, path, input);
-        if (admission.refusal)
-            return job.Fail(*admission.refusal, {input.get(), destination.get()});
+        const Admission admission = job.Admit(path, input);
+        if (!admission.Admitted())
+            return job.Fail(Transfer::Refused(admission, path, JobFault::InputOpen, JobFault::InputNotRegular),
+                            {destination.get()});
         const Transfer::Copy copy = job.CopyPiece(*input, *destination, path, 0, admission.size, true, true);
         if (copy != Transfer::Copy::Done)
             return job.EndAfter(copy, *input, path, *destination, destinationPath, path, admission.size,

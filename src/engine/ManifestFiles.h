@@ -61,7 +61,7 @@ struct SplitChecksums {
     bool write = false;
     bool whole = false;
 };
-[[nodiscard]] SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<std::string>& planLines);
+[[nodiscard]] SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<SplitEntry>& plan);
 
 // A join's checksum file, read and matched with the inputs.
 struct JoinManifest {

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -32,7 +30,7 @@ std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, 
 {
     std::unique_ptr<NFile> part;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        name = ProbeOutputName(stem);
+        name = ProbeOutputName(stem, job.Files());
         if (name.empty())
             break;
         part = job.Open(name, NFilePSDK::Form::CreateNew);
@@ -45,16 +43,6 @@ std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, 
     return part;
 }
 
-// True when the file holds at least one byte past `size`; the position is
-// left at the start.
-bool HoldsMoreThan(NFile& file, std::int64_t size)
-{
-    char extra;
-    const bool more = file.Seek(size, 0) && file.Read(&extra, 1) == 1;
-    file.Seek(0, 0);
-    return more;
-}
-
 }  // namespace
 
 JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
@@ -64,39 +52,23 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     const std::string sourcePath = port.SourcePath();
     // What is no regular file is not cut, and nothing shows it; the caller
     // names it from the result.
-    if (!IsRegularFile(sourcePath)) {
+    if (!IsRegularFile(sourcePath, job.Files())) {
         JobResult result;
         result.fault = JobFault::SourceNotRegular;
         result.path = sourcePath;
-        result.fileType = FileTypeAt(sourcePath);
+        result.fileType = FileTypeAt(sourcePath, nullptr, job.Files());
         return result;
     }
     job.Start();
 
-    const std::unique_ptr<NFile> source = job.Open(sourcePath, NFilePSDK::Form::Reading);
-    if (!source->IsOpen())
-        return job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {});
-    // Looked at again on the open file: the name may have changed hands.
-    const std::uint32_t type = source->FileType();
-    if (type != S_IFREG) {
-        JobResult result;
-        result.fault = JobFault::SourceNotRegular;
-        result.path = sourcePath;
-        result.fileType = type;
-        return job.Fail(std::move(result), {source.get()});
-    }
-    const std::int64_t size = source->GetSize();
-    if (size < 0)
-        return job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {source.get()});
-    // A file that holds more than its size says (a /proc file says 0) would
-    // be cut as if it ended there.
-    if (HoldsMoreThan(*source, size)) {
-        JobResult result;
-        result.fault = JobFault::LongerThanSize;
-        result.path = sourcePath;
-        result.size = size;
-        return job.Fail(std::move(result), {source.get()});
-    }
+    // Looked at again on the open file (the name may have changed hands); a
+    // file that holds more than its size says (a /proc file says 0) would be
+    // cut as if it ended there.
+    std::unique_ptr<NFile> source;
+    const Admission admission = job.Admit(sourcePath, source);
+    if (!admission.Admitted())
+        return job.Fail(Transfer::Refused(admission, sourcePath, JobFault::SourceOpen, JobFault::SourceNotRegular), {});
+    const std::int64_t size = admission.size;
 
     // A plan that cannot be carried out whole is refused before any part file
     // exists: more lines than free part names, a line that does not read
@@ -105,7 +77,7 @@ JobResult RunSplitJob(JobPort& port, std::atomic<bool>& abort, const JobSettings
     const std::size_t count = port.PlanLineCount();
     std::vector<std::string> names;
     if (count > 0) {
-        const FreeParts free = CountFreeParts(stem, count);
+        const FreeParts free = CountFreeParts(stem, count, job.Files());
         // A name that cannot even be looked up fails as its creation would.
         if (free.error != 0)
             return job.Fail(JobFault::PartCreate, free.first, free.error, {source.get()});

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "FileOpener.h"
+#include "FileSystem.h"
 
 namespace tessera {
 
@@ -22,8 +22,10 @@ public:
     // Creates the temporary file ("." + the target's name + ".tessera-" and
     // six random characters, in the target's folder) exclusively, never
     // through a symlink, trying other names while they are taken. The open
-    // file, or a closed one with the cause in LastError().
-    [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileOpener& files = RealFiles());
+    // file, or a closed one with the cause in LastError(). Commit and Discard
+    // rename and remove through the same file system, which must outlive
+    // this object.
+    [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileSystem& files = RealFiles());
 
     [[nodiscard]] const std::string& TemporaryPath() const { return temporary_; }
     [[nodiscard]] const std::string& Target() const { return target_; }
@@ -38,6 +40,7 @@ public:
     void Discard();
 
 private:
+    const FileSystem* files_ = &RealFiles();
     std::string target_;
     std::string temporary_;
 };
@@ -58,7 +61,8 @@ public:
     // it is created, which Commit renames over path: a file that path named
     // (or that a hard link or symlink at path reaches) is never written. 0 or
     // the errno.
-    [[nodiscard]] int Open(const std::string& path, bool replace, const FileOpener& files = RealFiles());
+    // The file system must outlive this object.
+    [[nodiscard]] int Open(const std::string& path, bool replace, const FileSystem& files = RealFiles());
     [[nodiscard]] NFile& File() { return *file_; }
 
     // Closes the file and puts it in place; 0 or the errno (the file is
@@ -69,6 +73,7 @@ public:
     void Discard();
 
 private:
+    const FileSystem* files_ = &RealFiles();
     std::string path_;
     std::unique_ptr<NFile> file_;
     StagedFile staged_;

@@ -23,7 +23,13 @@ void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, bool checksums)
     }
     port.Freeze();
     const std::string source = port.SourcePath();
-    const SplitChecksums plan = ChecksumsForSplit(source, port.PlanLines(0, port.PlanLineCount()));
+    std::vector<SplitEntry> entries;
+    for (const std::string& line : port.PlanLines(0, port.PlanLineCount())) {
+        SplitEntry entry;
+        if (ReadEntry(line, entry))
+            entries.push_back(entry);
+    }
+    const SplitChecksums plan = ChecksumsForSplit(source, entries);
     if (!plan.write) {
         RunSplitJob(port, abort, settings);
         return;

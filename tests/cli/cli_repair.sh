@@ -81,11 +81,14 @@ out=$("$cli" repair set.par2); status=$?
 
 rm two.bin
 flip_byte one.bin 50000
+cp one.bin one.damaged
 out=$("$cli" repair set.par2); status=$?
 [ $status -eq 0 ] || fail "repair of a deleted and a damaged file: exit $status"
 grep -qx 'two.bin: created' <<<"$out" || fail "the deleted file not created: $out"
-grep -qx 'one.bin: repaired' <<<"$out" || fail "the damaged file not repaired: $out"
+grep -qx "one.bin: repaired; the damaged file kept as 'one.bin.1'" <<<"$out" || fail "the damaged file not repaired: $out"
 cmp -s one.bin one.orig || fail "the damaged file rebuilt otherwise"
+cmp -s one.bin.1 one.damaged || fail "the damaged file not kept: $(ls)"
+rm one.bin.1 one.damaged
 cmp -s two.bin two.orig || fail "the deleted file rebuilt otherwise"
 par2 verify -q -q set.par2 >/dev/null 2>&1 || fail "par2 finds the repaired set damaged"
 [ -z "$(find . -name '.*tessera-*')" ] || fail "temporary files left: $(find . -name '.*tessera-*')"

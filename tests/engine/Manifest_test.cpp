@@ -265,29 +265,28 @@ TEST(ManifestMatch, TheSourceLineIsTheManifestsOwnName)
 TEST(ManifestMatch, CoversInOrder)
 {
     struct Case {
-        std::vector<std::string> plan;
+        std::vector<tessera::SplitEntry> plan;
         std::int64_t size;
         bool covers;
     };
     const Case cases[] = {
-        {{"0 10", "10 25", "25 30"}, 30, true},
-        {{"0 30"}, 30, true},
+        {{{0, 10}, {10, 25}, {25, 30}}, 30, true},
+        {{{0, 30}}, 30, true},
         {{}, 0, true},
-        {{"0 0", "0 5"}, 5, true},
-        {{"0 10", "10 25"}, 30, false},         // short of the end
-        {{"0 10", "12 30"}, 30, false},         // a gap
-        {{"0 10", "5 30"}, 30, false},          // an overlap
-        {{"10 30", "0 10"}, 30, false},         // out of order
-        {{"5 30"}, 30, false},                  // not from 0
-        {{"0 10", "10 40"}, 30, false},         // past the end
-        {{"0 10", "10 x", "10 30"}, 30, false}, // a line that does not read
+        {{{0, 0}, {0, 5}}, 5, true},
+        {{{0, 10}, {10, 25}}, 30, false},  // short of the end
+        {{{0, 10}, {12, 30}}, 30, false},  // a gap
+        {{{0, 10}, {5, 30}}, 30, false},   // an overlap
+        {{{10, 30}, {0, 10}}, 30, false},  // out of order
+        {{{5, 30}}, 30, false},            // not from 0
+        {{{0, 10}, {10, 40}}, 30, false},  // past the end
         {{}, 30, false},
-        {{"0 20", "20 10", "10 30"}, 30, false},
+        {{{0, 20}, {20, 10}, {10, 30}}, 30, false},
     };
     for (const Case& c : cases) {
         std::string plan;
-        for (const std::string& line : c.plan)
-            plan += line + ",";
+        for (const tessera::SplitEntry& e : c.plan)
+            plan += tessera::FormatEntry(e) + ",";
         EXPECT_EQ(CoversInOrder(c.plan, c.size), c.covers) << plan << " of " << c.size;
     }
 }
@@ -326,36 +325,6 @@ TEST(ManifestMatch, JoinInputsByNameAndInOrderWithASourceLine)
         EXPECT_EQ(match.digests, c.digests) << label;
         EXPECT_EQ(match.whole, c.whole) << label;
     }
-}
-
-// --- Verification -----------------------------------------------------------------------
-
-TEST(ManifestVerify, ASourceLineIsCheckedOnlyWhenEveryPartIsWhole)
-{
-    using V = LineVerdict;
-    const std::vector<ManifestLine> lines = {{kA, "p.000"}, {kB, "p.001"}, {kC, "p"}};
-    struct Case {
-        const char* what;
-        std::vector<FileDigest> files;
-        std::string joined;
-        std::vector<V> verdicts;
-        std::size_t failed;
-    };
-    const Case cases[] = {
-        {"all whole", {{kA}, {kB}, {}}, kC, {V::Ok, V::Ok, V::Ok}, 0},
-        {"a part changed", {{kA}, {kC}, {}}, kB, {V::Ok, V::Failed, V::NotChecked}, 1},
-        {"a part unreadable", {{"", ENOENT}, {kB}, {}}, kC, {V::Unreadable, V::Ok, V::NotChecked}, 1},
-        {"both parts bad", {{kB}, {"", EISDIR}, {}}, kC, {V::Failed, V::Unreadable, V::NotChecked}, 2},
-        {"the source line wrong", {{kA}, {kB}, {}}, kA, {V::Ok, V::Ok, V::Failed}, 1},
-    };
-    for (const Case& c : cases) {
-        const VerifyReport report = VerifyManifest(lines, 2, c.files, c.joined);
-        EXPECT_EQ(report.verdicts, c.verdicts) << c.what;
-        EXPECT_EQ(report.failed, c.failed) << c.what;
-    }
-    const VerifyReport partsOnly = VerifyManifest(lines, std::string::npos, {{kA}, {kC}, {kC}}, "");
-    EXPECT_EQ(partsOnly.verdicts, (std::vector<V>{V::Ok, V::Failed, V::Ok}));
-    EXPECT_EQ(partsOnly.failed, 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -179,6 +180,78 @@ TEST_F(Par2CreateTest, MakesASetThatChecksAndRebuildsTheParts)
         ASSERT_EQ(repaired.fault, Par2RepairFault::None);
         EXPECT_EQ(test::ReadFile(dir.file("src.001")), test::PatternBytes(30000, 30000));
         EXPECT_EQ(test::ReadFile(dir.file("src.003")), test::PatternBytes(90000, 10001));
+    }
+}
+
+// The order of the files in the main packet gives each input slice its
+// constant; par2 reads a set in either order, so only a set that par2 makes
+// from the same parts shows the order it must be: both sets then have the
+// same main packet, and so the same id.
+TEST_F(Par2CreateTest, OrdersTheFilesAsPar2Does)
+{
+    if (std::system("command -v par2 >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "par2 is not installed";
+    Par2Creation creation(Layout(10), "test", abort);
+    ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+    ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
+    ASSERT_TRUE(creation.Wait());
+    ASSERT_EQ(creation.Commit(false), 0);
+    const Par2Set ours = ReadPar2Set(dir.file("src.par2"));
+    ASSERT_TRUE(ours.usable);
+
+    std::filesystem::create_directory(dir.file("oracle"));
+    std::string command = "cd '" + dir.file("oracle") + "' && par2 create -q -q -s" + std::to_string(ours.sliceSize) +
+                          " -c1 set.par2";
+    for (const std::string& name : names) {
+        std::filesystem::copy_file(dir.file(name), dir.file("oracle/" + name));
+        command += " " + name;
+    }
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+    const Par2Set theirs = ReadPar2Set(dir.file("oracle/set.par2"));
+    ASSERT_TRUE(theirs.usable);
+
+    ASSERT_EQ(ours.files.size(), theirs.files.size());
+    for (std::size_t i = 0; i < ours.files.size(); ++i)
+        EXPECT_EQ(ours.files[i].name, theirs.files[i].name) << i;
+    EXPECT_EQ(ours.setId, theirs.setId);
+}
+
+// A set of larger slices, repaired with its first volume (exponent 0) gone,
+// and in several column ranges under a small memory limit.
+TEST_F(Par2CreateTest, RepairsWithoutTheFirstVolumeAndInColumnRanges)
+{
+    ranges = {{0, 300000}, {300000, 300000}, {600000, 300000}, {900000, 100001}};
+    test::WritePatternFile(source, 1000001);
+    WriteParts();
+    Par2Creation creation(Layout(40), "test", abort);
+    ASSERT_EQ(creation.Reserve(dir.file("src"), false), 0);
+    ASSERT_TRUE(creation.Start(source, Pieces(), RealFiles()));
+    ASSERT_TRUE(creation.Wait());
+    ASSERT_EQ(creation.Commit(false), 0);
+    const std::string firstVolume = creation.Names().at(1);
+
+    struct Case {
+        const char* what;
+        bool firstVolumeLost;
+        std::uint64_t memoryLimit;
+    };
+    for (const Case& c : {Case{"first volume lost", true, 256ull << 20}, Case{"column ranges", false, 256 << 10}}) {
+        SCOPED_TRACE(c.what);
+        if (c.firstVolumeLost)
+            std::filesystem::remove(firstVolume);
+        const Par2Set set = ReadPar2Set(dir.file("src.par2"));
+        ASSERT_TRUE(set.usable);
+        ASSERT_GT(set.sliceSize, 4u * 4096u);  // more than a few of the smallest column ranges
+        std::filesystem::remove(dir.file("src.002"));
+        std::string damaged = test::ReadFile(dir.file("src.000"));
+        damaged[12345] ^= 1;
+        test::WriteFile(dir.file("src.000"), damaged);
+        const Par2Check check = CheckPar2Set(set, dir.path().string());
+        ASSERT_EQ(check.state, Par2State::Repairable);
+        const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string(), {c.memoryLimit});
+        ASSERT_EQ(repaired.fault, Par2RepairFault::None) << repaired.path;
+        EXPECT_EQ(test::ReadFile(dir.file("src.000")), test::PatternBytes(0, 300000));
+        EXPECT_EQ(test::ReadFile(dir.file("src.002")), test::PatternBytes(600000, 300000));
     }
 }
 

@@ -17,6 +17,7 @@ enum class Par2FileState {
     Damaged,     // present, with badSlices (or only a wrong length)
     Missing,     // not there (or not a regular file)
     UnsafeName,  // an absolute name or one with a ".." step: neither read nor written
+    ListedTwice, // the set lists another file of the same name: neither read nor written
 };
 
 struct Par2FileCheck {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "engine/kernels/Md5.h"
-#include "engine/kernels/Md5Lanes.h"
+#include "engine/recovery/Par2Columns.h"
+#include "engine/recovery/Par2Layout.h"
+#include "engine/recovery/Par2PartHashes.h"
 #include "fileio/FileOpener.h"
 #include "fileio/StagedFile.h"
 
@@ -20,56 +22,14 @@
 // the parts, and "<base>.volFFF+CC.par2" volumes holding CC recovery slices
 // from exponent FFF on).
 //
-// Three threads read the source. Two hash the parts: where the processor has
-// 512-bit vectors, up to sixteen parts at once in vector lanes, one thread
-// taking their MD5s and the other their slices' MD5s and CRC-32s; elsewhere
-// each takes parts in turn, with both MD5s interleaved on one core. The third
-// sweeps the slices column by column: a
-// column of every input slice is multiplied into that column of every
-// recovery slice, so the recovery slices' columns stay in the processor's
-// cache and only one column of them is ever held; finished columns are
-// written to the volumes at once. Memory stays within kPar2ColumnMemory and a
-// few megabytes more, whatever the source's size.
+// Three threads read the source. Two hash the parts (Par2PartHashes.h):
+// where the processor has 512-bit vectors, up to sixteen parts at once in
+// vector lanes, one thread taking their MD5s and the other their slices'
+// MD5s and CRC-32s; elsewhere each takes parts in turn, with both MD5s
+// interleaved on one core. The third computes the recovery slices column by
+// column (Par2Columns.h) and writes each finished column to its volume at
+// once. The packets that describe the parts are written at Commit.
 namespace tessera {
-
-// The recovery slices' columns held at once, at most.
-inline constexpr std::uint64_t kPar2ColumnMemory = 64ull << 20;
-// About how many input slices a set is cut into: the work grows with the
-// number of recovery slices, that is with this times the percentage.
-inline constexpr std::uint64_t kPar2TargetSlices = 64;
-
-// The shape of a recovery set, decided from the parts' sizes alone.
-struct Par2Layout {
-    std::uint64_t sliceSize = 0;       // a multiple of 64
-    std::uint64_t inputSlices = 0;     // over all parts
-    std::uint32_t recoverySlices = 0;  // exponents 0 .. recoverySlices - 1
-    // Recovery slices per volume, in order: 1, 2, 4, ... and what is left.
-    std::vector<std::uint32_t> volumes;
-};
-
-// The layout for parts of these lengths with percent (1 to 100) of their
-// slices' count as recovery slices, rounded up. Parts of no bytes take no
-// slices (a set holds no empty file); none at all: sliceSize 0.
-[[nodiscard]] Par2Layout PlanPar2(const std::vector<std::int64_t>& lengths, unsigned percent);
-
-// A recovery size as given: a whole number of percent from 1 to 100, with
-// or without "%"; nothing otherwise.
-[[nodiscard]] std::optional<unsigned> ParseRecoveryPercent(const std::string& text);
-
-// The layout for a split's plan lines ("start end"; a line that does not
-// read is left for the job to refuse).
-[[nodiscard]] Par2Layout PlanPar2ForPlan(const std::vector<std::string>& planLines, unsigned percent);
-
-// The files of a set at base: "<base>.par2", then each volume's.
-[[nodiscard]] std::vector<std::string> Par2Names(const std::string& base, const Par2Layout& layout);
-
-// A part of the set: its name in the set (beside the .par2 files) and the
-// range of the source it holds.
-struct Par2Piece {
-    std::string name;
-    std::int64_t offset = 0;
-    std::int64_t length = 0;
-};
 
 class Par2Creation {
 public:
@@ -115,15 +75,15 @@ public:
     void UseLanes(bool lanes) { lanes_ = lanes; }
 
 private:
-    struct File;
-    struct Volume;
     void Hasher();
-    // Hashes parts [first, first + count) (at most kMd5Lanes) in vector
-    // lanes: their MD5s, or their slices' MD5s and CRC-32s. False when stopped.
-    bool HashInLanes(std::size_t first, std::size_t count, bool slices, NFile& reader);
-    // Hashes one part with both MD5s on one core. False when stopped.
-    bool HashPart(File& file, NFile& reader, std::vector<std::uint8_t>& block);
     void Multiplier();
+    // Writes column bytes of recovery slice j into its volume; 0 or the errno.
+    int WriteColumn(std::uint32_t j, std::uint64_t at, const std::uint8_t* bytes, std::size_t size);
+    // The packets every file of the set holds: the main packet, each part's
+    // description and slice checksums, and the creator.
+    std::string DescribingPackets() const;
+    // Records a stage that did not run through (Failed only).
+    void Ended(const Par2StageEnd& end, const std::string& path);
     void Fault(const std::string& path, int error, bool writing = false);
     bool Stopping() const { return stop_.load() || abort_.load() || failed_.load(); }
 
@@ -135,9 +95,13 @@ private:
 
     std::string source_;
     const FileOpener* files_ = nullptr;
-    std::vector<File> parts_;  // in the set's order
+    std::vector<Par2Part> parts_;  // in the set's order
     Md5Digest setId_{};
     std::vector<Md5> recoveryMd5_;  // of each recovery packet's body
+    // Where each recovery slice's bytes go: its volume (an index into
+    // names_) and their offset there.
+    std::vector<std::size_t> volumeOf_;
+    std::vector<std::int64_t> dataAt_;
     std::thread hashers_[2], multiplier_;
     std::atomic<std::size_t> nextPart_{0};
     bool lanes_ = true;

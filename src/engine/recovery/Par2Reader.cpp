@@ -1,9 +1,8 @@
 #include "engine/recovery/Par2Reader.h"
 
-#include "engine/recovery/Par2Format.h"
+#include "engine/recovery/Par2Packets.h"
 #include "fileio/ReadOnlyFile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,32 +23,13 @@ using namespace par2;
 constexpr std::uint64_t kKeptBudget = 64ull << 20;
 constexpr std::size_t kWindow = 1u << 20;
 
-std::uint64_t Le64(const std::uint8_t* p)
-{
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-Md5Digest Digest(const std::uint8_t* p)
-{
-    Md5Digest digest;
-    std::memcpy(digest.data(), p, 16);
-    return digest;
-}
-
 struct Located {
     std::size_t file = 0;
     std::uint64_t offset = 0;
 };
 struct MainPacket : Located {
     Md5Digest setId{};
-    std::uint64_t sliceSize = 0;
-    std::vector<Md5Digest> fileIds;
+    MainBody body;
 };
 struct Kept : Located {
     Md5Digest setId{};
@@ -82,15 +62,15 @@ public:
                 Fault(Par2Fault::Open, index, at, EIO);
                 return;
             }
-            const std::uint64_t length = Le64(header + 8);
+            const Header head = ParseHeader(header);
+            const std::uint64_t length = head.length;
             if (length < kHeader || length % 4 != 0 || length > source.size - at) {
                 Fault(Par2Fault::BadLength, index, at);
                 position = at + 1;
                 continue;
             }
-            Type type;
-            std::memcpy(type.data(), header + 48, 16);
-            const Md5Digest setId = Digest(header + 32);
+            const Type& type = head.type;
+            const Md5Digest& setId = head.setId;
             const bool small = type != kRecoverySlice && length <= kPar2MaxSmallPacket;
             std::vector<std::uint8_t> body;
             Md5 md5;
@@ -110,16 +90,16 @@ public:
                     md5.Update(window.data(), take);
                     done += take;
                 }
-                if (readable && type == kRecoverySlice && length >= kHeader + 4) {
-                    readable = source.read(at + kHeader, window.data(), 4);
-                    body.assign(window.begin(), window.begin() + 4);
+                if (readable && type == kRecoverySlice && length >= kHeader + kRecoveryBody) {
+                    readable = source.read(at + kHeader, window.data(), kRecoveryBody);
+                    body.assign(window.begin(), window.begin() + kRecoveryBody);
                 }
             }
             if (!readable) {
                 Fault(Par2Fault::Open, index, at, EIO);
                 return;
             }
-            if (md5.Finish() != Digest(header + 16)) {
+            if (md5.Finish() != head.md5) {
                 Fault(Par2Fault::BadChecksum, index, at);
                 position = at + 1;
                 continue;
@@ -142,6 +122,12 @@ private:
 
     std::optional<std::uint64_t> FindMagic(std::size_t index, const Par2Source& source, std::uint64_t from)
     {
+        // Packets mostly follow one another: the next one where the last
+        // ended is looked at before any window is searched.
+        char magic[sizeof kMagic];
+        if (source.size - std::min(source.size, from) >= sizeof kMagic && source.read(from, magic, sizeof kMagic) &&
+            std::memcmp(magic, kMagic, sizeof kMagic) == 0)
+            return from;
         std::vector<char> window;
         while (from < source.size && source.size - from >= sizeof kMagic) {
             const std::size_t take = std::min<std::uint64_t>(kWindow, source.size - from);
@@ -167,7 +153,7 @@ private:
               std::vector<std::uint8_t> body, bool small)
     {
         if (type == kRecoverySlice) {
-            if (body.size() < 4) {
+            if (body.size() < kRecoveryBody) {
                 Fault(Par2Fault::Malformed, index, at);
                 return;
             }
@@ -175,8 +161,8 @@ private:
             recovery.file = index;
             recovery.offset = at;
             recovery.setId = setId;
-            recovery.exponent = Le32(body.data());
-            recovery.dataLength = length - kHeader - 4;
+            recovery.exponent = ParseRecoveryExponent(body.data());
+            recovery.dataLength = length - kHeader - kRecoveryBody;
             recovery_.push_back(recovery);
             return;
         }
@@ -189,12 +175,8 @@ private:
             return;
         }
         if (type == kMain) {
-            if (body.size() < 12 || Md5Of(body.data(), body.size()) != setId) {
-                Fault(Par2Fault::Malformed, index, at);
-                return;
-            }
-            const std::uint64_t count = Le32(body.data() + 8);
-            if (count > (body.size() - 12) / 16 || (body.size() - 12) % 16 != 0) {
+            std::optional<MainBody> parsed = ParseMain(body.data(), body.size(), setId);
+            if (!parsed) {
                 Fault(Par2Fault::Malformed, index, at);
                 return;
             }
@@ -208,28 +190,24 @@ private:
             main.file = index;
             main.offset = at;
             main.setId = setId;
-            main.sliceSize = Le64(body.data());
-            for (std::uint64_t i = 0; i < count; ++i)
-                main.fileIds.push_back(Digest(body.data() + 12 + 16 * i));
+            main.body = std::move(*parsed);
             kept_ += body.size();
             main_ = std::move(main);
             return;
         }
         if (type == kCreator) {
-            if (set_.creator.empty()) {
-                std::string text(body.begin(), body.begin() + std::min<std::size_t>(body.size(), 256));
-                text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
-                set_.creator = text;
-            }
+            if (set_.creator.empty())
+                set_.creator = ParseCreator(body.data(), body.size());
             return;
         }
-        const std::size_t least = type == kFileDesc ? 56 : 16;
-        if (body.size() < least || (type == kSliceChecksums && (body.size() - 16) % 20 != 0)) {
+        const bool wellSized = type == kFileDesc ? ParseFileDescription(body.data(), body.size()).has_value()
+                                                 : SliceChecksumsSize(body.size());
+        if (!wellSized) {
             Fault(Par2Fault::Malformed, index, at);
             return;
         }
         auto& table = type == kFileDesc ? descriptions_ : checksums_;
-        const auto key = std::make_pair(setId, Digest(body.data()));
+        const auto key = std::make_pair(setId, DescribedId(body.data()));
         if (table.count(key) != 0)
             return;  // a copy
         kept_ += body.size();
@@ -256,15 +234,16 @@ void Scanner::Assemble()
         return;
     }
     const MainPacket& main = *main_;
+    const std::uint64_t sliceSize = main.body.sliceSize;
     set_.setId = main.setId;
-    set_.sliceSize = main.sliceSize;
-    if (main.sliceSize == 0 || main.sliceSize % 4 != 0) {
+    set_.sliceSize = sliceSize;
+    if (sliceSize == 0 || sliceSize % 4 != 0) {
         Fault(Par2Fault::BadSliceSize, main.file, main.offset);
         return;
     }
     bool usable = true;
     std::uint64_t slices = 0;
-    for (const Md5Digest& id : main.fileIds) {
+    for (const Md5Digest& id : main.body.fileIds) {
         Par2File file;
         file.id = id;
         const auto description = descriptions_.find({main.setId, id});
@@ -275,13 +254,13 @@ void Scanner::Assemble()
             continue;
         }
         const std::vector<std::uint8_t>& body = description->second.body;
+        const FileDescription described = *ParseFileDescription(body.data(), body.size());
         file.described = true;
-        file.md5 = Digest(body.data() + 16);
-        file.md5First16k = Digest(body.data() + 32);
-        file.length = Le64(body.data() + 48);
-        file.name.assign(body.begin() + 56, body.end());
-        file.name.erase(std::find(file.name.begin(), file.name.end(), '\0'), file.name.end());
-        const std::uint64_t count = file.length / main.sliceSize + (file.length % main.sliceSize != 0);
+        file.md5 = described.md5;
+        file.md5First16k = described.md5First16k;
+        file.length = described.length;
+        file.name = described.name;
+        const std::uint64_t count = file.length / sliceSize + (file.length % sliceSize != 0);
         if (count > kPar2MaxInputSlices - slices) {
             Fault(Par2Fault::TooManySlices, description->second.file, description->second.offset);
             set_.files.clear();
@@ -293,14 +272,23 @@ void Scanner::Assemble()
         if (checksums == checksums_.end()) {
             if (count > 0)
                 Fault(Par2Fault::MissingSliceChecksums, description->second.file, description->second.offset);
-        } else if ((checksums->second.body.size() - 16) / 20 != count) {
-            Fault(Par2Fault::Malformed, checksums->second.file, checksums->second.offset);
+        } else if (std::optional<std::vector<SliceChecksum>> parsed = ParseSliceChecksums(
+                       checksums->second.body.data(), checksums->second.body.size(), count)) {
+            file.slices = std::move(*parsed);
         } else {
-            const std::uint8_t* p = checksums->second.body.data() + 16;
-            for (std::uint64_t i = 0; i < count; ++i, p += 20)
-                file.slices.push_back({Digest(p), Le32(p + 16)});
+            Fault(Par2Fault::Malformed, checksums->second.file, checksums->second.offset);
         }
         set_.files.push_back(std::move(file));
+    }
+    // A slice longer than the longest file is of no use to any of them; one
+    // of up to a megabyte a maker may still choose.
+    std::uint64_t longest = 0;
+    for (const Par2File& file : set_.files)
+        longest = std::max(longest, file.length);
+    if (sliceSize > std::max(longest + (4 - longest % 4) % 4, kPar2SliceSlack)) {
+        Fault(Par2Fault::BadSliceSize, main.file, main.offset);
+        set_.files.clear();
+        return;
     }
     set_.inputSlices = slices;
     std::map<std::uint32_t, Par2RecoverySlice> byExponent;
@@ -309,12 +297,12 @@ void Scanner::Assemble()
             Fault(Par2Fault::OtherSet, recovery.file, recovery.offset);
             continue;
         }
-        if (recovery.dataLength != main.sliceSize || recovery.exponent > kPar2MaxExponent) {
+        if (recovery.dataLength != sliceSize || recovery.exponent > kPar2MaxExponent) {
             Fault(Par2Fault::RecoverySliceSize, recovery.file, recovery.offset);
             continue;
         }
-        byExponent.emplace(recovery.exponent,
-                           Par2RecoverySlice{recovery.exponent, recovery.file, recovery.offset + kHeader + 4});
+        byExponent.emplace(recovery.exponent, Par2RecoverySlice{recovery.exponent, recovery.file,
+                                                                recovery.offset + kHeader + kRecoveryBody});
     }
     for (const auto& [exponent, slice] : byExponent)
         set_.recovery.push_back(slice);
@@ -347,9 +335,8 @@ Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector
     return set;
 }
 
-std::vector<std::string> Par2SetFiles(const std::string& named)
+std::string Par2BaseName(const std::string& named)
 {
-    const std::string folder = DirectoryOf(named);
     const std::size_t slash = named.rfind('/');
     std::string base = slash == std::string::npos ? named : named.substr(slash + 1);
     if (EndsWith(base, ".par2"))
@@ -359,18 +346,26 @@ std::vector<std::string> Par2SetFiles(const std::string& named)
     if (vol != std::string::npos && base.find_first_not_of("0123456789+-", vol + 4) == std::string::npos &&
         vol + 4 < base.size())
         base.resize(vol);
+    return base;
+}
+
+std::vector<std::string> Par2SetFiles(const std::string& named)
+{
+    const std::string folder = DirectoryOf(named);
+    const std::size_t slash = named.rfind('/');
+    const std::string base = Par2BaseName(named);
     std::vector<std::string> files{named};
     const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string_view name = entry->d_name;
+    std::vector<std::string> listed;
+    if (RealFiles().List(folder, listed) == 0) {
+        for (const std::string& entry : listed) {
+            const std::string_view name = entry;
             const bool main = name == base + ".par2";
             const bool volume = name.size() > base.size() + 4 + 5 && name.substr(0, base.size() + 4) == base + ".vol" &&
                                 EndsWith(name, ".par2");
             if ((main || volume) && prefix + std::string(name) != named)
                 files.push_back(prefix + std::string(name));
         }
-        ::closedir(dir);
     }
     std::sort(files.begin() + 1, files.end());
     return files;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/kernels/Md5.h"
+#include "engine/recovery/Par2Packets.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
 // by their magic wherever they lie, each checked by its MD5 before it is
@@ -20,6 +21,9 @@ namespace tessera {
 // The format's limits on what a set may hold.
 inline constexpr std::uint64_t kPar2MaxInputSlices = 32768;
 inline constexpr std::uint32_t kPar2MaxExponent = 65534;
+// A set's slices are no longer than its longest file (rounded up to a
+// multiple of 4), or than this.
+inline constexpr std::uint64_t kPar2SliceSlack = 1u << 20;
 // The largest packet other than a recovery slice that is read into memory:
 // a slice checksum packet for every input slice of one file.
 inline constexpr std::uint64_t kPar2MaxSmallPacket = 64 + 16 + 20 * kPar2MaxInputSlices;
@@ -31,7 +35,7 @@ enum class Par2Fault {
     Unknown,          // a packet of a type this reader does not know (skipped)
     Malformed,        // a known packet whose body cannot be (too short, a bad count, a set id not its own)
     OtherSet,         // a packet of another recovery set (skipped)
-    BadSliceSize,     // the main packet's slice size is 0 or not a multiple of 4
+    BadSliceSize,     // the main packet's slice size is 0, not a multiple of 4, or longer than any file needs
     TooManySlices,    // the files need more input slices than the format allows
     NoMainPacket,     // no usable main packet: the set cannot be used
     MissingFileDescription,  // a file of the set has no description packet
@@ -46,10 +50,7 @@ struct Par2FaultAt {
     int errorNumber = 0;
 };
 
-struct Par2SliceChecksum {
-    Md5Digest md5{};
-    std::uint32_t crc32 = 0;
-};
+using Par2SliceChecksum = par2::SliceChecksum;
 
 struct Par2File {
     Md5Digest id{};
@@ -91,6 +92,10 @@ struct Par2Source {
 // Reads the packets of each source in turn (paths[i] names sources[i]) and
 // assembles the set.
 [[nodiscard]] Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector<Par2Source>& sources);
+
+// The base name of the set a .par2 file belongs to, without its folder:
+// "b" for "d/b.par2" and for "d/b.vol03+04.par2".
+[[nodiscard]] std::string Par2BaseName(const std::string& named);
 
 // The files of the set named by "<base>.par2" (or any of its volumes): that
 // file and every "<base>.vol*.par2" beside it, sorted.

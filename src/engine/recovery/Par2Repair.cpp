@@ -10,16 +10,26 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "engine/kernels/Gf16.h"
 #include "engine/kernels/Gf16Field.h"
+#include "fileio/FileQuery.h"
 #include "fileio/ReadOnlyFile.h"
 #include "fileio/StagedFile.h"
 
 namespace tessera {
+
 namespace {
+
+// Files are copied and checked in blocks of at most this many bytes.
+constexpr std::uint64_t kCopyBlock = 1 << 20;
+// Column ranges are never narrower than this (and a multiple of gf16::kBlock).
+constexpr std::uint64_t kMinimumRange = 4096;
+// Slices of at least this width are computed on both cores.
+constexpr std::uint64_t kTwoCoreWidth = 1 << 16;
 
 // Reads size bytes at offset, zeros past the end of the file; false on error.
 bool ReadPadded(const ReadOnlyFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
@@ -45,124 +55,221 @@ bool WriteAt(NFile& file, const std::uint8_t* data, std::uint64_t size, std::uin
     return true;
 }
 
-struct Slot {
-    std::size_t file = 0;   // index into Par2Set::files
-    std::uint64_t slice = 0;  // within the file
-};
+// Renames from to to unless to exists (EEXIST). 0 or the errno.
+int RenameNoReplace(const std::string& from, const std::string& to)
+{
+    return RealFiles().Rename(from, to, /*replace=*/false);
+}
+
+std::uint64_t SlicesOf(const Par2File& file, std::uint64_t sliceSize)
+{
+    return file.length / sliceSize + (file.length % sliceSize != 0);
+}
 
 }  // namespace
 
-Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const std::string& folder,
-                               std::uint64_t memoryLimit)
+std::uint64_t Par2RepairMemory(std::uint64_t lost, std::uint64_t slices, std::uint64_t range)
 {
-    Par2RepairResult result;
-    if (!set.usable || check.files.size() != set.files.size()) {
-        result.fault = Par2RepairFault::NotUsable;
-        return result;
-    }
-    if (check.state == Par2State::Intact)
-        return result;
-    for (const Par2FileCheck& f : check.files)
-        if (f.state == Par2FileState::UnsafeName) {
-            result.fault = Par2RepairFault::UnsafeName;
-            return result;
+    // The matrix and its inverse as it is made; each input slice's constant;
+    // per column range the lost slices as they are rebuilt, and on each core
+    // its half of the recovery slices less what is known and of the lost
+    // slices, an input slice read and prepared, and a row of factors.
+    const std::uint64_t matrices = 2 * 2 * lost * lost;
+    const std::uint64_t constants = 2 * slices;
+    const std::uint64_t columns = (3 * lost + 4) * (range + 2 * gf16::kBlock) + 2 * 2 * lost;
+    return matrices + constants + columns;
+}
+
+bool PlanPar2Repair(const Par2Set& set, const Par2Check& check, std::uint64_t memoryLimit, Par2RepairPlan& plan,
+                    Par2RepairResult& result)
+{
+    using namespace gf16;
+    auto refuse = [&](Par2RepairFault fault) {
+        result.fault = fault;
+        return false;
+    };
+    if (!set.usable || check.files.size() != set.files.size())
+        return refuse(Par2RepairFault::NotUsable);
+    for (std::size_t f = 0; f < check.files.size(); ++f)
+        if (check.files[f].state == Par2FileState::UnsafeName || check.files[f].state == Par2FileState::ListedTwice) {
+            result.path = set.files[f].name;
+            return refuse(Par2RepairFault::UnsafeName);
         }
     if (check.badSlices > set.recovery.size()) {
-        result.fault = Par2RepairFault::NotEnough;
         result.needed = check.badSlices - set.recovery.size();
-        return result;
+        return refuse(Par2RepairFault::NotEnough);
     }
+    const std::uint64_t m = check.badSlices;
     const std::uint64_t sliceSize = set.sliceSize;
-    // The lost slices, by their index among all input slices.
-    std::vector<Slot> lost;
-    std::vector<bool> isLost(set.inputSlices, false);
-    for (std::size_t f = 0; f < set.files.size(); ++f)
-        for (std::uint64_t s : check.files[f].badSlices) {
-            lost.push_back({f, s});
-            isLost[set.files[f].firstSlice + s] = true;
+    // The widest column range the limit allows, all of a slice if it can.
+    std::uint64_t range = sliceSize;
+    if (Par2RepairMemory(m, set.inputSlices, range) > memoryLimit) {
+        const std::uint64_t least = Par2RepairMemory(m, set.inputSlices, 0);
+        range = least >= memoryLimit ? 0 : (memoryLimit - least) / (3 * m + 4);
+        range -= range % gf16::kBlock;
+        if (range < kMinimumRange) {
+            result.memoryNeeded = Par2RepairMemory(m, set.inputSlices, std::min(kMinimumRange, sliceSize));
+            return refuse(Par2RepairFault::TooLarge);
         }
-    const std::size_t m = lost.size();
+    }
+    plan.columnRange = range;
 
-    // A = [c_k ^ e_j] for the first m recovery slices; lost = A^-1 (R - known).
+    for (std::size_t f = 0; f < set.files.size(); ++f)
+        for (const std::uint64_t s : check.files[f].badSlices)
+            plan.lost.push_back({f, s});
+    // The first m recovery slices present; A = [c_k ^ e_j].
+    plan.recovery.resize(m);
     std::vector<std::uint32_t> exponents(m);
-    for (std::size_t j = 0; j < m; ++j)
+    for (std::size_t j = 0; j < m; ++j) {
+        plan.recovery[j] = j;
         exponents[j] = set.recovery[j].exponent;
-    // factors[i * m + j]: input slice i's constant to recovery slice j's exponent.
-    const std::vector<std::uint16_t> factors = gf16::SliceFactors(set.inputSlices, exponents);
-    std::vector<std::uint16_t> matrix(m * m);
-    for (std::size_t j = 0; j < m; ++j)
-        for (std::size_t k = 0; k < m; ++k)
-            matrix[j * m + k] = factors[(set.files[lost[k].file].firstSlice + lost[k].slice) * m + j];
-    if (!gf16::Invert(matrix, m)) {
-        result.fault = Par2RepairFault::Singular;
-        return result;
+    }
+    plan.constants = SliceFactors(set.inputSlices, {1});
+    plan.inverse.assign(m * m, 0);
+    for (std::size_t k = 0; k < m; ++k) {
+        const std::uint16_t constant = plan.constants[set.files[plan.lost[k].file].firstSlice + plan.lost[k].slice];
+        for (std::size_t j = 0; j < m; ++j)
+            plan.inverse[j * m + k] = Pow(constant, exponents[j]);
+    }
+    if (!Invert(plan.inverse, m))
+        return refuse(Par2RepairFault::Singular);
+    return true;
+}
+
+namespace {
+
+// One repair, stage by stage; each stage returns false once result holds a
+// fault. The destructor removes whatever is still staged.
+class Repair {
+public:
+    Repair(const Par2Set& set, const Par2Check& check, const std::string& folder, const Par2RepairSettings& settings)
+        : set_(set), check_(check), folder_(folder), settings_(settings), staged_(set.files.size()),
+          outputs_(set.files.size())
+    {
     }
 
-    // Open what is read: the files still there and the volumes.
-    std::vector<ReadOnlyFile> inputs;
-    for (std::size_t f = 0; f < set.files.size(); ++f) {
-        const std::string path = Par2FilePath(folder, set.files[f].name);
-        inputs.push_back(check.files[f].state == Par2FileState::Missing ? ReadOnlyFile() : ReadOnlyFile(path));
+    ~Repair()
+    {
+        for (auto& staged : staged_)
+            if (staged)
+                staged->Discard();
     }
-    std::vector<ReadOnlyFile> volumes;
-    for (const std::string& path : set.paths)
-        volumes.emplace_back(path);
 
-    // The rebuilt files, staged beside their targets, first holding the
-    // slices that survived.
-    std::vector<std::unique_ptr<StagedFile>> staged(set.files.size());
-    std::vector<std::unique_ptr<NFile>> outputs(set.files.size());
-    auto fail = [&](Par2RepairFault fault, const std::string& path, int error) {
-        for (auto& s : staged)
-            if (s)
-                s->Discard();
-        result.fault = fault;
-        result.path = path;
-        result.error = error;
-        return result;
-    };
-    std::vector<std::uint8_t> copy(static_cast<std::size_t>(std::min<std::uint64_t>(sliceSize, 1u << 20)));
-    for (std::size_t f = 0; f < set.files.size(); ++f) {
-        if (check.files[f].state == Par2FileState::Intact)
-            continue;
-        const Par2File& file = set.files[f];
-        const std::string path = Par2FilePath(folder, file.name);
-        staged[f] = std::make_unique<StagedFile>();
-        outputs[f] = staged[f]->Create(path);
-        if (!outputs[f] || !outputs[f]->IsOpen())
-            return fail(Par2RepairFault::Write, path, outputs[f] ? outputs[f]->LastError() : 0);
-        if (check.files[f].state != Par2FileState::Damaged)
-            continue;
-        const std::vector<std::uint64_t>& bad = check.files[f].badSlices;
-        for (std::uint64_t start = 0, slice = 0; start < file.length; start += sliceSize, ++slice) {
-            if (std::find(bad.begin(), bad.end(), slice) != bad.end())
+    Par2RepairResult Run()
+    {
+        if (check_.state == Par2State::Intact && set_.usable && check_.files.size() == set_.files.size())
+            return result_;
+        if (PlanPar2Repair(set_, check_, settings_.memoryLimit, plan_, result_) && Survivors() && Columns() &&
+            CheckRebuilt())
+            Commit();
+        return std::move(result_);
+    }
+
+private:
+    bool Fail(Par2RepairFault fault, const std::string& path, int error)
+    {
+        result_.fault = fault;
+        result_.path = path;
+        result_.error = error;
+        return false;
+    }
+
+    bool Stopping() const { return settings_.abort != nullptr && settings_.abort->load(); }
+
+    void Advance(std::uint64_t bytes)
+    {
+        done_ += bytes;
+        if (settings_.progress)
+            settings_.progress(done_, total_);
+    }
+
+    std::string PathOf(std::size_t f) const { return Par2FilePath(folder_, set_.files[f].name); }
+
+    // Stage 2: every file to rebuild staged beside its target, holding the
+    // slices of it that survived; the files and volumes to read opened.
+    bool Survivors()
+    {
+        const std::uint64_t sliceSize = set_.sliceSize;
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            const Par2FileState state = check_.files[f].state;
+            inputs_.push_back(state == Par2FileState::Missing ? ReadOnlyFile() : ReadOnlyFile(PathOf(f)));
+            if (state != Par2FileState::Intact)
+                total_ += set_.files[f].length;  // checked once rebuilt
+        }
+        for (const std::string& path : set_.paths)
+            volumes_.emplace_back(path);
+        // Each column range reads that range of every slice that survived
+        // and of a recovery slice for each one lost.
+        total_ += set_.inputSlices * sliceSize;
+        std::vector<std::uint8_t> copy(static_cast<std::size_t>(std::min(sliceSize, kCopyBlock)));
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            if (check_.files[f].state == Par2FileState::Intact)
                 continue;
-            const std::uint64_t inFile = std::min(sliceSize, file.length - start);
-            for (std::uint64_t done = 0; done < inFile;) {
-                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), inFile - done));
-                if (!ReadPadded(inputs[f], copy.data(), take, start + done))
-                    return fail(Par2RepairFault::Read, path, errno);
-                if (!WriteAt(*outputs[f], copy.data(), take, start + done))
-                    return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
-                done += take;
+            const Par2File& file = set_.files[f];
+            const std::string path = PathOf(f);
+            staged_[f] = std::make_unique<StagedFile>();
+            outputs_[f] = staged_[f]->Create(path);
+            if (!outputs_[f] || !outputs_[f]->IsOpen())
+                return Fail(Par2RepairFault::Write, path, outputs_[f] ? outputs_[f]->LastError() : 0);
+            if (check_.files[f].state != Par2FileState::Damaged)
+                continue;
+            const std::vector<std::uint64_t>& bad = check_.files[f].badSlices;
+            for (std::uint64_t start = 0, slice = 0; start < file.length; start += sliceSize, ++slice) {
+                if (std::find(bad.begin(), bad.end(), slice) != bad.end())
+                    continue;
+                const std::uint64_t inFile = std::min(sliceSize, file.length - start);
+                for (std::uint64_t done = 0; done < inFile;) {
+                    if (Stopping())
+                        return Fail(Par2RepairFault::Stopped, {}, 0);
+                    const std::size_t take =
+                        static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), inFile - done));
+                    if (!ReadPadded(inputs_[f], copy.data(), take, start + done))
+                        return Fail(Par2RepairFault::Read, path, errno);
+                    if (!WriteAt(*outputs_[f], copy.data(), take, start + done))
+                        return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
+                    done += take;
+                }
             }
         }
+        return true;
     }
 
-    // Column ranges: the lost slices as they are rebuilt, and per thread its
-    // half of the recovery slices less what is known and of the lost slices
-    // (both in the multiplying layout), and an input slice.
-    if (m > 0) {
-        std::uint64_t range = memoryLimit / (3 * m + 4);
-        range = std::max<std::uint64_t>(range - range % gf16::kBlock, 4096);
-        range = std::min(range, sliceSize);
-        std::vector<std::vector<std::uint8_t>> rebuilt(m);
+    // Stage 3: the lost slices, a column range at a time, each range's
+    // columns split between both cores.
+    bool Columns()
+    {
+        using namespace gf16;
+        const std::size_t m = plan_.lost.size();
+        if (m == 0)
+            return true;
+        const std::uint64_t sliceSize = set_.sliceSize;
+        const std::uint64_t range = plan_.columnRange;
+        std::vector<bool> isLost(set_.inputSlices, false);
+        for (const Par2RepairPlan::Slot& slot : plan_.lost)
+            isLost[set_.files[slot.file].firstSlice + slot.slice] = true;
+        // The factors of a slice, its constant to each exponent used, are
+        // raised as the slice is read.
+        const std::vector<std::uint16_t>& constants = plan_.constants;
+        std::vector<std::uint32_t> exponents(m);
         for (std::size_t j = 0; j < m; ++j)
-            rebuilt[j].resize(range);
+            exponents[j] = set_.recovery[plan_.recovery[j]].exponent;
+
+        std::vector<std::vector<std::uint8_t>> rebuilt(m, std::vector<std::uint8_t>(range));
         std::atomic<bool> readFailed{false};
+        std::atomic<int> readError{0};
+        std::string failedPath;
+        std::mutex failedMutex;
+        auto readFault = [&](const std::string& path) {
+            std::lock_guard lock(failedMutex);
+            if (!readFailed.exchange(true)) {
+                readError = errno != 0 ? errno : EIO;
+                failedPath = path;
+            }
+        };
         for (std::uint64_t column = 0; column < sliceSize; column += range) {
+            if (Stopping())
+                return Fail(Par2RepairFault::Stopped, {}, 0);
             const std::size_t width = static_cast<std::size_t>(std::min(range, sliceSize - column));
-            // Each of both cores takes half the columns.
             auto work = [&](std::size_t lo, std::size_t hi) {
                 if (lo >= hi)
                     return;
@@ -170,17 +277,18 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                 const std::size_t prepared = gf16::PreparedSize(span);
                 std::vector<std::uint8_t> raw(span), input(prepared), sums(2 * m * prepared, 0);
                 std::vector<std::uint8_t*> known(m), lostSums(m);
+                std::vector<std::uint16_t> factors(m);
                 for (std::size_t j = 0; j < m; ++j) {
                     known[j] = sums.data() + j * prepared;
                     lostSums[j] = sums.data() + (m + j) * prepared;
-                    const Par2RecoverySlice& r = set.recovery[j];
-                    if (!ReadPadded(volumes[r.file], raw.data(), span, r.dataOffset + column + lo))
-                        readFailed = true;
+                    const Par2RecoverySlice& r = set_.recovery[plan_.recovery[j]];
+                    if (!ReadPadded(volumes_[r.file], raw.data(), span, r.dataOffset + column + lo))
+                        readFault(set_.paths[r.file]);
                     gf16::Prepare(raw.data(), span, known[j]);
                 }
-                for (std::size_t f = 0; f < set.files.size(); ++f) {
-                    const Par2File& file = set.files[f];
-                    const std::uint64_t count = file.length / sliceSize + (file.length % sliceSize != 0);
+                for (std::size_t f = 0; f < set_.files.size() && !readFailed; ++f) {
+                    const Par2File& file = set_.files[f];
+                    const std::uint64_t count = SlicesOf(file, sliceSize);
                     for (std::uint64_t s = 0; s < count; ++s) {
                         const std::uint64_t index = file.firstSlice + s;
                         if (isLost[index])
@@ -190,26 +298,28 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                         // Bytes past the file's end are zeros, and add nothing.
                         if (start >= end)
                             continue;
-                        if (!ReadPadded(inputs[f], raw.data(), span, start))
-                            readFailed = true;
+                        if (!ReadPadded(inputs_[f], raw.data(), span, start))
+                            readFault(PathOf(f));
                         if (start + span > end)
                             std::memset(raw.data() + (end - start), 0, start + span - end);
                         gf16::Prepare(raw.data(), span, input.data());
-                        gf16::MulAddMany(input.data(), prepared, &factors[index * m], known.data(), m);
+                        for (std::size_t j = 0; j < m; ++j)
+                            factors[j] = Pow(constants[index], exponents[j]);
+                        gf16::MulAddMany(input.data(), prepared, factors.data(), known.data(), m);
                     }
                 }
-                std::vector<std::uint16_t> column(m);
+                std::vector<std::uint16_t> row(m);
                 for (std::size_t j = 0; j < m; ++j) {
                     for (std::size_t k = 0; k < m; ++k)
-                        column[k] = matrix[k * m + j];
-                    gf16::MulAddMany(known[j], prepared, column.data(), lostSums.data(), m);
+                        row[k] = plan_.inverse[k * m + j];
+                    gf16::MulAddMany(known[j], prepared, row.data(), lostSums.data(), m);
                 }
                 for (std::size_t k = 0; k < m; ++k)
                     gf16::Unprepare(lostSums[k], span, rebuilt[k].data() + lo);
             };
             std::size_t half = width / 2;
             half -= half % gf16::kBlock;
-            if (width >= (1u << 16)) {
+            if (width >= kTwoCoreWidth) {
                 std::thread other(work, half, width);
                 work(0, half);
                 other.join();
@@ -217,52 +327,115 @@ Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const
                 work(0, width);
             }
             if (readFailed)
-                return fail(Par2RepairFault::Read, set.paths.empty() ? std::string() : set.paths[0], EIO);
+                return Fail(Par2RepairFault::Read, failedPath, readError);
             for (std::size_t k = 0; k < m; ++k) {
-                const Par2File& file = set.files[lost[k].file];
-                const std::uint64_t start = lost[k].slice * sliceSize + column;
-                if (start >= file.length)
+                const std::size_t f = plan_.lost[k].file;
+                const std::uint64_t start = plan_.lost[k].slice * sliceSize + column;
+                if (start >= set_.files[f].length)
                     continue;
-                const std::uint64_t size = std::min<std::uint64_t>(width, file.length - start);
-                if (!WriteAt(*outputs[lost[k].file], rebuilt[k].data(), size, start))
-                    return fail(Par2RepairFault::Write, staged[lost[k].file]->TemporaryPath(),
-                                outputs[lost[k].file]->LastError());
+                const std::uint64_t size = std::min<std::uint64_t>(width, set_.files[f].length - start);
+                if (!WriteAt(*outputs_[f], rebuilt[k].data(), size, start))
+                    return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
             }
+            Advance(set_.inputSlices * width);
         }
+        result_.slicesRebuilt = m;
+        return true;
     }
 
-    // Each rebuilt file checked whole, then put in place.
-    for (std::size_t f = 0; f < set.files.size(); ++f) {
-        if (!outputs[f])
-            continue;
-        if (!outputs[f]->Flush())
-            return fail(Par2RepairFault::Write, staged[f]->TemporaryPath(), outputs[f]->LastError());
-        outputs[f]->Close();
-        ReadOnlyFile written(staged[f]->TemporaryPath());
-        std::uint32_t type = 0;
-        std::uint64_t size = 0;
-        Md5 md5;
-        bool good = written.Stat(type, size) && size == set.files[f].length;
-        for (std::uint64_t done = 0; good && done < set.files[f].length;) {
-            const std::size_t take =
-                static_cast<std::size_t>(std::min<std::uint64_t>(copy.size(), set.files[f].length - done));
-            good = ReadPadded(written, copy.data(), take, done);
-            md5.Update(copy.data(), take);
-            done += take;
+    // Stage 4: each staged file read back whole against the set's MD5.
+    bool CheckRebuilt()
+    {
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min(set_.sliceSize, kCopyBlock)));
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            if (!outputs_[f])
+                continue;
+            if (!outputs_[f]->Flush())
+                return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
+            outputs_[f]->Close();
+            ReadOnlyFile written(staged_[f]->TemporaryPath());
+            std::uint32_t type = 0;
+            std::uint64_t size = 0;
+            Md5 md5;
+            bool good = written.Stat(type, size) && size == set_.files[f].length;
+            for (std::uint64_t done = 0; good && done < set_.files[f].length;) {
+                if (Stopping())
+                    return Fail(Par2RepairFault::Stopped, {}, 0);
+                const std::size_t take =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), set_.files[f].length - done));
+                good = ReadPadded(written, block.data(), take, done);
+                md5.Update(block.data(), take);
+                done += take;
+                Advance(take);
+            }
+            if (!good || md5.Finish() != set_.files[f].md5)
+                return Fail(Par2RepairFault::Mismatch, PathOf(f), 0);
         }
-        if (!good || md5.Finish() != set.files[f].md5)
-            return fail(Par2RepairFault::Mismatch, Par2FilePath(folder, set.files[f].name), 0);
+        return true;
     }
-    for (std::size_t f = 0; f < set.files.size(); ++f) {
-        if (!outputs[f])
-            continue;
-        const bool replace = check.files[f].state == Par2FileState::Damaged;
-        if (const int error = staged[f]->Commit(replace); error != 0)
-            return fail(Par2RepairFault::Write, Par2FilePath(folder, set.files[f].name), error);
-        result.rebuilt.push_back(f);
+
+    // Stage 5: the files replaced moved aside to free names, all of them,
+    // then the staged files put in place.
+    bool Commit()
+    {
+        if (Stopping())
+            return Fail(Par2RepairFault::Stopped, {}, 0);
+        // The number each replaced file is kept under: "<name>.<number>".
+        std::vector<int> kept(set_.files.size(), 0);
+        auto keptPath = [&](std::size_t f) { return PathOf(f) + "." + std::to_string(kept[f]); };
+        auto keptName = [&](std::size_t f) { return set_.files[f].name + "." + std::to_string(kept[f]); };
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            if (!outputs_[f] || check_.files[f].state != Par2FileState::Damaged)
+                continue;
+            int error = EEXIST;
+            while (error == EEXIST) {
+                while (NameState(PathOf(f) + "." + std::to_string(++kept[f])) != ENOENT) {
+                }
+                error = RenameNoReplace(PathOf(f), keptPath(f));
+            }
+            if (error != 0) {
+                // Nothing is replaced: what was moved aside goes back.
+                kept[f] = 0;
+                for (std::size_t g = 0; g < f; ++g)
+                    if (kept[g] != 0 && RenameNoReplace(keptPath(g), PathOf(g)) != 0)
+                        result_.movedAside.push_back({g, keptName(g)});
+                return Fail(Par2RepairFault::Write, PathOf(f), error);
+            }
+        }
+        for (std::size_t f = 0; f < set_.files.size(); ++f) {
+            if (!outputs_[f])
+                continue;
+            if (const int error = staged_[f]->Commit(false); error != 0) {
+                for (std::size_t g = f; g < set_.files.size(); ++g)
+                    if (kept[g] != 0)
+                        result_.movedAside.push_back({g, keptName(g)});
+                return Fail(Par2RepairFault::Write, PathOf(f), error);
+            }
+            result_.rebuilt.push_back({f, kept[f] != 0 ? keptName(f) : std::string()});
+        }
+        return true;
     }
-    result.slicesRebuilt = m;
-    return result;
+
+    const Par2Set& set_;
+    const Par2Check& check_;
+    const std::string folder_;
+    const Par2RepairSettings& settings_;
+    Par2RepairPlan plan_;
+    Par2RepairResult result_;
+    std::vector<ReadOnlyFile> inputs_;
+    std::vector<ReadOnlyFile> volumes_;
+    std::vector<std::unique_ptr<StagedFile>> staged_;
+    std::vector<std::unique_ptr<NFile>> outputs_;
+    std::uint64_t done_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+}  // namespace
+
+Par2RepairResult RepairPar2Set(const Par2Set& set, const Par2Check& check, const std::string& folder,
+                               const Par2RepairSettings& settings)
+{
+    return Repair(set, check, folder, settings).Run();
 }
 
 }  // namespace tessera
