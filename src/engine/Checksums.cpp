@@ -75,6 +75,15 @@ private:
             return true;
         path_ = path;
         const FileOpener& files = owner_.settings_.files ? *owner_.settings_.files : RealFiles();
+        // What its name shows to be no regular file is not even opened (a
+        // socket cannot be, a device need not be).
+        if (owner_.settings_.regularOnly) {
+            const FileStatus named = files.Status(path, Links::Follow);
+            if (named.Found() && named.type != S_IFREG) {
+                error = named.type == S_IFDIR ? EISDIR : kNotRegularFile;
+                return false;
+            }
+        }
         file_ = files.Open(path, NFilePSDK::Form::Reading);
         if (!file_->IsOpen()) {
             error = file_->LastError();
