@@ -225,7 +225,7 @@ void HashStreams::Start()
     }
     const bool split = settings_.threads >= 2 && settings_.pieces;
     std::vector<void (HashStreams::*)()> workers;
-    if (split && settings_.whole && settings_.pairs && Sha256Pair::Available()) {
+    if (split && settings_.whole && Sha256Pair::Available()) {
         // One thread takes the whole digest and the ranges from the front,
         // hashing each block for both on one core; the other takes ranges
         // from the back, reading them itself, until they meet.
