@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CliOptions.h"
 
 namespace tessera::cli {
 

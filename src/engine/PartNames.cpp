@@ -74,4 +74,23 @@ FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
     return free;
 }
 
+int HighestTakenPart(const std::string& stem, int* error)
+{
+    if (error)
+        *error = 0;
+    int highest = -1;
+    for (int n = 0; n < kPartNumbers; ++n) {
+        int why = 0;
+        const NameState state = StateOf(PartName(stem, n), &why);
+        if (state == NameState::Unusable) {
+            if (error)
+                *error = why;
+            break;
+        }
+        if (state == NameState::Taken)
+            highest = n;
+    }
+    return highest;
+}
+
 }  // namespace tessera

@@ -39,4 +39,9 @@ struct FreeParts {
 // How many of the part names are free, counted until `wanted` are found.
 [[nodiscard]] FreeParts CountFreeParts(const std::string& stem, std::size_t wanted);
 
+// The highest number from 000 to 999 under which something exists, -1 when
+// none does. A name that cannot be looked up stops the search: its errno in
+// *error, when given (0 otherwise).
+[[nodiscard]] int HighestTakenPart(const std::string& stem, int* error = nullptr);
+
 }  // namespace tessera

@@ -84,6 +84,19 @@ int NameState(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 ? 0 : errno;
 }
 
+std::uint32_t EntryTypeAt(const std::string& path)
+{
+    struct stat st;
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+        return 0;
+    return st.st_mode & S_IFMT;
+}
+
+int RemoveFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
 std::int64_t SizeAt(const std::string& path)
 {
     struct stat st;

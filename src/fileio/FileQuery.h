@@ -48,6 +48,14 @@ std::uint32_t FileTypeAt(const std::string& path, int* error = nullptr);
 // being looked up (ENAMETOOLONG, EACCES, ...).
 int NameState(const std::string& path);
 
+// The kind of entry at path itself (a symlink is S_IFLNK), as the S_IFMT
+// bits of its mode; 0 when there is none or it cannot be looked up.
+std::uint32_t EntryTypeAt(const std::string& path);
+
+// Removes the directory entry at path (a link, not what it names); 0 or the
+// errno.
+int RemoveFile(const std::string& path);
+
 // The length of the file at path as the file system gives it, -1 when it
 // cannot be looked up.
 std::int64_t SizeAt(const std::string& path);

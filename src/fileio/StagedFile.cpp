@@ -140,4 +140,58 @@ void ReservedFile::Discard()
         ::unlink(path_.c_str());
 }
 
+ReservedNames::~ReservedNames()
+{
+    Release();
+}
+
+int ReservedNames::Take(const std::vector<std::string>& names, const FileOpener& files, std::size_t* failed)
+{
+    Release();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::unique_ptr<NFile> file = files.Open(names[i], NFilePSDK::Form::CreateNew);
+        if (!file->IsOpen()) {
+            const int error = file->LastError() != 0 ? file->LastError() : EIO;
+            Release();
+            if (failed)
+                *failed = i;
+            return error;
+        }
+        Name name;
+        name.path = names[i];
+        const auto* real = dynamic_cast<const NFilePSDK*>(file.get());
+        struct stat st;
+        if (real && ::fstat(real->Descriptor(), &st) == 0) {
+            name.device = st.st_dev;
+            name.inode = st.st_ino;
+            name.known = true;
+        }
+        names_.push_back(std::move(name));
+    }
+    return 0;
+}
+
+void ReservedNames::Filled(std::size_t index)
+{
+    if (index < names_.size())
+        names_[index].filled = true;
+}
+
+void ReservedNames::Release()
+{
+    for (const Name& name : names_) {
+        if (name.filled)
+            continue;
+        struct stat st;
+        if (::lstat(name.path.c_str(), &st) != 0)
+            continue;
+        // Only the empty file created here: whatever took its place stays.
+        const bool mine = name.known ? st.st_dev == name.device && st.st_ino == name.inode && st.st_size == 0
+                                     : S_ISREG(st.st_mode) && st.st_size == 0;
+        if (mine)
+            ::unlink(name.path.c_str());
+    }
+    names_.clear();
+}
+
 }  // namespace tessera

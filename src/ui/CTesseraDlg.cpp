@@ -35,7 +35,6 @@
 #include "RefusalHints.h"
 #include "StartFolder.h"
 #include "app/ProcessSettings.h"
-#include "engine/Jobs.h"
 #include "engine/Progress.h"
 #include "fileio/FileQuery.h"
 #include "plan/Boundaries.h"
@@ -628,15 +627,15 @@ void CTesseraDlg::SearchAndAddEntries(int edit, std::span<const std::uint8_t> pa
 
 void CTesseraDlg::OnStartSplit()
 {
-    StartJob(&tessera::RunSplitJob);
+    StartJob(true);
 }
 
 void CTesseraDlg::OnStartJoin()
 {
-    StartJob(&tessera::RunJoinJob);
+    StartJob(false);
 }
 
-void CTesseraDlg::StartJob(JobProcedure job)
+void CTesseraDlg::StartJob(bool split)
 {
     if (jobRunning_)
         return;
@@ -645,9 +644,8 @@ void CTesseraDlg::StartJob(JobProcedure job)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
-    desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
+    desktop_->StartJob(FieldText(split ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
-    const bool split = job == &tessera::RunSplitJob;
     const bool checksums = split && ListActions::SplitWritesChecksums();
     worker_ = std::thread([this, split, checksums, port = port_.get()] {
         bool threw = false;
