@@ -93,7 +93,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "background with a progress bar and can be aborted."
   "."
   "The package also holds tessera-cli, the same plans and jobs from the"
-  "shell, with SHA-256 checksum files of the parts.")
+  "shell, with SHA-256 checksum files of the parts and PAR2 recovery sets,"
+  "from which tessera-cli repair rebuilds lost or damaged parts.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -108,8 +109,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libssl3 holds libcrypto, which is loaded only when a digest is asked for
 # and so is no link dependency dpkg-shlibdeps could find.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-ipafont-gothic, qt6-translations-l10n, libssl3")
-# The window on a Wayland desktop without going through XWayland.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# The window on a Wayland desktop without going through XWayland, and what
+# loads the command line's bash completion.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, bash-completion")
 
 # The program creates an empty log.txt beside its executable at every start
 # when it may; a root session can write to the installed program folder. The

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a purpose needs, when any of them is
 # missing (as root, or with sudo).
-#   scripts/deps.sh run [extra-package...]    build and run tessera and tessera-cli
-#   scripts/deps.sh test [extra-package...]   that, and what the test suite adds
-#   scripts/deps.sh --list run|test           print the packages, install nothing
+#   scripts/deps.sh run [extra-package...]      build and run tessera and tessera-cli
+#   scripts/deps.sh package [extra-package...]  that, and what cpack -G DEB needs
+#   scripts/deps.sh test [extra-package...]     all that, and what the test suite adds
+#   scripts/deps.sh --list run|package|test     print the packages, install nothing
 # Each package is listed once, under the first purpose that needs it.
 set -euo pipefail
 
@@ -12,15 +13,22 @@ run_packages=(
   build-essential cmake pkg-config
   qt6-base-dev libgl-dev libboost-dev libcli11-dev libssl-dev
   scdoc                     # the manual pages
+  man-db                    # and man to read them (man -l build-run/src/app/tessera.1.gz)
   fonts-ipafont-gothic      # the font the window is laid out for
   qt6-translations-l10n     # Qt's own dialogs and buttons in Japanese
   xvfb xauth                # the window on a machine without a display (xvfb-run)
+)
+# What building the Debian package adds: dpkg-shlibdeps finds the libraries
+# the programs link, and CPack asks the file utility which files are programs.
+package_packages=(
+  dpkg-dev file
 )
 # What testing adds.
 test_packages=(
   libgtest-dev
   clang libclang-rt-14-dev                 # fuzz targets
-  desktop-file-utils appstream dpkg-dev file  # the installation and package checks
+  desktop-file-utils appstream             # the installation checks
+  bash-completion                          # the completion with it (and without it)
   dbus-daemon dbus-session-bus-common      # the desktop session tests
   qt6-wayland weston                       # the window under Wayland
   par2                                     # recovery sets: the tests' oracle
@@ -34,8 +42,9 @@ fi
 purpose=${1:-test}
 case "$purpose" in
   run) packages=("${run_packages[@]}") ;;
-  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: scripts/deps.sh [--list] run|test [extra-package...]" >&2; exit 2 ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/deps.sh [--list] run|package|test [extra-package...]" >&2; exit 2 ;;
 esac
 shift $(( $# > 0 ? 1 : 0 ))
 packages+=("$@")

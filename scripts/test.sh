@@ -4,7 +4,7 @@
 # tests without widgets under ThreadSanitizer and the whole suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, each in a build folder of
 # its own (the configurations of CMakePresets.json). Stops at the first
-# failure; the last lines are a ctest summary.
+# failure; the last line says how it ended and how long it took.
 #   scripts/test.sh           every stage (what CI runs)
 #   scripts/test.sh --quick   the plain suite only, for daily work
 # The tests labelled "long" run only on demand: (cd build && ctest -C Long -L long).
@@ -16,6 +16,14 @@ case "${1:-}" in
   "") ;;
   *) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
 esac
+# The last line: how it ended, after how long (bash counts SECONDS).
+finished() {
+  local status=$? how=passed
+  [ "$status" -eq 0 ] || how="failed (exit status $status)"
+  printf 'scripts/test.sh%s: %s in %d min %02d s\n' "$($quick && echo ' --quick')" "$how" \
+    $((SECONDS / 60)) $((SECONDS % 60))
+}
+trap finished EXIT
 scripts/deps.sh test
 jobs=$(nproc)
 

@@ -1,6 +1,5 @@
 #include "Arguments.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <sstream>
 #include <string_view>
+
+#include "fileio/FileQuery.h"
 
 namespace tessera {
 
@@ -106,8 +107,7 @@ std::string_view QtOptionName(std::string_view arg, bool& takesValue, bool& valu
 
 bool Exists(const std::string& path)
 {
-    struct stat st {};
-    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+    return !path.empty() && NameState(path) == 0;
 }
 
 }  // namespace

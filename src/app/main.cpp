@@ -6,7 +6,7 @@
 
 #include "Arguments.h"
 #include "CTesseraApp.h"
-#include "ProcessSettings.h"
+#include "fileio/ProcessSettings.h"
 #include "QtLanguage.h"
 
 namespace {

@@ -67,50 +67,36 @@ bool ProgressWanted(const Options& options)
     return !options.quiet && ::isatty(STDERR_FILENO) == 1;
 }
 
-// "it is a named pipe, not a regular file", and so on.
-std::string NotRegular(std::uint32_t type)
-{
-    return std::string("it is ") + FileTypeName(type) + ", not a regular file";
-}
-
-// A regular file that reads past its size: planned by that size, it would be
-// cut short.
-std::string LongerThanSize(const std::string& quotedPath, std::int64_t size)
-{
-    return "cannot read " + quotedPath + ": it holds more than the " + std::to_string(size) +
-           " bytes its size says (a file that grows, or one such as /proc's)";
-}
-
 // The size of the file to cut, or the message why it cannot be cut.
 std::optional<std::int64_t> SourceSize(const std::string& path, std::string& why)
 {
-    int error = 0;
-    const std::uint32_t type = FileTypeAt(path, &error);
-    if (type == 0) {
-        why = WithError("cannot open " + Quoted(path), error);
-        return std::nullopt;
-    }
-    if (type == S_IFDIR) {
-        why = WithError("cannot split " + Quoted(path), EISDIR);
-        return std::nullopt;
-    }
-    if (type != S_IFREG) {
-        why = "cannot split " + Quoted(path) + ": " + NotRegular(type);
-        return std::nullopt;
-    }
-    try {
-        Unsized unsized = Unsized::None;
-        const std::int64_t size = FileSize(path, &unsized);
-        if (size >= 0)
-            return size;
-        if (unsized == Unsized::MoreThanSize)
-            why = LongerThanSize(Quoted(path), SizeAt(path));
-        else
-            why = WithError("cannot open " + Quoted(path), ENOENT);
-    } catch (const FileError& error) {
-        why = WithError("cannot open " + Quoted(path), error.osError());
-    }
+    const Admission admission = AdmitFile(path);
+    if (admission.Admitted())
+        return admission.size;
+    why = RefusalText(path, admission);
     return std::nullopt;
+}
+
+// A job's refusal of a file it reads, as the admission that refused it.
+Admission AdmissionOf(const JobResult& result)
+{
+    Admission admission;
+    admission.error = result.error;
+    switch (result.fault) {
+    case JobFault::SourceNotRegular:
+    case JobFault::InputNotRegular:
+        admission.refusal = result.fileType == 0 ? Admission::Refusal::NotFound : Admission::Refusal::NotRegular;
+        if (admission.error == 0 && result.fileType == 0)
+            admission.error = ENOENT;
+        admission.type = result.fileType;
+        break;
+    case JobFault::LongerThanSize:
+        admission.refusal = Admission::Refusal::LongerThanSize;
+        admission.size = result.size;
+        break;
+    default: admission.refusal = Admission::Refusal::Open; break;
+    }
+    return admission;
 }
 
 std::optional<std::vector<std::string>> Plan(const Options& options, std::int64_t size, std::string& why)
@@ -220,6 +206,7 @@ int SideFileFailure(const SideFile& side, const JobResult& result, const JobWord
         read.fault = static_cast<ManifestFault>(side.readFault);
         read.line = side.readLine;
         read.error = side.error;
+        read.admission = side.admission;
         std::string why = ManifestReadMessage(side.path, read);
         if (why.empty()) {
             JoinMatch match;
@@ -264,16 +251,10 @@ int Report(const JobResult& result, const JobWords& words)
     switch (result.fault) {
     case JobFault::SourceNotRegular:
     case JobFault::InputNotRegular:
-        if (result.fileType == 0)
-            return Fail(WithError("cannot open " + path, result.error != 0 ? result.error : ENOENT));
-        if (result.fileType == S_IFDIR)
-            return Fail("cannot " + what + ": " + path + " is a folder");
-        return Fail("cannot " + what + ": " + path + " " + NotRegular(result.fileType).substr(3));
     case JobFault::SourceOpen:
     case JobFault::InputOpen:
-        return Fail(WithError("cannot open " + path, result.error));
     case JobFault::LongerThanSize:
-        return Fail(LongerThanSize(path, result.size) + cutShort);
+        return Fail(RefusalText(result.path, AdmissionOf(result)) + cutShort);
     case JobFault::PlanLine:
         return Fail("plan line " + std::to_string(result.line + 1) + " starts before 0 or runs backwards");
     case JobFault::PlanPastEnd:

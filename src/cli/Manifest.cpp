@@ -11,10 +11,9 @@ std::string ManifestReadMessage(const std::string& path, const ManifestRead& rea
     case ManifestFault::None:
         return {};
     case ManifestFault::Open:
-        return WithError("cannot open " + Quoted(path), read.error);
     case ManifestFault::NotRegular:
-        return read.error != 0 ? WithError("cannot read " + Quoted(path), read.error)
-                               : "cannot read " + Quoted(path) + ": not a regular file";
+    case ManifestFault::LongerThanSize:
+        return RefusalText(path, read.admission);
     case ManifestFault::Read:
         return WithError("cannot read " + Quoted(path), read.error);
     case ManifestFault::NotAChecksumLine:

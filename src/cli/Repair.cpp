@@ -3,12 +3,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
+#include "Manifest.h"
 #include "Messages.h"
 #include "engine/Manifest.h"
+#include "engine/kernels/Sha256.h"
 #include "engine/recovery/Par2Repair.h"
+#include "engine/recovery/Par2Stale.h"
+#include "fileio/FileQuery.h"
 
 namespace tessera::cli {
 
@@ -38,8 +43,8 @@ std::string FaultText(Par2Fault fault)
 int RunRepair(const Options& options)
 {
     const std::string& named = options.recoverySet;
-    if (::access(named.c_str(), F_OK) != 0)
-        return Fail(WithError("cannot read " + Quoted(named), errno));
+    if (const int state = NameState(named); state != 0)
+        return Fail(WithError("cannot read " + Quoted(named), state));
     const Par2Set set = ReadPar2Set(named);
     // Passed-over packets are told, as the set may still be whole without them.
     for (const Par2FaultAt& fault : set.faults) {
@@ -67,6 +72,20 @@ int RunRepair(const Options& options)
         return Fail("not repairable: " + std::to_string(check.badSlices) + " slices damaged or missing, " +
                     std::to_string(check.recoverySlices) + " recovery slices: needs " +
                     std::to_string(check.shortBy) + " more recovery slices; nothing changed");
+    }
+    // A file that the checksum file beside the set finds intact is newer
+    // than the set: nothing of a stale set is used.
+    if (const std::string manifest = ChecksumFileBesideSet(named); NameState(manifest) == 0) {
+        if (const std::string why = Sha256::Load(); !why.empty())
+            return Fail("cannot check " + Quoted(manifest) + ": " + why);
+        const std::atomic<bool> never{false};
+        const StaleFinding stale = FindStaleFiles(set, check, folder, manifest, never);
+        if (stale.read.fault != ManifestFault::None)
+            std::fprintf(stderr, "tessera-cli: %s; repairing without it\n",
+                         ManifestReadMessage(manifest, stale.read).c_str());
+        if (!stale.files.empty())
+            return Fail("not repairing: " + Quoted(manifest) + " finds " + Quoted(set.files[stale.files[0]].name) +
+                        " intact, which " + Quoted(named) + " finds damaged: the set is older than the files; nothing changed");
     }
     const Par2RepairResult result = RepairPar2Set(set, check, folder);
     switch (result.fault) {

@@ -10,6 +10,8 @@
 #include "Messages.h"
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
+#include "engine/VerifyChecksums.h"
+#include "engine/recovery/Par2Stale.h"
 #include "engine/kernels/Sha256.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
@@ -27,29 +29,24 @@ std::string ReadError(const std::string& path, int error)
 
 }  // namespace
 
-std::string VerifyReportText(const std::vector<ManifestLine>& lines, std::size_t source, const VerifyReport& report,
-                             bool quiet)
+std::string VerifiedLineText(const VerifiedLine& verified, bool quiet)
 {
-    std::string text;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const LineVerdict verdict = report.verdicts.at(i);
-        if (quiet && verdict == LineVerdict::Ok)
-            continue;
-        text += ShownName(lines[i].name);
-        switch (verdict) {
-        case LineVerdict::Ok: text += ": OK"; break;
-        case LineVerdict::Failed: text += ": FAILED"; break;
-        case LineVerdict::Unreadable: text += ": FAILED open or read"; break;
-        case LineVerdict::NotChecked: text += ": NOT CHECKED (a part failed)"; break;
-        }
-        if (i == source && verdict != LineVerdict::NotChecked)
-            text += " (the parts joined)";
-        text += '\n';
+    if (quiet && verified.verdict == LineVerdict::Ok)
+        return {};
+    std::string text = ShownName(verified.line->name);
+    switch (verified.verdict) {
+    case LineVerdict::Ok: text += ": OK"; break;
+    case LineVerdict::Failed: text += ": FAILED"; break;
+    case LineVerdict::Unreadable: text += ": FAILED open or read"; break;
+    case LineVerdict::NotChecked: text += ": NOT CHECKED (a part failed)"; break;
     }
-    return text;
+    if (verified.joined && verified.verdict != LineVerdict::NotChecked)
+        text += " (the parts joined)";
+    return text + '\n';
 }
 
-std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check, bool quiet)
+std::string RecoveryReportText(const std::string& setName, const Par2Set& set, const Par2Check& check,
+                               const std::vector<std::size_t>& stale, bool quiet)
 {
     const std::string name = ShownName(setName) + ": recovery set ";
     auto plural = [](std::uint64_t n, const char* what) {
@@ -58,6 +55,13 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
     const std::string bad = plural(check.badSlices, "slice") + " of " + std::to_string(set.inputSlices) +
                             " damaged or missing";
     std::string text;
+    if (!stale.empty()) {
+        text = name + "STALE (made for other files: " + plural(stale.size(), "file") +
+               " it finds damaged the checksum file finds intact)\n";
+        for (const std::size_t f : stale)
+            text += ShownName(set.files[f].name) + ": STALE (intact by its checksum)\n";
+        return text;
+    }
     switch (check.state) {
     case Par2State::Intact:
         if (!quiet)
@@ -94,61 +98,50 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
 
 int RunVerify(const Options& options)
 {
-    const ManifestRead manifest = ReadManifestFile(options.manifest);
-    if (manifest.fault != ManifestFault::None)
-        return Fail(ManifestReadMessage(options.manifest, manifest));
-    if (manifest.lines.empty())
-        return Fail(Quoted(options.manifest) + " lists no files");
-    const std::vector<ManifestLine>& lines = manifest.lines;
-    const std::size_t source = SourceLine(options.manifest, lines);
-
-    std::vector<std::string> paths;
-    std::int64_t total = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        paths.push_back(ResolveFromManifest(options.manifest, lines[i].name));
-        const std::int64_t size = i != source ? SizeAt(paths.back()) : -1;
-        if (size > 0)
-            total += size;
-    }
-
-    // Both cores: with a source line, one hashes each part and the other all
-    // of them in the manifest's order, which is the order of the plan, for
-    // the source line; without, each takes the next largest file.
     if (const std::string why = Sha256::Load(); !why.empty())
         return Fail("cannot check checksums: " + why);
     ProgressLine progress(stderr, !options.quiet && ::isatty(STDERR_FILENO) == 1);
     const std::atomic<bool> never{false};
-    const ListedDigests digests =
-        HashListedFiles(paths, source, source != std::string::npos, 2, never,
-                        [&](std::int64_t done) { progress.Update(done, total); });
-    const std::vector<FileDigest>& files = digests.files;
-    const VerifyReport report = VerifyManifest(lines, source, files, digests.joined);
+    int reportError = 0;
+    // Each verdict is told as it is known: nothing of the checksum file is
+    // kept for the end.
+    const ChecksumVerification verification = VerifyChecksumFile(
+        options.manifest, never,
+        [&](const VerifiedLine& verified) {
+            progress.Clear();
+            const std::string text = VerifiedLineText(verified, options.quiet);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            if (reportError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+                reportError = errno != 0 ? errno : EIO;
+            if (verified.verdict == LineVerdict::Unreadable && reportError == 0)
+                Fail(ReadError(verified.path, verified.error));
+        },
+        [&](std::int64_t done, std::int64_t total) { progress.Update(done, total); });
     progress.Clear();
-
-    const std::string text = VerifyReportText(lines, source, report, options.quiet);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return Fail(WithError("cannot write the report", errno));
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i != source && files[i].error != 0)
-            Fail(ReadError(paths[i], files[i].error));
-    }
+    if (verification.read.fault != ManifestFault::None)
+        return Fail(ManifestReadMessage(options.manifest, verification.read));
+    if (verification.lines == 0)
+        return Fail(Quoted(options.manifest) + " lists no files");
+    if (reportError != 0)
+        return Fail(WithError("cannot write the report", reportError));
     // The recovery set beside the manifest, when there is one: its state is
     // told, the exit status stays that of the checksums.
     if (const std::string recovery = RecoverySetBeside(options.manifest);
-        !recovery.empty() && ::access(recovery.c_str(), F_OK) == 0) {
+        !recovery.empty() && NameState(recovery) == 0) {
         const Par2Set set = ReadPar2Set(recovery);
         const Par2Check check = CheckPar2Set(set, Par2Folder(recovery));
+        const StaleFinding stale = FindStaleFiles(set, check, Par2Folder(recovery), options.manifest, never);
         const std::size_t slash = recovery.rfind('/');
         const std::string recoveryText =
             RecoveryReportText(slash == std::string::npos ? recovery : recovery.substr(slash + 1), set, check,
-                               options.quiet);
+                               stale.files, options.quiet);
         std::fwrite(recoveryText.data(), 1, recoveryText.size(), stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return Fail(WithError("cannot write the report", errno));
     }
-    if (report.failed != 0)
-        return Fail(std::to_string(report.failed) + " of " + std::to_string(lines.size()) + " checksums in " +
+    if (verification.failed != 0)
+        return Fail(std::to_string(verification.failed) + " of " +
+                    std::to_string(verification.verdicts) + " checksums in " +
                     Quoted(options.manifest) + " did not match");
     return kExitDone;
 }

@@ -545,36 +545,4 @@ void HashStreams::BothWorker()
     }
 }
 
-ListedDigests HashListedFiles(const std::vector<std::string>& paths, std::size_t skip, bool joined, int threads,
-                              const std::atomic<bool>& abort, const std::function<void(std::int64_t)>& progress)
-{
-    std::vector<HashRange> ranges;
-    std::vector<std::size_t> index;
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (i != skip) {
-            ranges.push_back({paths[i], 0, -1});
-            index.push_back(i);
-        }
-    }
-    HashSettings settings;
-    settings.whole = joined;
-    settings.threads = threads;
-    settings.stopAtFault = false;
-    settings.regularOnly = true;
-    HashStreams streams(std::move(ranges), std::move(settings), abort);
-    streams.Start();
-    streams.Wait([&] {
-        if (progress)
-            progress(streams.Done());
-    });
-    ListedDigests listed;
-    listed.files.resize(paths.size());
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        const RangeDigest& piece = streams.Pieces()[i];
-        listed.files[index[i]] = {piece.digest, piece.digest.empty() && piece.error == 0 ? EIO : piece.error};
-    }
-    listed.joined = streams.Whole();
-    return listed;
-}
-
 }  // namespace tessera

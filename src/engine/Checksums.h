@@ -26,7 +26,7 @@ class Sha256;
 // to stay in the processor's caches.
 inline constexpr std::uint32_t kHashBlock = 1 << 20;
 
-// FileDigest-like error of a file that is a pipe, device or the like.
+// The error given for a file that is a pipe, device or the like.
 inline constexpr int kNotRegularFile = -1;
 
 // length bytes of the file at path from offset; length < 0: to its end.
@@ -174,22 +174,5 @@ struct JobChecksums {
     std::vector<std::string> digests;
     std::string wholeDigest;
 };
-
-// What the files a manifest lists hold: each one's digest, and the digest of
-// them all one after another (empty when one of them could not be read).
-struct ListedDigests {
-    std::vector<FileDigest> files;
-    std::string joined;
-};
-
-// Hashes the whole regular files at paths, all but the one at index skip
-// (npos: none; its entry stays empty), on `threads` threads: with `joined`,
-// one for the files' digests and one for all of them in order; without, two
-// taking the largest files first. A file that is no regular file is not read
-// (kNotRegularFile, EISDIR for a folder). progress, when given, is called on
-// the caller's thread about every 100 ms with the bytes hashed so far.
-[[nodiscard]] ListedDigests HashListedFiles(const std::vector<std::string>& paths, std::size_t skip, bool joined,
-                                            int threads, const std::atomic<bool>& abort,
-                                            const std::function<void(std::int64_t)>& progress = {});
 
 }  // namespace tessera

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fileio/Admission.h"
 #include "fileio/FileOpener.h"
 #include "plan/SplitEntry.h"
 
@@ -145,11 +146,11 @@ struct SideFile {
     // NoSha256: why the library could not be had.
     std::string why;
     // Unusable: why the checksum file cannot serve the join, as read
-    // (ManifestFault, its 1-based line) and as matched (JoinMatchFault, the
-    // index of the input concerned). Plain numbers, so that this header
-    // needs no other.
+    // (ManifestFault, its 1-based line, the admission that refused it) and
+    // as matched (JoinMatchFault, the index of the input concerned).
     int readFault = 0;
     std::size_t readLine = 0;
+    Admission admission;
     int matchFault = 0;
     std::size_t matchInput = 0;
 };

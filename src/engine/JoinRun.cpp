@@ -20,12 +20,6 @@ using detail::Transfer;
 
 namespace {
 
-// An input as admitted: a regular file of `size` bytes, or the refusal.
-struct Admission {
-    std::int64_t size = -1;
-    std::optional<JobResult> refusal;
-};
-
 JobResult Fault(JobFault fault, const std::string& path, int error)
 {
     JobResult result;
@@ -33,46 +27,6 @@ JobResult Fault(JobFault fault, const std::string& path, int error)
     result.path = path;
     result.error = error;
     return result;
-}
-
-// Opens a join input and takes its size. What is no regular file is refused
-// by the name first (a device is never opened), then by the open file (the
-// name may change hands); so is a file that holds more than its size says.
-Admission Admit(const Transfer& job, const std::string& path, std::unique_ptr<NFile>& input)
-{
-    Admission admission;
-    const std::uint32_t named = FileTypeAt(path);
-    if (named != 0 && named != S_IFREG) {
-        admission.refusal = Fault(JobFault::InputNotRegular, path, named == S_IFDIR ? EISDIR : 0);
-        admission.refusal->fileType = named;
-        return admission;
-    }
-    input = job.Open(path, NFilePSDK::Form::Reading);
-    if (!input->IsOpen()) {
-        admission.refusal = Fault(JobFault::InputOpen, path, input->LastError());
-        return admission;
-    }
-    const std::uint32_t type = input->FileType();
-    if (type != S_IFREG) {
-        admission.refusal = Fault(type == 0 ? JobFault::InputOpen : JobFault::InputNotRegular, path,
-                                    type == 0 ? input->LastError() : type == S_IFDIR ? EISDIR : 0);
-        admission.refusal->fileType = type;
-        return admission;
-    }
-    const std::int64_t size = input->GetSize();
-    if (size < 0) {
-        admission.refusal = Fault(JobFault::InputOpen, path, input->LastError());
-        return admission;
-    }
-    char extra;
-    const bool more = input->Seek(size, 0) && input->Read(&extra, 1) == 1;
-    if (more || !input->Seek(0, 0)) {
-        admission.refusal = Fault(more ? JobFault::LongerThanSize : JobFault::Read, path, more ? 0 : input->LastError());
-        admission.refusal->size = size;
-        return admission;
-    }
-    admission.size = size;
-    return admission;
 }
 
 }  // namespace
@@ -119,6 +73,7 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
                 checked.readFault = static_cast<int>(manifest.read.fault);
                 checked.readLine = manifest.read.line;
                 checked.error = manifest.read.error;
+                checked.admission = manifest.read.admission;
                 checked.matchFault = static_cast<int>(manifest.match.fault);
                 checked.matchInput = manifest.match.input;
                 return end(job.Fail(JobFault::ChecksumFile, manifest.path, manifest.read.error, {}));
@@ -138,25 +93,26 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
 
     // One of the inputs is the destination: said first, whatever else is
     // wrong with the destination, since nothing else can mend it.
+    const FileSystem& files = job.Files();
     for (const std::string& path : inputs) {
-        if (SameFile(destinationPath, path))
+        if (SameFile(destinationPath, path, files))
             return end(job.Fail(JobFault::DestinationListed, destinationPath, 0, {}));
     }
 
     // A destination that is there already is not replaced unless asked; a
     // pipe or device is written, never replaced; a symlink that leads nowhere
     // is never written through.
-    const std::uint32_t existing = FileTypeAt(destinationPath);
+    const std::uint32_t existing = FileTypeAt(destinationPath, nullptr, files);
     const bool direct = existing != 0 && existing != S_IFREG && existing != S_IFDIR;
     const bool staged = request.stage && !direct;
-    if (existing == 0 && EntryTypeAt(destinationPath) == S_IFLNK && !(staged && request.replace)) {
+    if (existing == 0 && EntryTypeAt(destinationPath, files) == S_IFLNK && !(staged && request.replace)) {
         JobResult result = Fault(JobFault::DestinationExists, destinationPath, EEXIST);
         result.fileType = S_IFLNK;
         return end(job.Fail(std::move(result), {}));
     }
     if (!request.replace && !direct) {
         // A name that cannot be looked up is reported as what it is.
-        const int state = NameState(destinationPath);
+        const int state = NameState(destinationPath, files);
         if (state == 0)
             return end(job.Fail(JobFault::DestinationExists, destinationPath, EEXIST, {}));
         if (state != ENOENT)
@@ -172,10 +128,14 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
     for (const std::string& path : inputs) {
         if (job.AbortRequested())
             return end(job.Finish({}));
+        // What is no regular file is refused by its name first (a device is
+        // never opened), then by the open file (the name may change hands);
+        // so is a file that holds more than its size says.
         std::unique_ptr<NFile> input;
-        const Admission admission = Admit(job, path, input);
-        if (admission.refusal)
-            return end(job.Fail(*admission.refusal, {input.get()}));
+        const Admission admission = job.Admit(path, input);
+        if (!admission.Admitted())
+            return end(
+                job.Fail(Transfer::Refused(admission, path, JobFault::InputOpen, JobFault::InputNotRegular), {}));
         total = SaturatedAdd(total, admission.size);
         sizes.push_back(admission.size);
     }
@@ -226,9 +186,10 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
         std::unique_ptr<NFile> input;
         // Admitted again once open: that much is copied, a read that stops
         // short of it fails the job, and so does a byte beyond it.
-        const Admission admission = Admit(job, path, input);
-        if (admission.refusal)
-            return end(job.Fail(*admission.refusal, {input.get(), destination.get()}));
+        const Admission admission = job.Admit(path, input);
+        if (!admission.Admitted())
+            return end(job.Fail(Transfer::Refused(admission, path, JobFault::InputOpen, JobFault::InputNotRegular),
+                                {destination.get()}));
         const Transfer::Copy copy = job.CopyPiece(*input, *destination, path, 0, admission.size, true, true);
         if (copy != Transfer::Copy::Done)
             return end(job.EndAfter(copy, *input, path, *destination, destinationPath, path, admission.size,

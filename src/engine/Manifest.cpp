@@ -210,33 +210,42 @@ void ManifestReader::Line(std::string_view text)
         Refuse(ManifestFault::NameTooLong);
         return;
     }
-    lines_.push_back(std::move(line));
+    if (sink_)
+        sink_(std::move(line));
+    else
+        lines_.push_back(std::move(line));
 }
 
-ManifestRead ReadManifestFile(const std::string& path)
+ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files)
+{
+    return StreamManifestFile(path, {}, files);
+}
+
+ManifestRead StreamManifestFile(const std::string& path, const std::function<void(ManifestLine&&)>& sink,
+                                const FileSystem& files)
 {
     ManifestRead read;
-    NFilePSDK file(path, NFilePSDK::Form::Reading);
-    if (!file.IsOpen()) {
-        read.fault = ManifestFault::Open;
-        read.error = file.LastError();
-        return read;
-    }
     // A pipe or a device has no end that a size could promise: refused before
     // a byte of it is read.
-    struct stat st;
-    if (::fstat(file.Descriptor(), &st) != 0) {
-        read.fault = ManifestFault::Read;
-        read.error = errno;
+    std::unique_ptr<NFile> opened;
+    read.admission = AdmitFile(path, files, &opened);
+    switch (read.admission.refusal) {
+    case Admission::Refusal::None: break;
+    case Admission::Refusal::NotFound:
+    case Admission::Refusal::Open: read.fault = ManifestFault::Open; break;
+    case Admission::Refusal::NotRegular: read.fault = ManifestFault::NotRegular; break;
+    case Admission::Refusal::LongerThanSize: read.fault = ManifestFault::LongerThanSize; break;
+    case Admission::Refusal::Read: read.fault = ManifestFault::Read; break;
+    }
+    if (read.fault != ManifestFault::None) {
+        read.error = read.admission.Errno();
         return read;
     }
-    if (!S_ISREG(st.st_mode)) {
-        read.fault = ManifestFault::NotRegular;
-        read.error = S_ISDIR(st.st_mode) ? EISDIR : 0;
-        return read;
-    }
-    file.SetCacheUse(NFilePSDK::CacheUse::Cached);
+    NFile& file = *opened;
+    file.SetCacheUse(NFile::CacheUse::Cached);
     ManifestReader reader;
+    if (sink)
+        reader.SendLinesTo(sink);
     std::string block(kReadBlock, '\0');
     for (;;) {
         const std::uint32_t n = file.Read(block.data(), kReadBlock);
@@ -364,37 +373,6 @@ JoinMatch MatchJoinInputs(const std::vector<ManifestLine>& lines, std::size_t so
     }
     match.whole = lines[source].digest;
     return match;
-}
-
-// --- Verification -------------------------------------------------------------------
-
-VerifyReport VerifyManifest(const std::vector<ManifestLine>& lines, std::size_t source,
-                            const std::vector<FileDigest>& files, const std::string& joined)
-{
-    VerifyReport report;
-    report.verdicts.resize(lines.size(), LineVerdict::NotChecked);
-    bool partFailed = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i == source)
-            continue;
-        const FileDigest& file = files.at(i);
-        LineVerdict verdict = LineVerdict::Ok;
-        if (file.error != 0 || file.digest.empty())
-            verdict = LineVerdict::Unreadable;
-        else if (file.digest != lines[i].digest)
-            verdict = LineVerdict::Failed;
-        report.verdicts[i] = verdict;
-        if (verdict != LineVerdict::Ok) {
-            partFailed = true;
-            ++report.failed;
-        }
-    }
-    if (source < lines.size() && !partFailed) {
-        const bool ok = joined == lines[source].digest;
-        report.verdicts[source] = ok ? LineVerdict::Ok : LineVerdict::Failed;
-        report.failed += ok ? 0 : 1;
-    }
-    return report;
 }
 
 }  // namespace tessera

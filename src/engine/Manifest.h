@@ -3,10 +3,12 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fileio/Admission.h"
 #include "plan/SplitEntry.h"
 
 // Checksum files ("manifests") in the text format of GNU sha256sum, and the
@@ -44,8 +46,9 @@ inline constexpr std::size_t kMaxManifestLine = 1 + 8 + 2 * PATH_MAX + 4 + 64 + 
 
 enum class ManifestFault {
     None,
-    Open,              // the file could not be opened (error)
-    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0)
+    Open,              // the file could not be looked up or opened (error; admission)
+    NotRegular,        // a folder, pipe or device (error: EISDIR for a folder, else 0; admission)
+    LongerThanSize,    // it reads past the size it reports (admission)
     Read,              // a read failed (error)
     NotAChecksumLine,  // line: not "digest  name", "digest *name" or an escaped form of them
     LineTooLong,       // line: longer than kMaxManifestLine
@@ -62,6 +65,9 @@ enum class ManifestFault {
 // held at a time.
 class ManifestReader {
 public:
+    // Every line read goes to sink, as it is read, instead of being kept.
+    void SendLinesTo(std::function<void(ManifestLine&&)> sink) { sink_ = std::move(sink); }
+
     void Feed(std::string_view text);
     // The end of the text: a last line without a line feed counts.
     void Finish();
@@ -78,6 +84,7 @@ private:
     void Refuse(ManifestFault fault);
 
     std::vector<ManifestLine> lines_;
+    std::function<void(ManifestLine&&)> sink_;
     std::string partial_;
     std::size_t number_ = 0;
     ManifestFault fault_ = ManifestFault::None;
@@ -89,12 +96,22 @@ struct ManifestRead {
     ManifestFault fault = ManifestFault::None;
     std::size_t line = 0;  // for the faults of a line
     int error = 0;         // errno for Open, Read and a folder
+    // Open, NotRegular, LongerThanSize: why the file was not admitted.
+    Admission admission;
 };
 
-// Reads the checksum file at path through the file layer. Only a regular
-// file is read (a pipe or a device is refused before any byte is read), and
-// the reading stops at the first bad or over-long line.
-[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path);
+// Reads the checksum file at path through the file layer, once admitted
+// (AdmitFile): only a regular file is read (a pipe or a device is refused
+// before any byte is read), and the reading stops at the first bad or
+// over-long line.
+[[nodiscard]] ManifestRead ReadManifestFile(const std::string& path, const FileSystem& files = RealFiles());
+
+// ReadManifestFile that keeps no line: each goes to sink as it is read (the
+// lines before a bad one included), and read.lines stays empty. Memory
+// stays at one block and one line whatever the file's length.
+[[nodiscard]] ManifestRead StreamManifestFile(const std::string& path,
+                                              const std::function<void(ManifestLine&&)>& sink,
+                                              const FileSystem& files = RealFiles());
 
 // --- Paths ----------------------------------------------------------------------
 
@@ -149,13 +166,6 @@ struct JoinMatch {
 
 // --- Verification -------------------------------------------------------------------
 
-// What reading one listed file gave: its digest, or the errno that stopped
-// the reading (then digest is empty).
-struct FileDigest {
-    std::string digest;
-    int error = 0;
-};
-
 enum class LineVerdict {
     Ok,
     Failed,      // the digest differs
@@ -163,16 +173,5 @@ enum class LineVerdict {
     NotChecked,  // the source line, when a part failed: the parts joined cannot be the source
 };
 
-struct VerifyReport {
-    std::vector<LineVerdict> verdicts;  // one a manifest line, in its order
-    std::size_t failed = 0;             // lines Failed or Unreadable
-};
-
-// The verdict on every line of a manifest. files holds one entry a line (the
-// source line's is not looked at); joined is the digest of the parts read one
-// after another in the manifest's order, against which the source line
-// (index source, npos for none) is checked when every part is Ok.
-[[nodiscard]] VerifyReport VerifyManifest(const std::vector<ManifestLine>& lines, std::size_t source,
-                                          const std::vector<FileDigest>& files, const std::string& joined);
 
 }  // namespace tessera

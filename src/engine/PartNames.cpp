@@ -1,7 +1,5 @@
 #include "PartNames.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <utility>
@@ -15,14 +13,14 @@ enum class NameState { Free, Taken, Unusable };
 // Free only when the file system says no entry of that name exists: a
 // dangling symlink or a folder is taken, and a name it cannot look up (too
 // long, a folder that cannot be searched) can be neither taken nor created.
-NameState StateOf(const std::string& name, int* error = nullptr)
+NameState StateOf(const std::string& name, const FileSystem& files, int* error = nullptr)
 {
-    struct stat st;
-    if (::lstat(name.c_str(), &st) == 0)
+    const int state = files.Status(name, Links::NoFollow).error;
+    if (state == 0)
         return NameState::Taken;
     if (error)
-        *error = errno;
-    return errno == ENOENT ? NameState::Free : NameState::Unusable;
+        *error = state;
+    return state == ENOENT ? NameState::Free : NameState::Unusable;
 }
 
 }  // namespace
@@ -43,23 +41,23 @@ std::string PartName(const std::string& stem, int number)
     return stem + suffix;
 }
 
-std::string ProbeOutputName(const std::string& stem)
+std::string ProbeOutputName(const std::string& stem, const FileSystem& files)
 {
     for (int n = 0; n < kPartNumbers; ++n) {
         std::string candidate = PartName(stem, n);
-        if (StateOf(candidate) != NameState::Taken)
+        if (StateOf(candidate, files) != NameState::Taken)
             return candidate;
     }
     return {};
 }
 
-FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
+FreeParts CountFreeParts(const std::string& stem, std::size_t wanted, const FileSystem& files)
 {
     FreeParts free;
     for (int n = 0; n < kPartNumbers && free.count < wanted; ++n) {
         std::string candidate = PartName(stem, n);
         int error = 0;
-        const NameState state = StateOf(candidate, &error);
+        const NameState state = StateOf(candidate, files, &error);
         if (state != NameState::Taken && free.first.empty())
             free.first = candidate;
         if (state == NameState::Unusable) {
@@ -74,14 +72,14 @@ FreeParts CountFreeParts(const std::string& stem, std::size_t wanted)
     return free;
 }
 
-int HighestTakenPart(const std::string& stem, int* error)
+int HighestTakenPart(const std::string& stem, const FileSystem& files, int* error)
 {
     if (error)
         *error = 0;
     int highest = -1;
     for (int n = 0; n < kPartNumbers; ++n) {
         int why = 0;
-        const NameState state = StateOf(PartName(stem, n), &why);
+        const NameState state = StateOf(PartName(stem, n), files, &why);
         if (state == NameState::Unusable) {
             if (error)
                 *error = why;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "fileio/FileSystem.h"
+
 namespace tessera {
 
 // A split writes its parts at stem + ".000" to stem + ".999", where stem is
@@ -20,8 +22,8 @@ inline constexpr int kPartNumbers = 1000;
 // The lowest part name under which nothing exists. A name the file system
 // cannot look up (too long, a folder that cannot be searched) stops the probe
 // and is returned, so that creating it fails and names it. Empty when every
-// name is taken.
-[[nodiscard]] std::string ProbeOutputName(const std::string& stem);
+// name is taken. Names are looked up through files.
+[[nodiscard]] std::string ProbeOutputName(const std::string& stem, const FileSystem& files = RealFiles());
 
 struct FreeParts {
     // Names under which nothing exists, counted up to the number asked for.
@@ -37,11 +39,13 @@ struct FreeParts {
 };
 
 // How many of the part names are free, counted until `wanted` are found.
-[[nodiscard]] FreeParts CountFreeParts(const std::string& stem, std::size_t wanted);
+[[nodiscard]] FreeParts CountFreeParts(const std::string& stem, std::size_t wanted,
+                                       const FileSystem& files = RealFiles());
 
 // The highest number from 000 to 999 under which something exists, -1 when
 // none does. A name that cannot be looked up stops the search: its errno in
 // *error, when given (0 otherwise).
-[[nodiscard]] int HighestTakenPart(const std::string& stem, int* error = nullptr);
+[[nodiscard]] int HighestTakenPart(const std::string& stem, const FileSystem& files = RealFiles(),
+                                   int* error = nullptr);
 
 }  // namespace tessera

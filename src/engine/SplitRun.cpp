@@ -41,7 +41,7 @@ std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, 
 {
     std::unique_ptr<NFile> part;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        name = ProbeOutputName(stem);
+        name = ProbeOutputName(stem, job.Files());
         if (name.empty())
             break;
         part = job.Open(name, NFilePSDK::Form::CreateNew);
@@ -53,21 +53,11 @@ std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, 
     return part;
 }
 
-// True when the file holds at least one byte past `size`; the position is
-// left at the start.
-bool HoldsMoreThan(NFile& file, std::int64_t size)
-{
-    char extra;
-    const bool more = file.Seek(size, 0) && file.Read(&extra, 1) == 1;
-    file.Seek(0, 0);
-    return more;
-}
-
 // Something other than a file or a link stands at path: neither a new file
 // nor a rename can take its place.
-bool NoFileAt(const std::string& path)
+bool NoFileAt(const std::string& path, const FileSystem& files)
 {
-    const std::uint32_t type = EntryTypeAt(path);
+    const std::uint32_t type = EntryTypeAt(path, files);
     return type != 0 && type != S_IFREG && type != S_IFLNK;
 }
 
@@ -99,9 +89,9 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
     const std::vector<SplitEntry>& plan = request.plan;
     // What is no regular file is not cut, and nothing shows it; the caller
     // names it from the result.
-    if (!IsRegularFile(sourcePath)) {
+    if (!IsRegularFile(sourcePath, job.Files())) {
         JobResult result = Fault(JobFault::SourceNotRegular, sourcePath, 0);
-        result.fileType = FileTypeAt(sourcePath);
+        result.fileType = FileTypeAt(sourcePath, nullptr, job.Files());
         return result;
     }
     job.Start();
@@ -127,25 +117,15 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
         return reports.End(std::move(result), job.Copied(), job.Total());
     };
 
-    const std::unique_ptr<NFile> source = job.Open(sourcePath, NFilePSDK::Form::Reading);
-    if (!source->IsOpen())
-        return end(job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {}));
-    // Looked at again on the open file: the name may have changed hands.
-    if (const std::uint32_t type = source->FileType(); type != S_IFREG) {
-        JobResult result = Fault(JobFault::SourceNotRegular, sourcePath, 0);
-        result.fileType = type;
-        return end(job.Fail(std::move(result), {source.get()}));
-    }
-    const std::int64_t size = source->GetSize();
-    if (size < 0)
-        return end(job.Fail(JobFault::SourceOpen, sourcePath, source->LastError(), {source.get()}));
-    // A file that holds more than its size says (a /proc file says 0) would
-    // be cut as if it ended there.
-    if (HoldsMoreThan(*source, size)) {
-        JobResult result = Fault(JobFault::LongerThanSize, sourcePath, 0);
-        result.size = size;
-        return end(job.Fail(std::move(result), {source.get()}));
-    }
+    // Looked at again on the open file (the name may have changed hands); a
+    // file that holds more than its size says (a /proc file says 0) would be
+    // cut as if it ended there.
+    std::unique_ptr<NFile> source;
+    const Admission admission = job.Admit(sourcePath, source);
+    if (!admission.Admitted())
+        return end(job.Fail(Transfer::Refused(admission, sourcePath, JobFault::SourceOpen, JobFault::SourceNotRegular),
+                            {}));
+    const std::int64_t size = admission.size;
 
     // A plan that cannot be carried out whole is refused before any file is
     // created: more entries than free part names, an entry that runs
@@ -155,7 +135,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
     const bool staged = request.numbering != PartNumbering::LowestFree;
     std::vector<std::string> names;
     if (count > 0 && !staged) {
-        const FreeParts free = CountFreeParts(stem, count);
+        const FreeParts free = CountFreeParts(stem, count, job.Files());
         // A name that cannot even be looked up fails as its creation would.
         if (free.error != 0)
             return end(job.Fail(JobFault::PartCreate, free.first, free.error, {source.get()}));
@@ -191,7 +171,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
         if (!sums.write) {
             manifestSide.state = SideState::NoBytes;
         } else {
-            if (NoFileAt(manifestSide.path))
+            if (NoFileAt(manifestSide.path, job.Files()))
                 return refuse(SideState::NotAFile, 0);
             manifestSide.why = Sha256::Load();
             if (!manifestSide.why.empty())
@@ -220,7 +200,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
                 return end(job.Fail(JobFault::RecoverySet, path, error, {source.get()}));
             };
             for (const std::string& name : setSide.files) {
-                if (NoFileAt(name))
+                if (NoFileAt(name, job.Files()))
                     return refuse(SideState::NotAFile, name, 0);
             }
             recovery = std::make_unique<Par2Creation>(std::move(layout), request.creator, abort);
@@ -231,7 +211,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
                 return refuse(SideState::Create, recovery->FaultPath(), error);
             setSide.state = SideState::NotWritten;
         }
-    } else if (const std::string index = stem + ".par2"; EntryTypeAt(index) != 0) {
+    } else if (const std::string index = stem + ".par2"; EntryTypeAt(index, job.Files()) != 0) {
         // An earlier split's set would "repair" these parts back to its own.
         setSide.state = SideState::Stale;
         setSide.path = index;
@@ -244,7 +224,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             int first = 0;
             if (request.numbering == PartNumbering::AfterExisting) {
                 int error = 0;
-                first = HighestTakenPart(stem, &error) + 1;
+                first = HighestTakenPart(stem, job.Files(), &error) + 1;
                 if (error != 0)
                     return end(job.Fail(JobFault::PartCreate, PartName(stem, first), error, {source.get()}));
             }
@@ -268,7 +248,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
     }
     if (staleSet) {
         for (const std::string& file : Par2SetFiles(*staleSet))
-            RemoveFile(file);
+            (void)job.Files().Remove(file);
         setSide.state = SideState::Removed;
     }
 

@@ -52,6 +52,36 @@ std::unique_ptr<NFile> Transfer::Open(const std::string& path, NFilePSDK::Form f
     return file;
 }
 
+Admission Transfer::Admit(const std::string& path, std::unique_ptr<NFile>& file) const
+{
+    const Admission admission = AdmitFile(path, Files(), &file);
+    if (file)
+        file->WatchAbort(&abort_);
+    return admission;
+}
+
+JobResult Transfer::Refused(const Admission& admission, const std::string& path, JobFault open, JobFault notRegular)
+{
+    JobResult result;
+    result.path = path;
+    result.error = admission.Errno();
+    switch (admission.refusal) {
+    case Admission::Refusal::None:
+    case Admission::Refusal::NotFound:
+    case Admission::Refusal::Open: result.fault = open; break;
+    case Admission::Refusal::NotRegular:
+        result.fault = notRegular;
+        result.fileType = admission.type;
+        break;
+    case Admission::Refusal::LongerThanSize:
+        result.fault = JobFault::LongerThanSize;
+        result.size = admission.size;
+        break;
+    case Admission::Refusal::Read: result.fault = JobFault::Read; break;
+    }
+    return result;
+}
+
 bool Transfer::AllocateBuffer(std::int64_t total)
 {
     total_ = total;

@@ -9,6 +9,7 @@
 #include "Checksums.h"
 #include "JobPort.h"
 #include "JobRun.h"
+#include "fileio/Admission.h"
 #include "fileio/FileOpener.h"
 
 namespace tessera {
@@ -45,6 +46,14 @@ public:
     // abort flag.
     [[nodiscard]] std::unique_ptr<NFile> Open(const std::string& path, NFilePSDK::Form form) const;
     [[nodiscard]] const FileOpener& Files() const;
+    // Admits a file the job reads by its size (AdmitFile) through the
+    // settings' file system; file holds it, open and watching the abort
+    // flag, once admitted.
+    [[nodiscard]] Admission Admit(const std::string& path, std::unique_ptr<NFile>& file) const;
+    // The failure a refused admission makes: `open` for a file that cannot
+    // be looked up or opened, `notRegular` for one that is no regular file.
+    [[nodiscard]] static JobResult Refused(const Admission& admission, const std::string& path, JobFault open,
+                                           JobFault notRegular);
 
     // Allocates the transfer buffer once the job total is known.
     [[nodiscard]] bool AllocateBuffer(std::int64_t total);

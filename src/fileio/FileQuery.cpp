@@ -1,11 +1,9 @@
 #include "FileQuery.h"
 
-#include "LockedOpen.h"
+#include "Admission.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace tessera {
 
@@ -59,48 +57,32 @@ FileError::Cause FileError::CauseOf(int osError)
     }
 }
 
-bool IsRegularFile(const std::string& path)
+bool IsRegularFile(const std::string& path, const FileSystem& files)
 {
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return files.Status(path, Links::Follow).type == S_IFREG;
 }
 
-std::uint32_t FileTypeAt(const std::string& path, int* error)
+std::uint32_t FileTypeAt(const std::string& path, int* error, const FileSystem& files)
 {
-    struct stat st;
-    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-        if (error)
-            *error = path.empty() ? ENOENT : errno;
-        return 0;
-    }
-    return st.st_mode & S_IFMT;
+    const FileStatus status = files.Status(path, Links::Follow);
+    if (!status.Found() && error)
+        *error = status.error;
+    return status.type;
 }
 
-int NameState(const std::string& path)
+int NameState(const std::string& path, const FileSystem& files)
 {
-    struct stat st;
-    if (path.empty())
-        return ENOENT;
-    return ::lstat(path.c_str(), &st) == 0 ? 0 : errno;
+    return files.Status(path, Links::NoFollow).error;
 }
 
-std::uint32_t EntryTypeAt(const std::string& path)
+std::uint32_t EntryTypeAt(const std::string& path, const FileSystem& files)
 {
-    struct stat st;
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
-        return 0;
-    return st.st_mode & S_IFMT;
+    return files.Status(path, Links::NoFollow).type;
 }
 
-int RemoveFile(const std::string& path)
+std::int64_t SizeAt(const std::string& path, const FileSystem& files)
 {
-    return ::unlink(path.c_str()) == 0 ? 0 : errno;
-}
-
-std::int64_t SizeAt(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    return files.Status(path, Links::Follow).size;
 }
 
 const char* FileTypeName(std::uint32_t type)
@@ -117,54 +99,37 @@ const char* FileTypeName(std::uint32_t type)
     }
 }
 
-std::int64_t FileSize(const std::string& path, Unsized* why)
+std::int64_t FileSize(const std::string& path, Unsized* why, const FileSystem& files)
 {
     if (why)
         *why = Unsized::None;
-    if (!IsRegularFile(path)) {
+    const Admission admission = AdmitFile(path, files);
+    switch (admission.refusal) {
+    case Admission::Refusal::None: return admission.size;
+    case Admission::Refusal::NotFound:
+    case Admission::Refusal::NotRegular:
         if (why)
             *why = Unsized::NotRegular;
         return -1;
-    }
-    // A regular file that another opening holds for writing is in use.
-    const int fd = detail::OpenLocked(path, O_RDONLY, true, false);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int err = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw FileError(FileError::CauseOf(err), path, err);
-    }
-    // The size is only worth planning by when the file ends there.
-    char byte = 0;
-    ssize_t got = -1;
-    do
-        got = ::pread(fd, &byte, 1, st.st_size);
-    while (got < 0 && errno == EINTR);
-    const int err = errno;
-    ::close(fd);
-    if (got < 0)
-        throw FileError(FileError::CauseOf(err), path, err);
-    if (got > 0) {
+    case Admission::Refusal::LongerThanSize:
         if (why)
             *why = Unsized::MoreThanSize;
         return -1;
+    case Admission::Refusal::Open:
+    case Admission::Refusal::Read: break;
     }
-    return st.st_size;
+    // A regular file that another opening holds for writing is in use.
+    throw FileError(FileError::CauseOf(admission.error), path, admission.error);
 }
 
-bool NameIsFree(const std::string& path)
+bool NameIsFree(const std::string& path, const FileSystem& files)
 {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+    return NameState(path, files) == ENOENT;
 }
 
-bool SameFile(const std::string& a, const std::string& b)
+bool SameFile(const std::string& a, const std::string& b, const FileSystem& files)
 {
-    struct stat sa, sb;
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return files.Status(a, Links::Follow).SameFileAs(files.Status(b, Links::Follow));
 }
 
 }  // namespace tessera

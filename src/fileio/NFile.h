@@ -1,8 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "FileStatus.h"
 
 // One open file, or none. Positions and sizes are 64-bit; results are counts
 // and flags, never exceptions. Objects are never copied; the implementations
@@ -33,6 +37,23 @@ public:
     // The kind of the open file, as the S_IFMT bits of its mode; 0 when
     // unknown.
     virtual std::uint32_t FileType() { return 0; }
+    // What the file system says of the open file (never of its name); error
+    // ENOSYS when this kind of file cannot tell.
+    virtual tessera::FileStatus Status() const
+    {
+        tessera::FileStatus status;
+        status.error = ENOSYS;
+        return status;
+    }
+    // Reads up to size bytes at offset without moving the position, fewer
+    // only where the file ends; several threads may read one file at once.
+    // The count, or -1 with errno set (ENOSYS when this kind of file cannot
+    // read at an offset).
+    virtual std::int64_t ReadAt(void* /*buffer*/, std::size_t /*size*/, std::uint64_t /*offset*/) const
+    {
+        errno = ENOSYS;
+        return -1;
+    }
     // Copies up to count bytes from this file's position to to's position
     // without passing them through the caller, both positions advancing. The
     // bytes copied: fewer at the end of this file, or when an error stopped

@@ -1,6 +1,6 @@
 #include "NFilePSDK.h"
 
-#include "LockedOpen.h"
+#include "OpenFile.h"
 #include "Retry.h"
 #include "Sigpipe.h"
 
@@ -25,20 +25,24 @@ constexpr int kWaitSliceMs = 50;
 constexpr std::uint32_t kWritePiece = 1024 * 1024;
 
 // The descriptor, locked as the form asks, or -1 with errno set.
-int OpenForm(const std::string& path, NFilePSDK::Form form)
+int OpenForm(const std::string& path, NFilePSDK::Form form, std::uint32_t& type)
 {
+    using tessera::FileLock;
     int fd = -1;
     switch (form) {
     case NFilePSDK::Form::Reading:
-        fd = tessera::detail::OpenLocked(path, O_RDONLY, true, false);
+        fd = tessera::OpenFile(path, {O_RDONLY, FileLock::Shared, false}, &type);
         if (fd >= 0)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         break;
+    case NFilePSDK::Form::Peeking:
+        fd = tessera::OpenFile(path, {O_RDONLY, FileLock::None, false}, &type);
+        break;
     case NFilePSDK::Form::Writing:
-        fd = tessera::detail::OpenLocked(path, O_WRONLY | O_CREAT, false, true);
+        fd = tessera::OpenFile(path, {O_WRONLY | O_CREAT, FileLock::Exclusive, true}, &type);
         break;
     case NFilePSDK::Form::CreateNew:
-        fd = tessera::detail::OpenLocked(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, false, false);
+        fd = tessera::OpenFile(path, {O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, FileLock::Exclusive, false}, &type);
         break;
     }
     return fd;
@@ -48,12 +52,12 @@ int OpenForm(const std::string& path, NFilePSDK::Form form)
 
 NFilePSDK::NFilePSDK(const std::string& path, Form form)
 {
-    fd_ = OpenForm(path, form);
+    std::uint32_t type = 0;
+    fd_ = OpenForm(path, form, type);
     if (fd_ < 0)
         error_ = errno;
-    writing_ = form != Form::Reading;
-    struct stat st;
-    regular_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    writing_ = form == Form::Writing || form == Form::CreateNew;
+    regular_ = fd_ >= 0 && type == S_IFREG;
 }
 
 NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
@@ -253,6 +257,41 @@ bool NFilePSDK::Flush()
         dirtyFrom_ = INT64_MAX;
     }
     return true;
+}
+
+tessera::FileStatus NFilePSDK::Status() const
+{
+    tessera::FileStatus status;
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        status.error = fd_ < 0 ? EBADF : errno;
+        return status;
+    }
+    status.type = st.st_mode & S_IFMT;
+    status.size = st.st_size;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+    return status;
+}
+
+std::int64_t NFilePSDK::ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    auto* bytes = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = tessera::RetryOnEintr(
+            [&] { return ::pread(fd_, bytes + done, size - done, static_cast<off_t>(offset + done)); });
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
 }
 
 std::uint32_t NFilePSDK::FileType()

@@ -4,11 +4,13 @@
 
 #include "NFile.h"
 
-// A file over a POSIX descriptor, -1 when closed.
+// A file over a POSIX descriptor, -1 when closed. Every form opens through
+// OpenFile (OpenFile.h): a FIFO or terminal never holds the opening.
 //
 // The opening forms:
 // - Reading: read-only, a shared lock (fails while another opening holds the
 //   file for writing), sequential-access advice.
+// - Peeking: read-only, no lock: a look at a file that a job may hold.
 // - Writing: write-only, created if missing; the exclusive lock is taken before
 //   the file is truncated, so an opening that finds the file locked fails and
 //   leaves it untouched. Data reaches the disk on Flush.
@@ -22,7 +24,7 @@
 // to a pipe whose reader has gone fails with EPIPE; it never raises SIGPIPE.
 class NFilePSDK final : public NFile {
 public:
-    enum class Form { Reading, Writing, CreateNew };
+    enum class Form { Reading, Writing, CreateNew, Peeking };
 
     // Closed.
     NFilePSDK() = default;
@@ -53,6 +55,9 @@ public:
     // errno of the failed open, or of the last failed Read, Write, Seek or Flush.
     int LastError() const override { return error_; }
     std::uint32_t FileType() override;
+    tessera::FileStatus Status() const override;
+    // pread: never moves the position, safe from several threads at once.
+    std::int64_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const override;
     int Descriptor() const { return fd_; }
 
     void WatchAbort(const std::atomic<bool>* abort) override { abort_ = abort; }

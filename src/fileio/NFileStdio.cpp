@@ -1,6 +1,6 @@
 #include "NFileStdio.h"
 
-#include "LockedOpen.h"
+#include "OpenFile.h"
 #include "Sigpipe.h"
 
 #include <cerrno>
@@ -62,15 +62,15 @@ NFileStdio::NFileStdio(const std::string& path, const std::string& mode)
     if (!ParseMode(mode, m))
         return;
     // Readers share a regular file, writers hold it alone.
-    const int fd = tessera::detail::OpenLocked(path, m.flags, m.readOnly, m.truncate);
+    std::uint32_t type = 0;
+    const int fd = tessera::OpenFile(
+        path, {m.flags, m.readOnly ? tessera::FileLock::Shared : tessera::FileLock::Exclusive, m.truncate}, &type);
     if (fd < 0)
         return;
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, &st) != 0)
         st.st_blksize = 0;
-        st.st_mode = 0;
-    }
-    pipeWrites_ = !m.readOnly && !S_ISREG(st.st_mode);
+    pipeWrites_ = !m.readOnly && type != S_IFREG;
     if (m.sequential)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 

@@ -6,7 +6,8 @@
 
 #include <cerrno>
 
-#include "LockedOpen.h"
+#include "FileSystem.h"
+#include "OpenFile.h"
 #include "Retry.h"
 
 namespace tessera {
@@ -40,7 +41,8 @@ ReplaceResult ReplaceContents(const std::string& path, std::string_view text, co
 {
     // A folder cannot be opened for writing (EISDIR); a FIFO without a reader
     // fails at once (ENXIO) instead of holding the caller.
-    const Descriptor file(detail::OpenLocked(path, O_WRONLY | O_CREAT, /*shared=*/false, /*truncate=*/false));
+    std::uint32_t type = 0;
+    const Descriptor file(OpenFile(path, {O_WRONLY | O_CREAT, FileLock::Exclusive, /*truncate=*/false}, &type));
     if (file.get() < 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)
@@ -49,15 +51,16 @@ ReplaceResult ReplaceContents(const std::string& path, std::string_view text, co
             return {ReplaceResult::Outcome::NotRegular, error, 0};
         return Failure(error);
     }
+    if (type != S_IFREG)
+        return {ReplaceResult::Outcome::NotRegular, 0, 0};
     struct stat opened {};
     if (::fstat(file.get(), &opened) != 0)
         return Failure(errno);
-    if (!S_ISREG(opened.st_mode))
-        return {ReplaceResult::Outcome::NotRegular, 0, 0};
+    // The kept files are looked up through their links: a link to a kept
+    // file keeps what it reaches.
     for (std::size_t i = 0; i < keep.size(); ++i) {
-        struct stat kept {};
-        if (!keep[i].empty() && ::stat(keep[i].c_str(), &kept) == 0 && kept.st_dev == opened.st_dev &&
-            kept.st_ino == opened.st_ino)
+        const FileStatus kept = RealFiles().Status(keep[i], Links::Follow);
+        if (kept.Found() && kept.device == opened.st_dev && kept.inode == opened.st_ino)
             return {ReplaceResult::Outcome::Kept, 0, i};
     }
 

@@ -1,10 +1,5 @@
 #include "StagedFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <random>
 
@@ -26,20 +21,6 @@ std::string RandomSuffix()
     return suffix;
 }
 
-// Renames from to to unless to exists. Where the file system cannot do that
-// in one call, a hard link (which never replaces) and an unlink do it.
-int RenameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return errno;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 }  // namespace
 
 StagedFile::~StagedFile()
@@ -47,9 +28,10 @@ StagedFile::~StagedFile()
     Discard();
 }
 
-std::unique_ptr<NFile> StagedFile::Create(const std::string& target, const FileOpener& files)
+std::unique_ptr<NFile> StagedFile::Create(const std::string& target, const FileSystem& files)
 {
     Discard();
+    files_ = &files;
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -72,8 +54,7 @@ int StagedFile::Commit(bool replace)
 {
     if (temporary_.empty())
         return ENOENT;
-    const int error = replace ? (::rename(temporary_.c_str(), target_.c_str()) == 0 ? 0 : errno)
-                              : RenameNoReplace(temporary_, target_);
+    const int error = files_->Rename(temporary_, target_, replace);
     if (error != 0) {
         Discard();
         return error;
@@ -85,7 +66,7 @@ int StagedFile::Commit(bool replace)
 void StagedFile::Discard()
 {
     if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
+        (void)files_->Remove(temporary_);
     temporary_.clear();
 }
 
@@ -94,9 +75,10 @@ ReservedFile::~ReservedFile()
     Discard();
 }
 
-int ReservedFile::Open(const std::string& path, bool replace, const FileOpener& files)
+int ReservedFile::Open(const std::string& path, bool replace, const FileSystem& files)
 {
     Discard();
+    files_ = &files;
     path_ = path;
     replace_ = replace;
     file_ = replace ? staged_.Create(path, files) : files.Open(path, NFilePSDK::Form::CreateNew);
@@ -129,15 +111,11 @@ void ReservedFile::Discard()
         return;
     }
     // Removed only while the name is still the file this object created.
-    const auto* real = dynamic_cast<NFilePSDK*>(file_.get());
-    struct stat mine;
-    struct stat named;
-    const bool same = real && real->IsOpen() && ::fstat(real->Descriptor(), &mine) == 0 &&
-                      ::lstat(path_.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
-                      mine.st_ino == named.st_ino;
+    const FileStatus mine = file_->Status();
+    const bool same = mine.SameFileAs(files_->Status(path_, Links::NoFollow));
     file_->Close();
-    if (same || !real)
-        ::unlink(path_.c_str());
+    if (same)
+        (void)files_->Remove(path_);
 }
 
 ReservedNames::~ReservedNames()
@@ -145,9 +123,10 @@ ReservedNames::~ReservedNames()
     Release();
 }
 
-int ReservedNames::Take(const std::vector<std::string>& names, const FileOpener& files, std::size_t* failed)
+int ReservedNames::Take(const std::vector<std::string>& names, const FileSystem& files, std::size_t* failed)
 {
     Release();
+    files_ = &files;
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::unique_ptr<NFile> file = files.Open(names[i], NFilePSDK::Form::CreateNew);
         if (!file->IsOpen()) {
@@ -157,16 +136,7 @@ int ReservedNames::Take(const std::vector<std::string>& names, const FileOpener&
                 *failed = i;
             return error;
         }
-        Name name;
-        name.path = names[i];
-        const auto* real = dynamic_cast<const NFilePSDK*>(file.get());
-        struct stat st;
-        if (real && ::fstat(real->Descriptor(), &st) == 0) {
-            name.device = st.st_dev;
-            name.inode = st.st_ino;
-            name.known = true;
-        }
-        names_.push_back(std::move(name));
+        names_.push_back({names[i], file->Status(), false});
     }
     return 0;
 }
@@ -182,14 +152,10 @@ void ReservedNames::Release()
     for (const Name& name : names_) {
         if (name.filled)
             continue;
-        struct stat st;
-        if (::lstat(name.path.c_str(), &st) != 0)
-            continue;
         // Only the empty file created here: whatever took its place stays.
-        const bool mine = name.known ? st.st_dev == name.device && st.st_ino == name.inode && st.st_size == 0
-                                     : S_ISREG(st.st_mode) && st.st_size == 0;
-        if (mine)
-            ::unlink(name.path.c_str());
+        const FileStatus now = files_->Status(name.path, Links::NoFollow);
+        if (now.SameFileAs(name.created) && now.size == 0)
+            (void)files_->Remove(name.path);
     }
     names_.clear();
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "FileOpener.h"
+#include "FileSystem.h"
 
 namespace tessera {
 
@@ -23,8 +23,10 @@ public:
     // Creates the temporary file ("." + the target's name + ".tessera-" and
     // six random characters, in the target's folder) exclusively, never
     // through a symlink, trying other names while they are taken. The open
-    // file, or a closed one with the cause in LastError().
-    [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileOpener& files = RealFiles());
+    // file, or a closed one with the cause in LastError(). Commit and Discard
+    // rename and remove through the same file system, which must outlive
+    // this object.
+    [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileSystem& files = RealFiles());
 
     [[nodiscard]] const std::string& TemporaryPath() const { return temporary_; }
     [[nodiscard]] const std::string& Target() const { return target_; }
@@ -39,6 +41,7 @@ public:
     void Discard();
 
 private:
+    const FileSystem* files_ = &RealFiles();
     std::string target_;
     std::string temporary_;
 };
@@ -59,7 +62,8 @@ public:
     // it is created, which Commit renames over path: a file that path named
     // (or that a hard link or symlink at path reaches) is never written. 0 or
     // the errno.
-    [[nodiscard]] int Open(const std::string& path, bool replace, const FileOpener& files = RealFiles());
+    // The file system must outlive this object.
+    [[nodiscard]] int Open(const std::string& path, bool replace, const FileSystem& files = RealFiles());
     [[nodiscard]] NFile& File() { return *file_; }
 
     // Closes the file and puts it in place; 0 or the errno (the file is
@@ -70,6 +74,7 @@ public:
     void Discard();
 
 private:
+    const FileSystem* files_ = &RealFiles();
     std::string path_;
     std::unique_ptr<NFile> file_;
     StagedFile staged_;
@@ -92,7 +97,7 @@ public:
     // Takes every one of names, in order. 0, or the errno of the first that
     // could not be taken (EEXIST: something is there), its index in *failed;
     // the names taken before it are given back then.
-    [[nodiscard]] int Take(const std::vector<std::string>& names, const FileOpener& files = RealFiles(),
+    [[nodiscard]] int Take(const std::vector<std::string>& names, const FileSystem& files = RealFiles(),
                            std::size_t* failed = nullptr);
     // Name index has been filled: it is no longer the reservation's to remove.
     void Filled(std::size_t index);
@@ -102,11 +107,10 @@ public:
 private:
     struct Name {
         std::string path;
-        std::uint64_t device = 0;
-        std::uint64_t inode = 0;
-        bool known = false;
+        FileStatus created;
         bool filled = false;
     };
+    const FileSystem* files_ = nullptr;
     std::vector<Name> names_;
 };
 

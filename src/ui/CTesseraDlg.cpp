@@ -34,7 +34,7 @@
 #include "PathText.h"
 #include "RefusalHints.h"
 #include "StartFolder.h"
-#include "app/ProcessSettings.h"
+#include "fileio/ProcessSettings.h"
 #include "engine/Progress.h"
 #include "fileio/FileQuery.h"
 #include "plan/Boundaries.h"
@@ -618,9 +618,13 @@ void CTesseraDlg::SearchAndAddEntries(int edit, std::span<const std::uint8_t> pa
         ShowRefusal(edit, tessera::Refuse(size < 0 ? tessera::Reason::NoSource : tessera::Reason::Empty), size);
         return;
     }
-    const auto entries = tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom());
+    std::size_t found = 0;
+    const auto entries = tessera::PlanSearch(FieldText(kEditSource), size, pattern, SplitListRoom(),
+                                             tessera::SearchReach::Fixed, &found);
     ShowRefusal(edit, entries.error(), size);
     AddEntries(entries);
+    if (entries && found == 0)
+        MarkRefused(edit, NotFoundHint(size));
 }
 
 // --- Jobs -------------------------------------------------------------------

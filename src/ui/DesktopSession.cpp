@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "engine/Progress.h"
+#include "fileio/FileQuery.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ constexpr int kInhibitTimeoutMs = 5000;
 
 bool IsSocket(const std::string& path)
 {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    return tessera::FileTypeAt(path) == S_IFSOCK;
 }
 
 QString Environment(const char* name)

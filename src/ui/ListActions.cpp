@@ -509,8 +509,8 @@ void ListActions::OpenSplitPlan()
         return;
     }
     // Only a regular file: reading a pipe or a device could hold the window.
-    struct stat status {};
-    if (::fstat(file.Descriptor(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    const FileStatus status = file.Status();
+    if (status.type != S_IFREG) {
         Tell(refused);
         return;
     }
@@ -519,7 +519,7 @@ void ListActions::OpenSplitPlan()
     // and one that grows past that while it is read is refused there.
     const QString tooLarge = refused + QStringLiteral("\nプランとして読める大きさ (%1 バイト) を超えています。何も追加していません。")
                                            .arg(kMaxPlanFileBytes);
-    if (static_cast<std::uint64_t>(status.st_size) > kMaxPlanFileBytes) {
+    if (static_cast<std::uint64_t>(status.size) > kMaxPlanFileBytes) {
         Tell(tooLarge);
         return;
     }

@@ -5,11 +5,12 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <memory>
+#include <vector>
 
+#include "fileio/FileSystem.h"
 #include "plan/ParseNumber.h"
 
 namespace {
@@ -205,12 +206,12 @@ std::optional<std::string> ChosenPath(const QString& chosen)
         }
         // The folder read so far, with its closing slash.
         const std::string folder = i == 0 ? std::string(".") : path;
-        const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
-        if (!dir)
+        std::vector<std::string> names;
+        if (tessera::RealFiles().List(folder, names) != 0)
             return std::nullopt;
         std::optional<std::string> match;
-        while (const dirent* entry = ::readdir(dir.get())) {
-            const QByteArray name(entry->d_name);
+        for (const std::string& entry : names) {
+            const QByteArray name = QByteArray::fromStdString(entry);
             if (QFile::decodeName(name) != part)
                 continue;
             if (match)

@@ -62,4 +62,11 @@ QString SourceHint(const std::string& path, Unsized why)
     }
 }
 
+QString NotFoundHint(std::int64_t size)
+{
+    if (size == 0)
+        return QStringLiteral("見つかりません（ファイルが空です）。何も追加していません");
+    return QStringLiteral("見つかりません。ファイル全体（%1 バイト）を 1 行として追加しました").arg(size);
+}
+
 }  // namespace tessera::ui

@@ -20,4 +20,9 @@ namespace tessera::ui {
 // Why the source at path has no size to plan by (FileSize gave -1 with why).
 [[nodiscard]] QString SourceHint(const std::string& path, Unsized why);
 
+// A search that found nothing is no refusal: it adds the whole source of size
+// bytes as one line (nothing for an empty one). Its field is marked as a
+// refused one is, with this for why, so that line is not taken for a cut.
+[[nodiscard]] QString NotFoundHint(std::int64_t size);
+
 }  // namespace tessera::ui

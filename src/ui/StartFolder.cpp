@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include "fileio/FileQuery.h"
+
 namespace tessera::ui {
 
 namespace {
@@ -14,8 +16,7 @@ constexpr char kLastFolderKey[] = "FileDialogs/LastFolder";
 
 bool IsFolder(const std::string& path)
 {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return FileTypeAt(path) == S_IFDIR;
 }
 
 // The folder part of an absolute path; "/" for a name at the root.

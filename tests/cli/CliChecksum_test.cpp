@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -15,14 +17,23 @@ namespace {
 // Every reason the manifest reader gives, as the command line says it.
 TEST(Manifest, ReasonsBecomeMessages)
 {
+    using Refusal = tessera::Admission::Refusal;
     struct Case {
         ManifestRead read;
         std::string message;
     };
     const Case cases[] = {
-        {{{}, ManifestFault::Open, 0, ENOENT}, "cannot open 'm.sha256': No such file or directory"},
-        {{{}, ManifestFault::NotRegular, 0, EISDIR}, "cannot read 'm.sha256': Is a directory"},
-        {{{}, ManifestFault::NotRegular, 0, 0}, "cannot read 'm.sha256': not a regular file"},
+        {{{}, ManifestFault::Open, 0, ENOENT, {Refusal::NotFound, ENOENT}},
+         "cannot open 'm.sha256': No such file or directory"},
+        {{{}, ManifestFault::Open, 0, EWOULDBLOCK, {Refusal::Open, EWOULDBLOCK}},
+         "cannot open 'm.sha256': another job is writing it"},
+        {{{}, ManifestFault::NotRegular, 0, EISDIR, {Refusal::NotRegular, 0, S_IFDIR}},
+         "cannot read 'm.sha256': it is a folder"},
+        {{{}, ManifestFault::NotRegular, 0, 0, {Refusal::NotRegular, 0, S_IFCHR}},
+         "cannot read 'm.sha256': it is a character device, not a regular file"},
+        {{{}, ManifestFault::LongerThanSize, 0, 0, {Refusal::LongerThanSize, 0, S_IFREG, 0}},
+         "cannot read 'm.sha256': it holds more than the 0 bytes its size says (a file that grows, or one such as "
+         "/proc's)"},
         {{{}, ManifestFault::Read, 0, EIO}, "cannot read 'm.sha256': Input/output error"},
         {{{}, ManifestFault::NotAChecksumLine, 7, 0}, "m.sha256:7: no SHA-256 checksum line"},
         {{{}, ManifestFault::LineTooLong, 1, 0},
@@ -41,27 +52,37 @@ TEST(Manifest, ReasonsBecomeMessages)
               "the inputs are not the parts listed in 'm', in order");
 }
 
-// One line of report per manifest line, whatever the names hold; a failed
-// part leaves the source line unchecked rather than counted twice.
+// One line of report a verdict, whatever the names hold; the source line
+// checked against the parts joined says so.
 TEST(Verify, TheReportKeepsEachNameOnItsLine)
 {
     using V = LineVerdict;
     const std::string d(64, 'a');
-    const std::vector<ManifestLine> lines = {{d, "a\nb.000"}, {d, "a\\b.001"}, {d, "cr\r.002"}, {d, "a\nb"}};
-    const VerifyReport failed{{V::Ok, V::Failed, V::Unreadable, V::NotChecked}, 2};
-    EXPECT_EQ(VerifyReportText(lines, 3, failed, false),
-              "\\a\\nb.000: OK\n"
-              "\\a\\\\b.001: FAILED\n"
-              "\\cr\\r.002: FAILED open or read\n"
-              "\\a\\nb: NOT CHECKED (a part failed)\n");
-    EXPECT_EQ(VerifyReportText(lines, 3, failed, true),
-              "\\a\\\\b.001: FAILED\n"
-              "\\cr\\r.002: FAILED open or read\n"
-              "\\a\\nb: NOT CHECKED (a part failed)\n");
-    const VerifyReport whole{{V::Ok, V::Ok, V::Ok, V::Ok}, 0};
-    EXPECT_EQ(VerifyReportText({lines[0], lines[3]}, 1, {{V::Ok, V::Failed}, 1}, false),
-              "\\a\\nb.000: OK\n\\a\\nb: FAILED (the parts joined)\n");
-    EXPECT_EQ(VerifyReportText(lines, 3, whole, true), "");
+    struct Case {
+        ManifestLine line;
+        V verdict;
+        bool joined;
+        const char* text;
+        const char* quiet;
+    };
+    const Case cases[] = {
+        {{d, "a\nb.000"}, V::Ok, false, "\\a\\nb.000: OK\n", ""},
+        {{d, "a\\b.001"}, V::Failed, false, "\\a\\\\b.001: FAILED\n", "\\a\\\\b.001: FAILED\n"},
+        {{d, "cr\r.002"}, V::Unreadable, false, "\\cr\\r.002: FAILED open or read\n",
+         "\\cr\\r.002: FAILED open or read\n"},
+        {{d, "a\nb"}, V::NotChecked, true, "\\a\\nb: NOT CHECKED (a part failed)\n",
+         "\\a\\nb: NOT CHECKED (a part failed)\n"},
+        {{d, "a\nb"}, V::Failed, true, "\\a\\nb: FAILED (the parts joined)\n", "\\a\\nb: FAILED (the parts joined)\n"},
+        {{d, "a\nb"}, V::Ok, true, "\\a\\nb: OK (the parts joined)\n", ""},
+    };
+    for (const Case& c : cases) {
+        VerifiedLine verified;
+        verified.line = &c.line;
+        verified.verdict = c.verdict;
+        verified.joined = c.joined;
+        EXPECT_EQ(VerifiedLineText(verified, false), c.text);
+        EXPECT_EQ(VerifiedLineText(verified, true), c.quiet);
+    }
 }
 
 TEST(Series, RunsFromTheFirstPartToTheFirstGap)

@@ -95,6 +95,28 @@ par2 repair -q -q src.par2 >/dev/null 2>&1 && fail "par2 repairs two lost parts"
 [ ! -e src.000 ] && [ ! -e src.001 ] || fail "a refused repair wrote a part"
 cd .. || exit 1
 
+# --- a stale set ----------------------------------------------------------------
+# A set left from an earlier split of a source since changed: verify calls it
+# stale rather than repairable, and repair changes none of the new parts.
+mkdir stale && cd stale || exit 1
+head -c 30000 /dev/urandom >src
+"$cli" split -q --checksum --recovery 10 --size 10000 src || fail "stale: first split: exit $?"
+flip_byte src 15000
+rm src.00? src.sha256
+"$cli" split -q --checksum --size 10000 src 2>/dev/null || fail "stale: second split: exit $?"
+cp src.001 new.001
+out=$("$cli" verify src.sha256 2>&1); status=$?
+[ $status -eq 0 ] || fail "stale: verify of the new parts: exit $status: $out"
+grep -q '^src.par2: recovery set STALE' <<<"$out" || fail "stale: the set reported as: $out"
+grep -qx 'src.001: STALE (intact by its checksum)' <<<"$out" || fail "stale: the new part reported as: $out"
+grep -q 'REPAIRABLE' <<<"$out" && fail "stale: the set called repairable: $out"
+err=$("$cli" repair src.par2 2>&1 >/dev/null); status=$?
+[ $status -eq 1 ] || fail "stale: repair: exit $status"
+grep -q 'the set is older than the files; nothing changed' <<<"$err" || fail "stale: repair said: $err"
+cmp -s src.001 new.001 || fail "stale: repair changed the new part"
+[ "$(ls -A | grep -c '^src\.001\.')" -eq 0 ] || fail "stale: repair left files: $(ls -A)"
+cd .. || exit 1
+
 # --- refusals --------------------------------------------------------------------
 head -c 5000 /dev/urandom >bad.bin
 for percent in 0 101 abc 10.5 -5 1000% %; do

@@ -41,8 +41,9 @@ manifest="ours/$name.sha256"
 (cd ours && sha256sum --quiet -c "$name.sha256") || fail "sha256sum -c rejects our manifest of escaped names"
 got=$("$cli" verify "$manifest")
 [ $? -eq 0 ] || fail "verify of our own escaped manifest: $got"
-[ "$(wc -l <<<"$got")" -eq 4 ] || fail "a name split the report: $got"
+[ "$(wc -l <<<"$got")" -eq 5 ] || fail "a name split the report: $got"
 grep -qxF '\back\\slash\nline\rends in cr\r.001: OK' <<<"$got" || fail "verify does not show names as sha256sum writes them: $got"
+grep -qxF '\back\\slash\nline\rends in cr\r: OK' <<<"$got" || fail "the source itself: $got"
 grep -qxF '\back\\slash\nline\rends in cr\r: OK (the parts joined)' <<<"$got" || fail "the source line: $got"
 
 names=($'a\\b' $'c\nd' $'e\rf' $'ends in cr\r' plain $'tab\there' 'p (x) = y')
@@ -67,12 +68,12 @@ printf '0 100\n50 3000\n' >plan.txt
 
 # --- manifests that are not checksum files ----------------------------------------------
 got=$(limited "$cli" verify /dev/zero 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': not a regular file" ] || fail "verify /dev/zero: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': it is a character device, not a regular file" ] || fail "verify /dev/zero: $got"
 got=$(limited "$cli" join -q -o out --check /dev/zero ours/over.000 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': not a regular file" ] || fail "join --check /dev/zero: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read '/dev/zero': it is a character device, not a regular file" ] || fail "join --check /dev/zero: $got"
 [ ! -e out ] || fail "join --check /dev/zero wrote its output"
 got=$("$cli" verify ours 2>&1)
-[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read 'ours': Is a directory" ] || fail "verify of a folder: $got"
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot read 'ours': it is a folder" ] || fail "verify of a folder: $got"
 # a terabyte without a line feed, sparse
 sha256sum ours/over >long.sha256 && truncate -s 1T long.sha256
 got=$(limited "$cli" verify long.sha256 2>&1)
@@ -91,14 +92,51 @@ head -c 5000 /dev/urandom >grown/big
 printf x >>grown/big.002
 out=$("$cli" verify grown/big.sha256 2>err)
 [ $? -eq 1 ] || fail "verify passed a grown part"
-[ "$out" = "$(printf '%s\n' big.000:\ OK big.001:\ OK big.002:\ FAILED big.003:\ OK big.004:\ OK \
+[ "$out" = "$(printf '%s\n' big.000:\ OK big.001:\ OK big.002:\ FAILED big.003:\ OK big.004:\ OK big:\ OK \
   'big: NOT CHECKED (a part failed)')" ] || fail "verify of a grown part said: $out"
-[ "$(cat err)" = "tessera-cli: 1 of 6 checksums in 'grown/big.sha256' did not match" ] || fail "count: $(cat err)"
+[ "$(cat err)" = "tessera-cli: 1 of 7 checksums in 'grown/big.sha256' did not match" ] || fail "count: $(cat err)"
 rm grown/big.001
 out=$("$cli" verify -q grown/big.sha256 2>err)
 [ $? -eq 1 ] && [ "$(head -n 1 <<<"$out")" = "big.001: FAILED open or read" ] || fail "a missing part: $out"
 grep -qxF "tessera-cli: cannot read 'grown/big.001': No such file or directory" err \
-  && grep -qxF "tessera-cli: 2 of 6 checksums in 'grown/big.sha256' did not match" err || fail "a missing part said: $(cat err)"
+  && grep -qxF "tessera-cli: 2 of 7 checksums in 'grown/big.sha256' did not match" err || fail "a missing part said: $(cat err)"
+
+# --- the line named as the checksum file --------------------------------------------
+# The commonest checksum file there is: the file itself, no parts. It is
+# checked as sha256sum -c checks it, and nothing is joined.
+mkdir plain && cd plain || exit 1
+head -c 3000 /dev/urandom >data
+sha256sum data >data.sha256
+sha256sum --quiet -c data.sha256 || fail "sha256sum -c refuses its own checksum file"
+out=$("$cli" verify data.sha256 2>&1); status=$?
+[ $status -eq 0 ] && [ "$out" = "data: OK" ] || fail "sha256sum's own checksum file: exit $status: $out"
+printf x >>data
+out=$("$cli" verify data.sha256 2>/dev/null); status=$?
+[ $status -eq 1 ] && [ "$out" = "data: FAILED" ] || fail "a changed file alone: exit $status: $out"
+# With parts listed, both verdicts: the source's own and the parts joined.
+rm data data.sha256
+head -c 3000 /dev/urandom >data
+"$cli" split -q --checksum --size 1000 data || fail "split --checksum: exit $?"
+flip=$(od -An -tu1 -j 10 -N1 data | tr -d ' ')
+printf "\\$(printf '%03o' $((flip ^ 0xFF)))" | dd of=data bs=1 seek=10 conv=notrunc status=none
+out=$("$cli" verify data.sha256 2>/dev/null); status=$?
+[ $status -eq 1 ] || fail "a damaged source beside intact parts: exit $status"
+[ "$(tail -n 2 <<<"$out")" = "$(printf '%s\n' 'data: FAILED' 'data: OK (the parts joined)')" ] ||
+  fail "a damaged source beside intact parts said: $out"
+rm data
+out=$("$cli" verify data.sha256 2>&1); status=$?
+[ $status -eq 0 ] && [ "$(tail -n 1 <<<"$out")" = "data: OK (the parts joined)" ] && ! grep -q '^data: OK$' <<<"$out" ||
+  fail "the parts of a source that is gone: exit $status: $out"
+cd .. || exit 1
+
+# A checksum file of 64 MB is streamed: under the limit that reading it whole
+# (its lines, their paths, the report) would pass, every line is checked.
+head -c 100 /dev/urandom >small
+line="$(sha256sum small | cut -c1-64)  $(printf './%.0s' $(seq 2000))small"
+yes "$line" | head -n 16000 >many.sha256
+out=$(limited "$cli" verify -q many.sha256 2>&1); status=$?
+[ $status -eq 0 ] && [ -z "$out" ] || fail "a checksum file of 64 MB: exit $status: $(head -c 300 <<<"$out")"
+rm many.sha256
 
 [ $failures -eq 0 ] || exit 1
 echo "OK"

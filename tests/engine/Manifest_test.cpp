@@ -327,35 +327,5 @@ TEST(ManifestMatch, JoinInputsByNameAndInOrderWithASourceLine)
     }
 }
 
-// --- Verification -----------------------------------------------------------------------
-
-TEST(ManifestVerify, ASourceLineIsCheckedOnlyWhenEveryPartIsWhole)
-{
-    using V = LineVerdict;
-    const std::vector<ManifestLine> lines = {{kA, "p.000"}, {kB, "p.001"}, {kC, "p"}};
-    struct Case {
-        const char* what;
-        std::vector<FileDigest> files;
-        std::string joined;
-        std::vector<V> verdicts;
-        std::size_t failed;
-    };
-    const Case cases[] = {
-        {"all whole", {{kA}, {kB}, {}}, kC, {V::Ok, V::Ok, V::Ok}, 0},
-        {"a part changed", {{kA}, {kC}, {}}, kB, {V::Ok, V::Failed, V::NotChecked}, 1},
-        {"a part unreadable", {{"", ENOENT}, {kB}, {}}, kC, {V::Unreadable, V::Ok, V::NotChecked}, 1},
-        {"both parts bad", {{kB}, {"", EISDIR}, {}}, kC, {V::Failed, V::Unreadable, V::NotChecked}, 2},
-        {"the source line wrong", {{kA}, {kB}, {}}, kA, {V::Ok, V::Ok, V::Failed}, 1},
-    };
-    for (const Case& c : cases) {
-        const VerifyReport report = VerifyManifest(lines, 2, c.files, c.joined);
-        EXPECT_EQ(report.verdicts, c.verdicts) << c.what;
-        EXPECT_EQ(report.failed, c.failed) << c.what;
-    }
-    const VerifyReport partsOnly = VerifyManifest(lines, std::string::npos, {{kA}, {kC}, {kC}}, "");
-    EXPECT_EQ(partsOnly.verdicts, (std::vector<V>{V::Ok, V::Failed, V::Ok}));
-    EXPECT_EQ(partsOnly.failed, 1u);
-}
-
 }  // namespace
 }  // namespace tessera

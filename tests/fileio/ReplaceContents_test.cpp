@@ -44,6 +44,12 @@ TEST_F(ReplaceContentsTest, NeverWritesOverAKeptFileWhateverTheName)
         EXPECT_EQ(result.outcome, Outcome::Kept) << path;
         EXPECT_EQ(result.keptIndex, 1u) << path;
     }
+    // A kept name that is a link keeps the file it reaches.
+    for (const std::string& path : {source, hardLink, softLink}) {
+        const ReplaceResult result = ReplaceContents(path, "0 1\n", {other, softLink});
+        EXPECT_EQ(result.outcome, Outcome::Kept) << path;
+        EXPECT_EQ(result.keptIndex, 1u) << path;
+    }
     EXPECT_EQ(ReadFile(source), "source bytes");
 }
 

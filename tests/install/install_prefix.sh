@@ -98,7 +98,7 @@ gzip -dc "$man" | grep -q '^\.TH "tessera-cli" "1"' || fail "no manual page at $
 man=$prefix/share/man/man1/tessera.1.gz
 gzip -dc "$man" | sed 's/\\&//g' >"$work/tessera.1" || fail "no manual page at $man"
 grep -q '^\.TH "tessera" "1"' "$work/tessera.1" || fail "$man is no manual page of tessera(1)"
-for word in log.txt Tessera.conf tessera-cli; do
+for word in log.txt Tessera.conf tessera-cli "tessera-cli repair"; do
   grep -q "$word" "$work/tessera.1" || fail "$man does not mention $word"
 done
 completion=$prefix/share/bash-completion/completions/tessera-cli

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack into a temporary folder and inspects it
 # with dpkg-deb: its control data (name, dependencies on the Qt 6 libraries,
-# the platform plugins and the Japanese font, the Wayland plugin recommended,
-# the descriptive fields) and its file list.
+# the platform plugins and the Japanese font, the Wayland plugin and
+# bash-completion recommended, the descriptive fields) and its file list.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -26,6 +26,10 @@ field() { dpkg-deb -f "$deb" "$1"; }
 for f in Version Maintainer Section Priority Description; do
   [ -n "$(field "$f")" ] || fail "empty $f field"
 done
+# The description names what the command line adds, recovery sets among it.
+for word in tessera-cli checksum "recovery sets" repair; do
+  grep -q "$word" <<<"$(field Description)" || fail "the description does not mention $word"
+done
 
 # One name per line, without version constraints or alternatives.
 depends=$(field Depends | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$' | sort -u)
@@ -34,8 +38,10 @@ for pkg in libqt6core6 libqt6gui6 libqt6widgets6 qt6-qpa-plugins fonts-ipafont-g
 done
 # The libraries found by dpkg-shlibdeps carry the minimum version they need.
 field Depends | grep -q 'libqt6widgets6 (>= ' || fail "libqt6widgets6 without a version: $(field Depends)"
-field Recommends | tr ',' '\n' | sed 's/[[:space:]]//g' | grep -qx qt6-wayland \
-  || fail "Recommends lacks qt6-wayland: $(field Recommends)"
+for pkg in qt6-wayland bash-completion; do
+  field Recommends | tr ',' '\n' | sed 's/[[:space:]]//g' | grep -qx "$pkg" \
+    || fail "Recommends lacks $pkg: $(field Recommends)"
+done
 
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | sort)
 grep -qx usr/bin/tessera <<<"$files" || fail "usr/bin/tessera not packaged"

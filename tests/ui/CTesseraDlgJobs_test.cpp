@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "DialogTestSupport.h"
-#include "app/ProcessSettings.h"
+#include "fileio/ProcessSettings.h"
 #include "engine/Transfer.h"
 #include "engine/Progress.h"
 #include "ui/StatusTexts.h"

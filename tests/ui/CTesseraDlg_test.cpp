@@ -530,6 +530,60 @@ TEST_F(DialogTest, RefusedFieldIsMarkedWithWhyUntilEdited)
     EXPECT_FALSE(dialog.Edit(kEditExtractSize)->property("refused").toBool());
 }
 
+// A search that finds nothing still adds the whole file as one line and says
+// nothing aloud; its field is marked as a refused one is, so that line is not
+// taken for a cut, until the field is edited or a search finds something.
+TEST_F(DialogTest, SearchThatFindsNothingMarksItsField)
+{
+    const std::string source = UseSource(1000);
+    const std::string empty = dir.file("empty.bin");
+    WriteFile(empty, "");
+    const QString status = StatusText(dialog);
+    const char* whole = "見つかりません。ファイル全体（1000 バイト）を 1 行として追加しました";
+    struct Row {
+        int edit;
+        int button;
+        const char* typed;
+        std::string path;
+        QStringList lines;
+        const char* why;
+    } rows[] = {
+        {kEditByteSequence, kButtonSearchBytes, "fffefdfc", source, {"0 1000"}, whole},
+        {kEditString, kButtonSearchString, "第一章", source, {"0 1000"}, whole},
+        {kEditByteSequence, kButtonSearchBytes, "00", empty, {}, "見つかりません（ファイルが空です）。何も追加していません"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.typed);
+        Press(kButtonClearSplitList);
+        dialog.SetFieldText(kEditSource, Q(row.path));
+        Type(row.edit, row.typed);
+        Press(row.button);
+        EXPECT_EQ(Split(), row.lines);
+        EXPECT_EQ(StatusText(dialog), status);
+        for (int edit = 0; edit < kEditCount; ++edit)
+            EXPECT_EQ(dialog.Edit(edit)->property("refused").toBool(), edit == row.edit) << edit;
+        EXPECT_FALSE(dialog.Edit(row.edit)->styleSheet().isEmpty());
+        EXPECT_EQ(dialog.Edit(row.edit)->toolTip(), QString::fromUtf8(row.why));
+
+        Type(row.edit, "41");
+        EXPECT_FALSE(dialog.Edit(row.edit)->property("refused").toBool());
+        EXPECT_TRUE(dialog.Edit(row.edit)->toolTip().isEmpty());
+        EXPECT_TRUE(dialog.Edit(row.edit)->styleSheet().isEmpty());
+    }
+
+    // Found at last: the mark goes without an edit.
+    dialog.SetFieldText(kEditSource, Q(source));
+    Type(kEditByteSequence, "fffefdfc");
+    Press(kButtonSearchBytes);
+    ASSERT_TRUE(dialog.Edit(kEditByteSequence)->property("refused").toBool());
+    WriteFile(source, std::string("ab\xff\xfe\xfd\xfc", 6));
+    Press(kButtonClearSplitList);
+    Press(kButtonSearchBytes);
+    EXPECT_EQ(Split(), QStringList({"0 2", "2 6"}));
+    EXPECT_FALSE(dialog.Edit(kEditByteSequence)->property("refused").toBool());
+    EXPECT_TRUE(dialog.Edit(kEditByteSequence)->toolTip().isEmpty());
+}
+
 TEST_F(DialogTest, SplitListHoldsAMillionLinesAndNoMore)
 {
     UseSource(2'000'000);

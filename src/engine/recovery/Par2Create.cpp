@@ -242,7 +242,7 @@ int Par2Creation::Commit(bool sync)
             // Those put in place already belong to this set alone: nothing
             // of it is left.
             for (std::size_t k = 0; k < v; ++k)
-                std::remove(names_[k].c_str());
+                (void)(files_ ? *files_ : RealFiles()).Remove(names_[k]);
             return fail(v, error);
         }
     committed_ = true;

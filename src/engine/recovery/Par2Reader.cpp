@@ -3,7 +3,6 @@
 #include "engine/recovery/Par2Packets.h"
 #include "fileio/ReadOnlyFile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -336,9 +335,8 @@ Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector
     return set;
 }
 
-std::vector<std::string> Par2SetFiles(const std::string& named)
+std::string Par2BaseName(const std::string& named)
 {
-    const std::string folder = DirectoryOf(named);
     const std::size_t slash = named.rfind('/');
     std::string base = slash == std::string::npos ? named : named.substr(slash + 1);
     if (EndsWith(base, ".par2"))
@@ -348,18 +346,26 @@ std::vector<std::string> Par2SetFiles(const std::string& named)
     if (vol != std::string::npos && base.find_first_not_of("0123456789+-", vol + 4) == std::string::npos &&
         vol + 4 < base.size())
         base.resize(vol);
+    return base;
+}
+
+std::vector<std::string> Par2SetFiles(const std::string& named)
+{
+    const std::string folder = DirectoryOf(named);
+    const std::size_t slash = named.rfind('/');
+    const std::string base = Par2BaseName(named);
     std::vector<std::string> files{named};
     const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string_view name = entry->d_name;
+    std::vector<std::string> listed;
+    if (RealFiles().List(folder, listed) == 0) {
+        for (const std::string& entry : listed) {
+            const std::string_view name = entry;
             const bool main = name == base + ".par2";
             const bool volume = name.size() > base.size() + 4 + 5 && name.substr(0, base.size() + 4) == base + ".vol" &&
                                 EndsWith(name, ".par2");
             if ((main || volume) && prefix + std::string(name) != named)
                 files.push_back(prefix + std::string(name));
         }
-        ::closedir(dir);
     }
     std::sort(files.begin() + 1, files.end());
     return files;

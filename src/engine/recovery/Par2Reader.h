@@ -93,6 +93,10 @@ struct Par2Source {
 // assembles the set.
 [[nodiscard]] Par2Set ReadPar2Sources(const std::vector<std::string>& paths, const std::vector<Par2Source>& sources);
 
+// The base name of the set a .par2 file belongs to, without its folder:
+// "b" for "d/b.par2" and for "d/b.vol03+04.par2".
+[[nodiscard]] std::string Par2BaseName(const std::string& named);
+
 // The files of the set named by "<base>.par2" (or any of its volumes): that
 // file and every "<base>.vol*.par2" beside it, sorted.
 [[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named);

@@ -58,7 +58,7 @@ bool WriteAt(NFile& file, const std::uint8_t* data, std::uint64_t size, std::uin
 // Renames from to to unless to exists (EEXIST). 0 or the errno.
 int RenameNoReplace(const std::string& from, const std::string& to)
 {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+    return RealFiles().Rename(from, to, /*replace=*/false);
 }
 
 std::uint64_t SlicesOf(const Par2File& file, std::uint64_t sliceSize)

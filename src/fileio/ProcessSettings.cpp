@@ -1,18 +1,48 @@
 #include "ProcessSettings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <clocale>
-#include <fstream>
-#include <system_error>
 #include <vector>
+
+#include "OpenFile.h"
 
 namespace tessera {
 namespace {
 
-std::ofstream& LogStream()
+// The log file: open from start-up to the end of the process, never written.
+class LogFile {
+public:
+    LogFile() = default;
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile() { Close(); }
+
+    void Close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    // Creates or empties path, if it is a regular file or nothing yet.
+    void Open(const std::string& path)
+    {
+        Close();
+        std::uint32_t type = 0;
+        fd_ = OpenFile(path, {O_WRONLY | O_CREAT | O_NOFOLLOW, FileLock::None, /*truncate=*/true}, &type);
+        if (fd_ >= 0 && type != S_IFREG)
+            Close();
+    }
+
+private:
+    int fd_ = -1;
+};
+
+LogFile& Log()
 {
-    static std::ofstream log;
+    static LogFile log;
     return log;
 }
 
@@ -74,11 +104,7 @@ void ApplyProcessSettings(const std::string& logName)
     if (!ModuleDirectory().empty())
         (void)::chdir(ModuleDirectory().c_str());
 
-    std::ofstream& log = LogStream();
-    if (log.is_open())
-        log.close();
-    log.clear();
-    log.open(logName, std::ios::out | std::ios::trunc);
+    Log().Open(logName);
 }
 
 }  // namespace tessera

@@ -17,7 +17,9 @@ void SetStartDirectory(std::string folder);
 // Run once while the main dialog initialises: finds the executable's folder,
 // sets the locale, makes that folder the current directory and creates or
 // empties logName there, holding it open (never written) until the process
-// ends. Failures are not reported; the program runs on.
+// ends. Only a regular file of that name is emptied: a symlink there is not
+// followed, and a FIFO, socket or device is left alone without waiting for
+// it. Failures are not reported; the program runs on.
 void ApplyProcessSettings(const std::string& logName);
 
 }  // namespace tessera

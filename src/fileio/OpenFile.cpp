@@ -1,4 +1,4 @@
-#include "LockedOpen.h"
+#include "OpenFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -8,26 +8,29 @@
 
 #include "Retry.h"
 
-namespace tessera::detail {
+namespace tessera {
 
-int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
+int OpenFile(const std::string& path, const OpenRequest& request, std::uint32_t* type)
 {
-    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666); });
+    const int flags = (request.flags & ~O_TRUNC) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = RetryOnEintr([&] { return ::open(path.c_str(), flags, 0666); });
     if (fd < 0)
         return -1;
 
-    // Only regular files are locked and emptied: a device such as /dev/full
-    // has no length, and a lock on its node would only shut out other users.
     struct stat st;
     int rc = ::fstat(fd, &st);
     const bool regular = rc == 0 && S_ISREG(st.st_mode);
-    if (regular)
-        rc = RetryOnEintr([&] { return ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB); });
+    // Only regular files are locked and emptied: a device such as /dev/full
+    // has no length, and a lock on its node would only shut out other users.
+    if (regular && request.lock != FileLock::None)
+        rc = RetryOnEintr([&] {
+            return ::flock(fd, (request.lock == FileLock::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+        });
     // An empty file is left as it is (its size taken once the lock is held):
     // ext4 takes the truncation of a file to zero for a rewrite in place and
     // writes the new data back at close, making a join's close wait for the
     // disk.
-    if (rc == 0 && regular && truncate) {
+    if (rc == 0 && regular && request.truncate) {
         struct stat locked;
         rc = ::fstat(fd, &locked);
         if (rc == 0 && locked.st_size > 0)
@@ -45,7 +48,9 @@ int OpenLocked(const std::string& path, int flags, bool shared, bool truncate)
         errno = saved;
         return -1;
     }
+    if (type)
+        *type = st.st_mode & S_IFMT;
     return fd;
 }
 
-}  // namespace tessera::detail
+}  // namespace tessera
