@@ -6,11 +6,12 @@
 
 namespace tessera::ui {
 
-void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, bool checksums)
+void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSplitChoices& choices)
 {
     port.Freeze();
     SplitRequest request;
-    request.checksums = checksums;
+    request.checksums = choices.checksums;
+    request.folder = choices.folder;
     RunSplit(SplitRequestFrom(port, std::move(request)), port, abort);
 }
 

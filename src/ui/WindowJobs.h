@@ -1,15 +1,25 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 class CDialogPort;
 
 namespace tessera::ui {
 
+// What the split list's menu adds to a split from the window.
+struct WindowSplitChoices {
+    // "<source name>.sha256" beside the parts.
+    bool checksums = false;
+    // The folder the parts (and the checksum file) go into; empty: beside
+    // the source.
+    std::string folder;
+};
+
 // A split from the window, at the window's pace: the source field and the
 // split list as they stand, each part at the lowest free number. With
 // checksums, "<source>.sha256" is written beside the parts (RunSplit).
-void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, bool checksums);
+void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSplitChoices& choices);
 
 // A join from the window: the destination field and the join list, the
 // destination created or emptied and written in place. When a checksum file

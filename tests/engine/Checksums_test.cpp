@@ -15,6 +15,7 @@
 #include "engine/JoinRun.h"
 #include "engine/Manifest.h"
 #include "engine/SplitRun.h"
+#include "engine/kernels/Cpu.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
@@ -332,7 +333,8 @@ TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
         HashSettings settings;
         settings.whole = true;
         settings.threads = std::min(threads, 2);
-        settings.pairs = threads != 3;
+        // and without the SHA instructions
+        const cpu::Ceiling ceiling(threads != 3 ? cpu::kAll : cpu::kAll & ~cpu::kSha);
         HashStreams streams(ranges, settings, never);
         streams.Run();
         ASSERT_TRUE(streams.Complete());
@@ -368,7 +370,8 @@ TEST(HashStreams, TheWholeDigestAndManyRangesSharedByTwoThreads)
         HashSettings settings;
         settings.whole = true;
         settings.threads = 2;
-        settings.pairs = round % 3 != 2;  // and without the SHA instructions
+        // and without the SHA instructions
+        const cpu::Ceiling ceiling(round % 3 != 2 ? cpu::kAll : cpu::kAll & ~cpu::kSha);
         HashStreams streams(ranges, settings, never);
         streams.Run();
         ASSERT_TRUE(streams.Complete());
