@@ -21,6 +21,7 @@
 #include "Messages.h"
 #include "PlanTools.h"
 #include "ProgressLine.h"
+#include "RecoveryTexts.h"
 #include "Series.h"
 #include "Repair.h"
 #include "Verify.h"
@@ -140,7 +141,9 @@ int RunPlan(const Options& options)
 // notes the job gives for after it.
 class CliPort : public JobReporter {
 public:
-    CliPort(ProgressLine& progress, bool quiet) : progress_(progress), quiet_(quiet) {}
+    CliPort(ProgressLine& progress, bool quiet, const Par2Ask& ask = {}) : progress_(progress), quiet_(quiet), ask_(ask)
+    {
+    }
 
     bool Report(const JobEvent& event) override
     {
@@ -150,6 +153,11 @@ public:
             if (event.note == JobNote::CheckingAgainst && !quiet_) {
                 progress_.Clear();
                 Note("checking against " + Quoted(event.path) + " (--no-check joins unchecked)");
+            }
+            // Said even when quiet.
+            if (event.note == JobNote::RecoveryShort && event.side != nullptr) {
+                progress_.Clear();
+                Note(ShortPercentText(ask_.amount, event.side->reach));
             }
             break;
         default: break;
@@ -161,6 +169,7 @@ public:
 private:
     ProgressLine& progress_;
     bool quiet_;
+    Par2Ask ask_;
 };
 
 JobSettings SettingsFor(const Options& options)
@@ -185,6 +194,7 @@ struct JobWords {
     std::string destination;          // join
     std::vector<std::string> inputs;  // join
     bool given = false;               // join --check
+    Par2Ask ask;                      // split
 };
 
 int SideFileFailure(const SideFile& side, const JobResult& result, const JobWords& words)
@@ -201,6 +211,13 @@ int SideFileFailure(const SideFile& side, const JobResult& result, const JobWord
         return Fail((words.destination.empty() ? "cannot make checksums: " : "cannot check checksums: ") + side.why);
     case SideState::Create: return Fail(WithError("cannot create " + path, side.error));
     case SideState::Write: return Fail(WithError("cannot write " + path, side.error));
+    case SideState::Layout: {
+        Par2Planned planned;
+        planned.fault = static_cast<Par2LayoutFault>(side.layoutFault);
+        planned.needed = side.needed;
+        planned.limit = side.limit;
+        return Fail(LayoutFaultText(planned, words.ask));
+    }
     case SideState::Unusable: {
         ManifestRead read;
         read.fault = static_cast<ManifestFault>(side.readFault);
@@ -310,15 +327,6 @@ int RunSplit(const Options& options)
         if (type != S_IFDIR)
             return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
-    std::optional<unsigned> percent;
-    if (!options.recovery.empty()) {
-        percent = ParseRecoveryPercent(options.recovery);
-        if (!percent) {
-            std::fprintf(stderr, "%s: --recovery %s: not a whole percentage from 1 to 100\n", kProgram,
-                         Quoted(options.recovery).c_str());
-            return kExitUsage;
-        }
-    }
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
@@ -337,13 +345,13 @@ int RunSplit(const Options& options)
     request.folder = options.into;
     request.numbering = options.afterExisting ? PartNumbering::AfterExisting : PartNumbering::FromZero;
     request.checksums = options.checksum;
-    request.recoveryPercent = percent.value_or(0);
+    request.recovery = options.recoveryAsk;
     request.creator = std::string(kProgram) + " " + TESSERA_VERSION;
     request.replace = options.force;
     request.settings = SettingsFor(options);
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress, options.quiet);
+    CliPort port(progress, options.quiet, options.recoveryAsk);
     CatchStopSignals();
     const JobResult result = RunSplit(request, port, g_abort);
     progress.Clear();
@@ -363,9 +371,15 @@ int RunSplit(const Options& options)
     case SideState::Removed:
         Note("removed " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set, and its volumes");
         break;
+    case SideState::Written:
+        if (!options.quiet)
+            Note(Quoted(result.recoverySet.path) + " " + ReachText(result.recoverySet.reach));
+        break;
     default: break;
     }
-    return Report(result, {"split " + Quoted(options.source), options.source});
+    JobWords words{"split " + Quoted(options.source), options.source};
+    words.ask = options.recoveryAsk;
+    return Report(result, words);
 }
 
 int RunJoin(const Options& options)

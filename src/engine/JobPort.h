@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/recovery/Par2Reach.h"
 #include "fileio/Admission.h"
 #include "fileio/FileOpener.h"
 #include "plan/SplitEntry.h"
@@ -133,6 +134,7 @@ enum class SideState {
     Unusable,    // join: it cannot be read, or does not list the inputs (read, match)
     Stale,       // split: an earlier split's set lies at its name, and this one makes none
     Removed,     // split: that set was removed (replace)
+    Layout,      // split: the recovery set asked for cannot be laid out (layoutFault)
 };
 
 struct SideFile {
@@ -145,6 +147,12 @@ struct SideFile {
     int error = 0;
     // NoSha256: why the library could not be had.
     std::string why;
+    // A recovery set: what it rebuilds (once laid out).
+    Par2Reach reach;
+    // Layout: why (Par2LayoutFault) and the numbers of it.
+    int layoutFault = 0;
+    std::uint64_t needed = 0;
+    std::uint64_t limit = 0;
     // Unusable: why the checksum file cannot serve the join, as read
     // (ManifestFault, its 1-based line, the admission that refused it) and
     // as matched (JoinMatchFault, the index of the input concerned).
@@ -211,6 +219,7 @@ enum class FileVerdict {
 // A note a run gives that is no failure.
 enum class JobNote {
     CheckingAgainst,  // join: path is the checksum file the inputs are checked against
+    RecoveryShort,    // split, before the first byte: side is the recovery set, whose percentage rebuilds no lost part
 };
 
 // One report of a running job.
@@ -242,6 +251,8 @@ struct JobEvent {
     std::string_view other;
     // Verdict: errno of Unreadable.
     int error = 0;
+    // Note: the file beside the pieces it concerns, as far as it is known.
+    const SideFile* side = nullptr;
     // 0 to kProgressRange (Progress.h).
     int position = 0;
     std::int64_t done = 0;

@@ -187,11 +187,24 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
         }
     }
     std::optional<std::string> staleSet;
-    if (request.recoveryPercent > 0) {
-        Par2Layout layout = PlanPar2ForPlan(plan, request.recoveryPercent);
+    if (request.recovery.amount > 0) {
+        Par2Planned planned = PlanPar2ForPlan(plan, request.recovery);
+        Par2Layout layout = std::move(planned.layout);
+        if (planned.fault != Par2LayoutFault::None) {
+            setSide.state = SideState::Layout;
+            setSide.layoutFault = static_cast<int>(planned.fault);
+            setSide.needed = planned.needed;
+            setSide.limit = planned.limit;
+            return end(job.Fail(JobFault::RecoverySet, stem + ".par2", 0, {source.get()}));
+        }
         if (layout.sliceSize == 0) {
             setSide.state = SideState::NoBytes;
         } else {
+            std::vector<std::int64_t> lengths;
+            lengths.reserve(count);
+            for (const SplitEntry& entry : plan)
+                lengths.push_back(entry.end - entry.start);
+            setSide.reach = Par2ReachOf(lengths, layout.sliceSize, layout.recoverySlices);
             setSide.files = Par2Names(stem, layout);
             setSide.path = setSide.files.front();
             const auto refuse = [&](SideState state, const std::string& path, int error) {
@@ -210,6 +223,15 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             if (error != 0)
                 return refuse(SideState::Create, recovery->FaultPath(), error);
             setSide.state = SideState::NotWritten;
+            // Said before the first byte.
+            if (request.recovery.kind == Par2Ask::Kind::Percent && setSide.reach.lostParts == 0) {
+                JobEvent note;
+                note.kind = JobEvent::Kind::Note;
+                note.note = JobNote::RecoveryShort;
+                note.path = setSide.path;
+                note.side = &setSide;
+                reports.Send(note);
+            }
         }
     } else if (const std::string index = stem + ".par2"; EntryTypeAt(index, job.Files()) != 0) {
         // An earlier split's set would "repair" these parts back to its own.

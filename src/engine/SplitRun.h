@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "JobPort.h"
+#include "engine/recovery/Par2Layout.h"
 #include "plan/SplitEntry.h"
 
 namespace tessera {
@@ -39,8 +40,8 @@ struct SplitRequest {
     // (ChecksumsForSplit).
     bool checksums = false;
     // A recovery set "<source name>.par2" with its volumes beside the parts,
-    // holding this percentage (1 to 100) of the parts' slices; 0: none.
-    unsigned recoveryPercent = 0;
+    // of the size and grain asked (amount 0: none).
+    Par2Ask recovery;
     // The recovery set's creator text.
     std::string creator = "tessera";
     // An existing checksum file or recovery set at the names is replaced

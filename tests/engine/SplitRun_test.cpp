@@ -497,7 +497,7 @@ TEST_F(NumberedSplit, EveryNameIsTakenBeforeTheFirstByteAndTheEndCarriesThem)
 {
     Plan(3000, {{0, 1000}, {1000, 1000}, {1000, 3000}});
     request.checksums = true;
-    request.recoveryPercent = 10;
+    request.recovery.amount = 10;
     std::vector<std::string> atFirstByte;
     port.onEvent = [&](const tessera::JobEvent& event) {
         if (event.kind == tessera::JobEvent::Kind::PieceBegun && atFirstByte.empty())
@@ -602,14 +602,14 @@ TEST_F(NumberedSplit, AStopOrAFailureLeavesOnlyTheWholeParts)
 TEST_F(NumberedSplit, AnEarlierRecoverySetIsReportedOrRemoved)
 {
     Plan(3000, {{0, 1000}, {1000, 3000}});
-    request.recoveryPercent = 20;
+    request.recovery.amount = 20;
     ASSERT_EQ(RunNumbered().end, tessera::JobEnd::Finished);
     const std::vector<std::string> set = port.Ended().recoverySet.files;
     ASSERT_GT(set.size(), 1u);
     for (const int n : {0, 1})
         ASSERT_EQ(::unlink(Part(n).c_str()), 0);
 
-    request.recoveryPercent = 0;
+    request.recovery.amount = 0;
     tessera::JobResult result = RunNumbered();
     EXPECT_EQ(result.end, tessera::JobEnd::Finished);
     EXPECT_EQ(result.recoverySet.state, tessera::SideState::Stale);
