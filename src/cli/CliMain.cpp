@@ -377,7 +377,9 @@ int RunSplit(const Options& options)
         break;
     default: break;
     }
-    JobWords words{"split " + Quoted(options.source), options.source};
+    JobWords words;
+    words.what = "split " + Quoted(options.source);
+    words.source = options.source;
     words.ask = options.recoveryAsk;
     return Report(result, words);
 }
@@ -422,8 +424,12 @@ int RunJoin(const Options& options)
     CatchStopSignals();
     const JobResult result = RunJoin(request, port, g_abort);
     progress.Clear();
-    return Report(result, {"join into " + Quoted(options.output), {}, options.output, request.inputs,
-                           !options.check.empty()});
+    JobWords words;
+    words.what = "join into " + Quoted(options.output);
+    words.destination = options.output;
+    words.inputs = request.inputs;
+    words.given = !options.check.empty();
+    return Report(result, words);
 }
 
 }  // namespace
