@@ -1,6 +1,7 @@
 #include "ListActions.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QEvent>
@@ -126,6 +127,20 @@ QString FaultText(const PlanTextReader& reader)
 
 // The setting of the split list's menu item チェックサムを作成.
 constexpr const char* kChecksumsKey = "Split/WriteChecksums";
+// The setting of the submenu リカバリセット: the recovery as the command line
+// asks for it.
+constexpr const char* kRecoveryKey = "Split/RecoverySet";
+constexpr struct {
+    const char* name;
+    const char* text;
+    const char* ask;
+} kRecoveryChoices[] = {
+    {"actionSplitRecoveryNone", "作成しない", ""},
+    {"actionSplitRecovery1Part", "パート 1 個の欠損を修復できる量", "1part"},
+    {"actionSplitRecovery2Parts", "パート 2 個の欠損を修復できる量", "2parts"},
+    {"actionSplitRecovery10", "データの 10 %", "10"},
+    {"actionSplitRecovery25", "データの 25 %", "25"},
+};
 
 // Why a checksum file gives the join list nothing.
 QString ManifestFaultText(const ManifestRead& read)
@@ -207,6 +222,20 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
     connect(splitChecksums_, &QAction::toggled, this,
             [](bool on) { QSettings().setValue(QLatin1String(kChecksumsKey), on); });
     menus_[kListSplit]->addAction(splitChecksums_);
+    splitRecovery_ = menus_[kListSplit]->addMenu(QStringLiteral("リカバリセット"));
+    splitRecovery_->setObjectName(QStringLiteral("menuSplitRecovery"));
+    splitRecovery_->menuAction()->setObjectName(QStringLiteral("actionSplitRecovery"));
+    auto* recoveryGroup = new QActionGroup(this);
+    const std::string recovery = SplitRecoverySet();
+    for (const auto& choice : kRecoveryChoices) {
+        QAction* action = splitRecovery_->addAction(QString::fromUtf8(choice.text));
+        action->setObjectName(QLatin1String(choice.name));
+        action->setCheckable(true);
+        action->setChecked(recovery == choice.ask);
+        recoveryGroup->addAction(action);
+        const QString ask = QLatin1String(choice.ask);
+        connect(action, &QAction::triggered, this, [ask] { QSettings().setValue(QLatin1String(kRecoveryKey), ask); });
+    }
     // Checked while a folder is chosen; choosing it again goes back to beside
     // the source. Never kept: a new window splits beside the source.
     splitFolder_ = new QAction(QStringLiteral("分割先フォルダ…"), this);
@@ -224,10 +253,22 @@ bool ListActions::SplitWritesChecksums()
     return QSettings().value(QLatin1String(kChecksumsKey), false).toBool();
 }
 
+std::string ListActions::SplitRecoverySet()
+{
+    const std::string ask = QSettings().value(QLatin1String(kRecoveryKey)).toString().toStdString();
+    // Only the submenu's own choices: anything else in the settings file is none.
+    for (const auto& choice : kRecoveryChoices) {
+        if (ask == choice.ask)
+            return ask;
+    }
+    return {};
+}
+
 WindowSplitChoices ListActions::SplitChoices() const
 {
     WindowSplitChoices choices;
     choices.checksums = SplitWritesChecksums();
+    choices.recovery = SplitRecoverySet();
     choices.folder = splitFolderPath_;
     return choices;
 }
@@ -307,6 +348,7 @@ void ListActions::UpdateActions()
     splitDelete_->setEnabled(split && SelectedRow(kListSplit) >= 0);
     // Read when a split starts: a change during one is for the next.
     splitChecksums_->setEnabled(split);
+    splitRecovery_->setEnabled(split);
     splitFolder_->setEnabled(split);
 }
 

@@ -11,6 +11,9 @@ namespace tessera::ui {
 struct WindowSplitChoices {
     // "<source name>.sha256" beside the parts.
     bool checksums = false;
+    // A recovery set beside the parts, as the command line's --recovery asks
+    // for it ("1part", "25"); empty: none.
+    std::string recovery;
     // The folder the parts (and the checksum file) go into; empty: beside
     // the source.
     std::string folder;
