@@ -6,7 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Messages.h"
 #include "PlanTools.h"
+#include "engine/recovery/Par2Layout.h"
 
 namespace tessera::cli {
 
@@ -20,8 +22,13 @@ struct Options {
     std::string source;
     bool json = false;
     bool checksum = false;
-    // split: the recovery set's size, as given (PERCENT or PERCENT%); empty: none.
+    // split: the recovery set's size (PERCENT, PERCENT% or Npart(s)) and its
+    // grain (--slices, --slice-size), as given; empty: none. Read into
+    // recoveryAsk.
     std::string recovery;
+    std::string slices;
+    std::string sliceSize;
+    Par2Ask recoveryAsk;
     std::string into;
     // join: the destination, the inputs or the first part of a series, and
     // the checksum file to check against.
@@ -36,15 +43,12 @@ struct Options {
     // repair: the recovery set (BASE.par2 or one of its volumes).
     std::string recoverySet;
     bool force = false;
+    // split: the parts are numbered after the highest part that exists.
+    bool afterExisting = false;
     bool quiet = false;
     bool pace = false;
     bool sync = false;
 };
-
-// Exit statuses.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
 
 struct ParsedCommandLine {
     std::optional<Options> options;

@@ -8,6 +8,7 @@
 
 #include "Manifest.h"
 #include "Messages.h"
+#include "RecoveryTexts.h"
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
 #include "engine/VerifyChecksums.h"
@@ -64,8 +65,13 @@ std::string RecoveryReportText(const std::string& setName, const Par2Set& set, c
     }
     switch (check.state) {
     case Par2State::Intact:
-        if (!quiet)
-            text = name + "OK (" + plural(check.recoverySlices, "recovery slice") + ")\n";
+        if (!quiet) {
+            std::vector<std::int64_t> lengths;
+            for (const Par2File& file : set.files)
+                lengths.push_back(static_cast<std::int64_t>(file.length));
+            text = name + "OK (" + plural(check.recoverySlices, "recovery slice") +
+                   "): " + ReachText(Par2ReachOf(lengths, set.sliceSize, check.recoverySlices)) + "\n";
+        }
         return text;
     case Par2State::Repairable:
         text = name + "REPAIRABLE (" + bad + ", " + std::to_string(check.spare) + " recovery slices to spare)\n";

@@ -31,6 +31,7 @@ int OpenForm(const std::string& path, NFilePSDK::Form form, std::uint32_t& type)
     int fd = -1;
     switch (form) {
     case NFilePSDK::Form::Reading:
+    case NFilePSDK::Form::Stream:
         fd = tessera::OpenFile(path, {O_RDONLY, FileLock::Shared, false}, &type);
         if (fd >= 0)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -58,6 +59,52 @@ NFilePSDK::NFilePSDK(const std::string& path, Form form)
         error_ = errno;
     writing_ = form == Form::Writing || form == Form::CreateNew;
     regular_ = fd_ >= 0 && type == S_IFREG;
+    waitForData_ = form == Form::Stream;
+}
+
+NFilePSDK NFilePSDK::Adopt(int fd, bool writing)
+{
+    NFilePSDK file;
+    file.fd_ = fd;
+    struct stat st {};
+    file.regular_ = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    file.writing_ = writing;
+    file.waitForData_ = !writing;
+    if (fd < 0)
+        file.error_ = EBADF;
+    return file;
+}
+
+NFilePSDK NFilePSDK::Scratch(const std::string& folder)
+{
+    std::uint32_t type = 0;
+    const int fd = tessera::OpenFile(folder, {O_RDWR | O_TMPFILE, tessera::FileLock::None, false}, &type);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, true);
+    file.cacheUse_ = CacheUse::Cached;
+    if (fd < 0)
+        file.error_ = error;
+    return file;
+}
+
+NFilePSDK NFilePSDK::StandardInput()
+{
+    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, false);
+    if (fd < 0)
+        file.error_ = error;
+    return file;
+}
+
+NFilePSDK NFilePSDK::StandardOutput()
+{
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, true);
+    if (fd < 0)
+        file.error_ = error;
+    return file;
 }
 
 NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
@@ -66,6 +113,7 @@ NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
       error_(other.error_),
       writing_(other.writing_),
       regular_(other.regular_),
+      waitForData_(other.waitForData_),
       abort_(other.abort_),
       cacheUse_(other.cacheUse_),
       flushedUpTo_(other.flushedUpTo_),
@@ -81,6 +129,7 @@ NFilePSDK& NFilePSDK::operator=(NFilePSDK&& other) noexcept
         error_ = other.error_;
         writing_ = other.writing_;
         regular_ = other.regular_;
+        waitForData_ = other.waitForData_;
         abort_ = other.abort_;
         cacheUse_ = other.cacheUse_;
         flushedUpTo_ = other.flushedUpTo_;
@@ -110,6 +159,10 @@ std::uint32_t NFilePSDK::Read(void* buffer, std::uint32_t count)
     auto* p = static_cast<char*>(buffer);
     std::uint32_t done = 0;
     while (done < count) {
+        // A pipe is read once it has data or has ended: a blocking one never
+        // holds the abort flag unseen, and a named one waits for its writer.
+        if (waitForData_ && !regular_ && !WaitReady(POLLIN))
+            break;
         const ssize_t n = tessera::RetryOnEintr([&] { return ::read(fd_, p + done, count - done); });
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {

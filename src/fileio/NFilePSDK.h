@@ -16,6 +16,10 @@
 //   leaves it untouched. Data reaches the disk on Flush.
 // - CreateNew: as Writing, but the file must not exist yet: never truncates an
 //   existing file and never follows a symlink (LastError() is EEXIST then).
+// - Stream: as Reading, for input that may come through a pipe: a named pipe
+//   whose writer has not come yet is waited for (a Read ends only with data,
+//   or once a writer has come and gone), as a blocking open would, where
+//   every other form reads it as ended.
 // A failed open leaves the object closed, with the cause in LastError().
 //
 // A pipe or device is used without blocking: a Read or Write that cannot
@@ -24,11 +28,23 @@
 // to a pipe whose reader has gone fails with EPIPE; it never raises SIGPIPE.
 class NFilePSDK final : public NFile {
 public:
-    enum class Form { Reading, Writing, CreateNew, Peeking };
+    enum class Form { Reading, Writing, CreateNew, Peeking, Stream };
 
     // Closed.
     NFilePSDK() = default;
     NFilePSDK(const std::string& path, Form form);
+    // The process's standard input in the Stream form, and its standard
+    // output for writing, each over a descriptor of its own (closing it
+    // leaves the standard one open). Closed, with the cause in LastError(),
+    // when there is none.
+    [[nodiscard]] static NFilePSDK StandardInput();
+    [[nodiscard]] static NFilePSDK StandardOutput();
+    // A file over a descriptor the caller opened (a pipe's end), which it
+    // now owns: for writing, or for reading in the Stream form.
+    [[nodiscard]] static NFilePSDK Adopt(int fd, bool writing);
+    // A file without a name in folder, for reading and writing, gone when
+    // closed (O_TMPFILE): room for bytes a job must set aside for a while.
+    [[nodiscard]] static NFilePSDK Scratch(const std::string& folder);
     NFilePSDK(NFilePSDK&& other) noexcept;
     NFilePSDK& operator=(NFilePSDK&& other) noexcept;
     ~NFilePSDK() override;
@@ -71,6 +87,8 @@ private:
     int error_ = 0;
     bool writing_ = false;
     bool regular_ = false;
+    // Stream: a Read of a pipe or device waits until it is readable first.
+    bool waitForData_ = false;
     const std::atomic<bool>* abort_ = nullptr;
     CacheUse cacheUse_ = CacheUse::Streaming;
     std::int64_t flushedUpTo_ = 0;
