@@ -46,10 +46,9 @@ public:
     // parts (the split list's menu item; off until it is checked).
     [[nodiscard]] static bool SplitWritesChecksums();
 
-    // The recovery set a split from the window writes beside its parts, as
-    // the command line's --recovery takes it ("1part", "2parts", "10",
-    // "25"); empty: none (the split list's submenu; none until chosen).
-    [[nodiscard]] static std::string SplitRecoverySet();
+    // The recovery set a split from the window writes beside its parts
+    // (the split list's submenu; none until chosen).
+    [[nodiscard]] static tessera::Par2Ask SplitRecoverySet();
 
     // What the split list's menu asks of the next split.
     [[nodiscard]] WindowSplitChoices SplitChoices() const;
