@@ -4,6 +4,10 @@
 
 #include "NFile.h"
 
+namespace tessera {
+class Folder;
+}
+
 // A file over a POSIX descriptor, -1 when closed. Every form opens through
 // OpenFile (OpenFile.h): a FIFO or terminal never holds the opening.
 //
@@ -29,6 +33,9 @@ public:
     // Closed.
     NFilePSDK() = default;
     NFilePSDK(const std::string& path, Form form);
+    // The name beneath the folder, every step resolved inside it and none
+    // through a symbolic link (OpenFileBeneath).
+    NFilePSDK(const tessera::Folder& folder, const std::string& name, Form form);
     NFilePSDK(NFilePSDK&& other) noexcept;
     NFilePSDK& operator=(NFilePSDK&& other) noexcept;
     ~NFilePSDK() override;
