@@ -447,9 +447,11 @@ int Main(int argc, char** argv)
     case Command::Join:
         return RunJoin(options);
     case Command::Verify:
-        return RunVerify(options);
+        CatchStopSignals();
+        return VerifyCommand(options, g_abort, g_signal);
     case Command::Repair:
-        return RunRepair(options);
+        CatchStopSignals();
+        return RepairCommand(options, g_abort, g_signal);
     }
     return kExitUsage;
 }

@@ -122,6 +122,9 @@ enum class JobFault {
     Write,               // a write or flush failed
     NoMemory,            // no transfer buffer
     Check,               // the front end refused a piece
+    ChecksumFile,        // verify: the checksum file cannot be read (VerifyOutcome::read)
+    NoSha256,            // verify, repair: no library to compute SHA-256 with
+    Recovery,            // repair: the recovery set cannot serve (RepairOutcome::repair says why)
 };
 
 // A part a split wrote: its name and the source's range it holds.
@@ -207,13 +210,17 @@ enum class FileVerdict {
     Ok,          // intact
     Failed,      // its digest differs
     Unreadable,  // it cannot be opened or read (error)
-    NotChecked,  // not looked at (count, path: why, in the run's terms)
-    Missing,     // not there
+    NotChecked,  // verify: the source line, not checked against the parts joined as a part failed
+    Missing,     // not there, or (count: its S_IFMT bits) no regular file; error: why it could not be opened
     Damaged,     // count: slices damaged
     Refused,     // its name is refused (it leaves the set's folder, ...)
     Rebuilt,     // repair: written anew; other: where the old file was kept
     Created,     // repair: it was missing and is there now
     Stale,       // the recovery set disagrees with the checksum file
+    JoinedOk,    // verify: the parts joined match the source line
+    JoinedFailed,  // verify: the parts joined differ from the source line
+    ListedTwice,   // the recovery set lists another file of the same name
+    ThroughLink,   // a symbolic link stands at the name or on its way: never followed
 };
 
 // A note a run gives that is no failure.
@@ -248,7 +255,7 @@ struct JobEvent {
     JobNote note = JobNote::CheckingAgainst;
     // Verdict: a second path (Rebuilt: where the old file was kept).
     std::string_view other;
-    // Verdict: errno of Unreadable.
+    // Verdict: errno of Unreadable (or kNotRegularFile) and Missing.
     int error = 0;
     // 0 to kProgressRange (Progress.h).
     int position = 0;
