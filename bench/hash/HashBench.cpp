@@ -3,6 +3,9 @@
 // of five runs (CPU time, as the machines these run on are often shared):
 //   - Md5: one stream;
 //   - Md5Pair: both digests of the same bytes, counted once;
+//   - Md5LanesBlocks: sixteen streams of their own bytes, counted once each;
+//   - Sha256 (libcrypto) and Sha256Pair: both digests of the same bytes,
+//     counted once;
 //   - Crc32 with each kernel this processor runs.
 //
 // Usage: hash_bench [SIZE_MIB]
@@ -15,8 +18,12 @@
 #include <random>
 #include <vector>
 
+#include "engine/kernels/Cpu.h"
 #include "engine/kernels/Crc32.h"
 #include "engine/kernels/Md5.h"
+#include "engine/kernels/Md5Lanes.h"
+#include "engine/kernels/Sha256.h"
+#include "engine/kernels/Sha256Pair.h"
 
 namespace {
 
@@ -64,9 +71,49 @@ int main(int argc, char** argv)
     });
     std::printf("%-22s %6.2f GB/s (both digests; %.2f s per GiB)\n", "Md5Pair", bytes / pair / 1e9,
                 pair * 1024.0 / double(mib));
-    for (const Crc32Kernel& kernel : Crc32Kernels()) {
-        const double crc = BestSeconds([&] { sink += kernel.run(0, data.data(), data.size()); });
-        std::printf("Crc32 %-16s %6.2f GB/s\n", kernel.name, bytes / crc / 1e9);
+    if (Md5LanesAvailable()) {
+        // Each lane its sixteenth of the buffer.
+        const std::size_t share = data.size() / kMd5Lanes / 64 * 64;
+        const double lanes = BestSeconds([&] {
+            detail::Md5Lane md5[kMd5Lanes];
+            detail::Md5Lane* pointers[kMd5Lanes];
+            const std::uint8_t* starts[kMd5Lanes];
+            for (int k = 0; k < kMd5Lanes; ++k) {
+                pointers[k] = &md5[k];
+                starts[k] = data.data() + k * share;
+            }
+            Md5LanesBlocks(pointers, starts, share / 64, 0xFFFF);
+            for (auto& lane : md5)
+                sink += lane.Finish()[0];
+        });
+        std::printf("%-22s %6.2f GB/s (sixteen streams)\n", "Md5LanesBlocks", double(share * kMd5Lanes) / lanes / 1e9);
+    }
+    if (Sha256::Load().empty()) {
+        const double one = BestSeconds([&] {
+            Sha256 digest;
+            digest.Update(data.data(), data.size());
+            sink += static_cast<unsigned>(digest.Finish()[0]);
+        });
+        std::printf("%-22s %6.2f GB/s\n", "Sha256 (libcrypto)", bytes / one / 1e9);
+    }
+    if (Sha256Pair::Available()) {
+        const double pairs = BestSeconds([&] {
+            Sha256Pair digests;
+            digests.Update(data.data(), data.size());
+            sink += static_cast<unsigned>(digests.FinishFirst()[0] + digests.FinishSecond()[0]);
+        });
+        std::printf("%-22s %6.2f GB/s (both digests)\n", "Sha256Pair", bytes / pairs / 1e9);
+    }
+    for (const cpu::Path& path : Crc32Paths()) {
+        if ((path.needs & ~cpu::Present()) != 0)
+            continue;
+        const cpu::Ceiling ceiling(path.needs);
+        const double crc = BestSeconds([&] { sink += Crc32(0, data.data(), data.size()); });
+        std::printf("Crc32 %-16s %6.2f GB/s\n", Crc32KernelName(), bytes / crc / 1e9);
+    }
+    {
+        const double crc = BestSeconds([&] { sink += Crc32Bytewise(0, data.data(), data.size()); });
+        std::printf("Crc32 %-16s %6.2f GB/s\n", "bytewise", bytes / crc / 1e9);
     }
     return sink == 0xdeadbeef ? 1 : 0;
 }

@@ -388,10 +388,12 @@ int RunJoin(const Options& options)
         if (!series.error.empty())
             return Fail(series.error);
         inputs = std::move(series.parts);
-        // Where the series stopped; said even with -q when parts lie beyond
-        // a missing number.
+        // Where the series stopped. Parts beyond a missing number refuse
+        // the join: its output would lack them.
         const SeriesEnd end = DescribeSeriesEnd(inputs);
-        if (!end.note.empty() && (end.gap || !options.quiet))
+        if (end.gap)
+            return Fail(end.note);
+        if (!end.note.empty() && !options.quiet)
             Note(end.note);
     }
 

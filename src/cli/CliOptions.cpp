@@ -2,11 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <sstream>
 
 #include "Messages.h"
+#include "engine/recovery/Par2Create.h"
+#include "plan/NameOrder.h"
 
 #ifndef TESSERA_VERSION
 #define TESSERA_VERSION "unknown"
@@ -202,7 +205,9 @@ std::string Diagnose(const CommandLine& line, int argc, const char* const* argv)
                 if (OptionsOf(*c).contains(std::string(first.substr(0, first.find('=')))))
                     return "expected a command (plan, split, join, verify or repair) before " + Quoted(first);
             }
-            return "unrecognized option " + Quoted(first);
+            const std::string name(first.substr(0, first.starts_with("--") ? first.find('=') : 2));
+            return "unrecognized option " + Quoted(first.starts_with("--") ? name : std::string(first)) +
+                   DidYouMean(name, {"--help", "--version"});
         }
         return "unknown command " + Quoted(first) + DidYouMean(first, kCommands);
     }
@@ -274,6 +279,22 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         const int status = app.exit(e, text, ignored);
         return ParsedCommandLine{std::nullopt, WriteOut(out, err, text.str()) ? status : kExitFailed};
     };
+    // "help" and "help COMMAND" are --help of the program or of the command.
+    std::vector<const char*> helpArgs;
+    if (argc >= 2 && std::string_view(argv[1]) == "help") {
+        if (argc > 3)
+            return refuse("help takes at most one command");
+        helpArgs.push_back(argv[0]);
+        if (argc == 3) {
+            const std::string_view topic = argv[2];
+            if (std::find(kCommands.begin(), kCommands.end(), topic) == kCommands.end())
+                return refuse("unknown command " + Quoted(topic) + DidYouMean(topic, kCommands));
+            helpArgs.push_back(argv[2]);
+        }
+        helpArgs.push_back("--help");
+        argc = static_cast<int>(helpArgs.size());
+        argv = helpArgs.data();
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -320,20 +341,33 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
 
     if ((o.command == Command::Plan || o.command == Command::Split) && o.tools.empty()) {
         std::string flags;
-        for (const ToolInfo& info : kToolTable)
-            flags += (flags.empty() ? "" : ", ") + std::string(info.flag);
+        for (const ToolInfo& info : kToolTable) {
+            if (info.tool != Tool::Snap)
+                flags += (flags.empty() ? "" : ", ") + std::string(info.flag);
+        }
         return refuse("no plan: give one or more of " + flags);
     }
     for (const ToolOption& tool : o.tools) {
         if (const std::optional<std::string> wrong = CheckTool(tool))
             return refuse(*wrong);
     }
+    const auto count = [&](Tool tool) {
+        return std::count_if(o.tools.begin(), o.tools.end(), [tool](const ToolOption& t) { return t.tool == tool; });
+    };
+    if (count(Tool::Snap) > 1)
+        return refuse("--snap can be given only once");
+    if (count(Tool::Snap) == 1 && count(Tool::Size) == 0)
+        return refuse("--snap ends the pieces of --size; give --size too");
     std::size_t stdinPlans = 0;
     for (const ToolOption& tool : o.tools)
         stdinPlans += tool.tool == Tool::PlanFile && tool.value == "-";
     if (stdinPlans > 1)
         return refuse("--plan - can be given only once");
+    if (!o.recovery.empty() && !ParseRecoveryPercent(o.recovery))
+        return refuse("--recovery " + Quoted(o.recovery) + ": not a whole percentage from 1 to 100");
     if (o.command == Command::Join) {
+        if (!o.series.empty() && SeriesNumber(o.series).empty())
+            return refuse("--series " + Quoted(o.series) + ": the first part must end in a dot and digits, as .000");
         if (!o.series.empty() && !o.inputs.empty())
             return refuse("--series takes the first part; give no other inputs");
         if (o.series.empty() && o.inputs.empty())

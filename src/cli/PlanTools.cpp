@@ -12,6 +12,7 @@
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
 #include "plan/SizeText.h"
+#include "plan/SnapPlanner.h"
 #include "plan/SplitEntry.h"
 #include "plan/TextOrder.h"
 
@@ -53,6 +54,7 @@ std::string ValueText(const ToolOption& option, const Refusal& why)
         case Tool::Hex: return "expected hex digits";
         case Tool::Sjis: return "expected a text";
         case Tool::PlanFile: return "expected a file name (- for standard input)";
+        case Tool::Snap: return "expected hex digits";
         }
         break;
     case Reason::NotANumber:
@@ -62,6 +64,9 @@ std::string ValueText(const ToolOption& option, const Refusal& why)
             return Quoted(why.token) + " is not an offset";
         return Quoted(why.token) + " is not a number";
     case Reason::NotASizeSuffix:
+        // "100,200": a list written with commas, not a suffix gone wrong.
+        if (tool == Tool::At && why.token.find(',') != std::string::npos)
+            return "offsets are separated by white space, not commas";
         return Quoted(why.token) + " is not a size suffix (" + std::string(kSizeSuffixHint) + ")";
     case Reason::TooLarge:
         if (tool == Tool::Pieces)
@@ -91,6 +96,8 @@ public:
     }
 
     bool Apply(const ToolOption& option);
+    // The bytes every --size piece ends after.
+    std::vector<std::uint8_t> snap;
     PlanResult Take()
     {
         if (!error_.empty()) {
@@ -172,6 +179,8 @@ bool Planner::Apply(const ToolOption& option)
         return true;
     }
     case Tool::Size:
+        if (!snap.empty())
+            return Append(option, PlanSnapped(source_, size_, *ParseSize(option.value), snap, Room()));
         return Append(option, PlanFixedSize(size_, *ParseSize(option.value), Room()));
     case Tool::Pieces:
         return Append(option, PlanEqualSplit(size_, NarrowPieceCount(ParseNumber(option.value)), Room()));
@@ -187,6 +196,9 @@ bool Planner::Apply(const ToolOption& option)
     }
     case Tool::PlanFile:
         return ReadPlanFile(option);
+    case Tool::Snap:
+        // Taken before the tools are applied.
+        return true;
     }
     return false;
 }
@@ -244,6 +256,9 @@ bool Planner::ReadPlanFile(const ToolOption& option)
         default: return Fail(where + shown + " is no \"start end\" line");
         }
     }
+    // Nothing read is no plan: a writer that never came, a file emptied.
+    if (reader.Entries().empty())
+        return Fail(Prefix(option) + "the plan is empty (no \"start end\" line)");
     for (const SplitEntry& e : reader.Entries())
         lines_.push_back(FormatEntry(e));
     return true;
@@ -298,7 +313,8 @@ std::optional<std::string> CheckTool(const ToolOption& option)
             return fail(Refuse(Reason::Empty));
         break;
     }
-    case Tool::Hex: {
+    case Tool::Hex:
+    case Tool::Snap: {
         const auto pattern = ParseHexPattern(option.value, HexSpacing::BetweenPairs);
         if (!pattern)
             return fail(pattern.error());
@@ -324,6 +340,10 @@ PlanResult BuildPlan(const std::string& source, std::int64_t size, const std::ve
                      std::istream& input)
 {
     Planner planner(source, size, input);
+    for (const ToolOption& option : tools) {
+        if (option.tool == Tool::Snap)
+            planner.snap = *ParseHexPattern(option.value, HexSpacing::BetweenPairs);
+    }
     for (const ToolOption& option : tools) {
         if (!planner.Apply(option))
             break;

@@ -21,6 +21,7 @@ enum class Tool {
     Hex,       // --hex BYTES: cuts in front of every occurrence
     Sjis,      // --sjis TEXT: the same for the text's code page 932 bytes
     PlanFile,  // --plan FILE: "start end" lines; "-" is standard input
+    Snap,      // --snap HEX: every --size piece ends just after the bytes' last occurrence in it
 };
 
 // The one list of the tools: the option parser, --help, the bash completion
@@ -43,6 +44,8 @@ inline constexpr ToolInfo kToolTable[] = {
      "Cut in front of every occurrence of the bytes written in hex (white space between byte pairs allowed)"},
     {Tool::Sjis, "--sjis", "TEXT", "Cut in front of every occurrence of TEXT in Shift_JIS (code page 932)"},
     {Tool::PlanFile, "--plan", "FILE", "Add the \"start end\" lines of FILE (- reads standard input)"},
+    {Tool::Snap, "--snap", "HEX",
+     "End each --size piece just after the last occurrence of the bytes written in hex (0A: whole lines)"},
 };
 
 struct ToolOption {
@@ -71,7 +74,8 @@ struct PlanResult {
 
 // Applies the tools in order to the source of `size` bytes at `source`, each
 // adding lines as its window tool does, the plan held to kMaxSplitLines
-// lines. A tool that the window would refuse silently refuses the whole plan
+// lines. A --snap (at most one, and only with --size) makes every --size
+// piece end just after the last occurrence of its bytes (SnapPlanner). A tool that the window would refuse silently refuses the whole plan
 // here, with the reason. `input` serves "--plan -".
 [[nodiscard]] PlanResult BuildPlan(const std::string& source, std::int64_t size,
                                    const std::vector<ToolOption>& tools, std::istream& input);

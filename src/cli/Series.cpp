@@ -108,7 +108,8 @@ SeriesEnd DescribeSeriesEnd(const std::vector<std::string>& parts)
         probe = WithNumber(probe, next);
         if (NameState(probe) != ENOENT) {
             end.gap = true;
-            end.note += ", yet " + Quoted(probe) + " does: the parts after the gap are not joined";
+            end.note = "--series: " + Quoted(missing) + " is missing, yet " + Quoted(probe) +
+                       " exists: give the inputs by name to join the parts as they are";
             break;
         }
     }

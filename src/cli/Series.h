@@ -25,10 +25,11 @@ struct SeriesFound {
 [[nodiscard]] std::string SplitSeriesNote(const std::vector<std::string>& parts);
 
 struct SeriesEnd {
-    // Where the series stopped and why, in one line.
+    // Where the series stopped and why, in one line; for a gap, why the join
+    // is refused.
     std::string note;
     // True when a part numbered after the first missing one exists: two
-    // series, or one with a part lost, and the join takes only the first run.
+    // series, or one with a part lost. The join is refused.
     bool gap = false;
 };
 

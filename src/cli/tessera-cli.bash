@@ -52,7 +52,7 @@ _tessera_cli()
     [[ $cur == : ]] && prev=: cur=
 
     local commands="plan split join verify repair"
-    local tools="--extract --range --size --pieces --at --hex --sjis --plan"
+    local tools="--extract --range --size --pieces --at --hex --sjis --plan --snap"
     local command="" i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
@@ -61,7 +61,7 @@ _tessera_cli()
     done
 
     if [[ -z $command ]]; then
-        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$commands help --help --version" -- "$cur"))
         return
     fi
 
@@ -75,7 +75,7 @@ _tessera_cli()
         --check)
             _tessera_cli_files sha256
             return ;;
-        --extract|--range|--size|--pieces|--at|--hex|--sjis)
+        --extract|--range|--size|--pieces|--at|--hex|--sjis|--snap)
             return ;;
         # A percentage, and the second half of OFFSET:SIZE or START:END.
         --recovery|:)

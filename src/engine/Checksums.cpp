@@ -75,6 +75,15 @@ private:
             return true;
         path_ = path;
         const FileOpener& files = owner_.settings_.files ? *owner_.settings_.files : RealFiles();
+        // What its name shows to be no regular file is not even opened (a
+        // socket cannot be, a device need not be).
+        if (owner_.settings_.regularOnly) {
+            const FileStatus named = files.Status(path, Links::Follow);
+            if (named.Found() && named.type != S_IFREG) {
+                error = named.type == S_IFDIR ? EISDIR : kNotRegularFile;
+                return false;
+            }
+        }
         file_ = files.Open(path, NFilePSDK::Form::Reading);
         if (!file_->IsOpen()) {
             error = file_->LastError();
@@ -216,7 +225,7 @@ void HashStreams::Start()
     }
     const bool split = settings_.threads >= 2 && settings_.pieces;
     std::vector<void (HashStreams::*)()> workers;
-    if (split && settings_.whole && settings_.pairs && Sha256Pair::Available()) {
+    if (split && settings_.whole && Sha256Pair::Available()) {
         // One thread takes the whole digest and the ranges from the front,
         // hashing each block for both on one core; the other takes ranges
         // from the back, reading them itself, until they meet.

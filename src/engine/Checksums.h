@@ -72,9 +72,6 @@ struct HashSettings {
     std::vector<std::string> expected;
     // Opens the files; nullptr: the real ones.
     const FileOpener* files = nullptr;
-    // false: never two digests of a block on one core, as where the processor
-    // has no SHA instructions (for tests).
-    bool pairs = true;
 };
 
 // The threads hashing a list of ranges. Start launches them; they watch

@@ -22,6 +22,18 @@ constexpr std::array kSuffixes{
     Suffix{"TB", 1000, 4}, Suffix{"PB", 1000, 5}, Suffix{"EB", 1000, 6},
 };
 
+// Decimal digits whose value passes 2^63 - 1, which the split list's parser
+// would take as 2^63 - 1.
+bool DecimalPastMax(std::string_view digits)
+{
+    constexpr std::string_view kMaxDigits = "9223372036854775807";
+    const std::size_t first = digits.find_first_not_of('0');
+    if (first == std::string_view::npos)
+        return false;
+    digits.remove_prefix(first);
+    return digits.size() > kMaxDigits.size() || (digits.size() == kMaxDigits.size() && digits > kMaxDigits);
+}
+
 }  // namespace
 
 Planned<std::int64_t> ParseSize(std::string_view text)
@@ -39,8 +51,9 @@ Planned<std::int64_t> ParseSize(std::string_view text)
     if (digits == 0)
         return Refuse(Reason::NotANumber, text);
     const std::int64_t number = ParseNumber(text.substr(0, digits));
-    if (number < 0) {
-        // Only "0x" with more than 16 digits, or 16 starting with 8-f, gets here.
+    if (number < 0 || (!hex && DecimalPastMax(text.substr(0, digits)))) {
+        // "0x" with more than 16 digits, or 16 starting with 8-f, or more
+        // than 2^63 - 1 in decimal.
         return Refuse(Reason::TooLarge, text);
     }
     const std::string_view suffix = text.substr(digits);

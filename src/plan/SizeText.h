@@ -14,10 +14,12 @@ namespace tessera {
 //   K M G T P E, alone or followed by "iB": powers of 1024;
 //   kB KB MB GB TB PB EB: powers of 1000.
 // After "0x" the hex digits come first, so "0x1E" is 30 and "0x10M" is 16 MiB.
-// A decimal number beyond 2^63 - 1 alone is 2^63 - 1, as in the split list.
-// Refusals: Empty; NotANumber (no digits first, or more than 16 hex digits;
-// token: the text); NotASizeSuffix (token: what follows the digits, at: its
-// offset); TooLarge (a suffix takes the value past 2^63 - 1; token: the text).
+// Refusals: Empty; NotANumber (no digits first; token: the text);
+// NotASizeSuffix (token: what follows the digits, at: its offset); TooLarge
+// (a number past 2^63 - 1 in decimal or hex, more than 16 hex digits, or a
+// suffix that takes the value past 2^63 - 1; token: the text). Unlike the
+// split list's parser, a decimal number past 2^63 - 1 is never taken as
+// 2^63 - 1.
 [[nodiscard]] Planned<std::int64_t> ParseSize(std::string_view text);
 
 // "A:B" as two sizes. Refusals: those of ParseSize for either half (at counts

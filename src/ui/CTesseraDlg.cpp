@@ -143,7 +143,7 @@ void CTesseraDlg::OnInitDialog()
     g_dialog = this;
     progress->setRange(0, tessera::kProgressRange);
     progress->setValue(0);
-    new ListActions(*this);  // menus, keys and tooltips of the two lists
+    listActions_ = new ListActions(*this);  // menus, keys and tooltips of the two lists
     // The first enabled tab stop: Abort is disabled, so Exit.
     buttons[kButtonExit]->setFocus(Qt::OtherFocusReason);
 }
@@ -652,12 +652,14 @@ void CTesseraDlg::StartJob(JobProcedure job)
     desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
     const bool split = job == &tessera::RunSplitJob;
-    const bool checksums = split && ListActions::SplitWritesChecksums();
-    worker_ = std::thread([this, split, checksums, port = port_.get()] {
+    WindowSplitChoices choices;
+    if (split)
+        choices = listActions_->SplitChoices();
+    worker_ = std::thread([this, split, choices = std::move(choices), port = port_.get()] {
         bool threw = false;
         try {
             if (split)
-                RunWindowSplit(*port, abort_, checksums);
+                RunWindowSplit(*port, abort_, choices);
             else
                 RunWindowJoin(*port, abort_);
         } catch (...) {

@@ -26,6 +26,9 @@ class QPushButton;
 class QStringListModel;
 class CDialogPort;
 class DesktopSession;
+namespace tessera::ui {
+class ListActions;
+}
 
 // The program's one window: the split half with its seven planning tools and
 // the split list, the join half with the join list, and the job controls.
@@ -103,6 +106,10 @@ public:
     // regular join files are appended to the join list. The names left out
     // are said in the status line. Paths must be absolute. (OpenFiles.cpp)
     void OpenFiles(const std::vector<std::string>& split, const std::vector<std::string>& join);
+    // Says in the status line which files were left out of a list (not
+    // there, or no regular file), and a note after them; nothing when there
+    // is neither. (OpenFiles.cpp)
+    void SayLeftOut(const std::vector<std::string>& paths, const std::string& note = {});
 
     // Cuts the source in front of every occurrence of pattern, typed into
     // edit (marked when refused).
@@ -162,6 +169,8 @@ private:
     // Why the last SourceSize() gave -1 without a message box.
     QString sourceWhy_;
 
+    // The lists' menus, and what the split list's menu asks of a split.
+    tessera::ui::ListActions* listActions_ = nullptr;
     // Launcher progress, suspend lock and end-of-job notice.
     std::unique_ptr<DesktopSession> desktop_;
 };

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -25,6 +26,8 @@
 #include "CTesseraDlg.h"
 #include "PathText.h"
 #include "StartFolder.h"
+#include "engine/Manifest.h"
+#include "fileio/Admission.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
 #include "fileio/PeekBytes.h"
@@ -124,6 +127,25 @@ QString FaultText(const PlanTextReader& reader)
 // The setting of the split list's menu item チェックサムを作成.
 constexpr const char* kChecksumsKey = "Split/WriteChecksums";
 
+// Why a checksum file gives the join list nothing.
+QString ManifestFaultText(const ManifestRead& read)
+{
+    switch (read.fault) {
+    case ManifestFault::None: return {};
+    case ManifestFault::NotRegular:
+        return read.error == EISDIR ? QStringLiteral("フォルダです。") : QStringLiteral("通常のファイルではありません。");
+    case ManifestFault::LongerThanSize:
+        return QStringLiteral("大きさ (%1 バイト) より長く読めるファイルです。").arg(read.admission.size);
+    case ManifestFault::Open:
+    case ManifestFault::Read: return QString::fromLocal8Bit(std::strerror(read.error));
+    case ManifestFault::NotAChecksumLine:
+        return QStringLiteral("%1 行目はチェックサムの行として読めません。").arg(read.line);
+    case ManifestFault::LineTooLong: return QStringLiteral("%1 行目が長すぎます。").arg(read.line);
+    case ManifestFault::NameTooLong: return QStringLiteral("%1 行目のファイル名が長すぎます。").arg(read.line);
+    }
+    return {};
+}
+
 }  // namespace
 
 ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog)
@@ -154,6 +176,8 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
     joinAddFiles_ = AddAction(kListJoin, "actionJoinAddFiles", "ファイルを追加…", QKeySequence::Open,
                               &ListActions::AddJoinFiles);
     joinAddSeries_ = AddAction(kListJoin, "actionJoinAddSeries", "連番をすべて追加", {}, &ListActions::AddJoinSeries);
+    joinFromChecksums_ = AddAction(kListJoin, "actionJoinAddFromChecksums", "チェックサムファイルから追加…", {},
+                                   &ListActions::AddJoinFromChecksums);
     menus_[kListJoin]->addSeparator();
     joinUp_ = AddAction(kListJoin, "actionJoinMoveUp", "上へ", QKeySequence(Qt::CTRL | Qt::Key_Up),
                         &ListActions::MoveJoinLineUp);
@@ -183,12 +207,29 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
     connect(splitChecksums_, &QAction::toggled, this,
             [](bool on) { QSettings().setValue(QLatin1String(kChecksumsKey), on); });
     menus_[kListSplit]->addAction(splitChecksums_);
+    // Checked while a folder is chosen; choosing it again goes back to beside
+    // the source. Never kept: a new window splits beside the source.
+    splitFolder_ = new QAction(QStringLiteral("分割先フォルダ…"), this);
+    splitFolder_->setObjectName(QStringLiteral("actionSplitFolder"));
+    splitFolder_->setCheckable(true);
+    connect(splitFolder_, &QAction::triggered, this, &ListActions::ChooseSplitFolder);
+    menus_[kListSplit]->addAction(splitFolder_);
+    menus_[kListSplit]->setToolTipsVisible(true);
+    ShowSplitFolder();
     UpdateActions();
 }
 
 bool ListActions::SplitWritesChecksums()
 {
     return QSettings().value(QLatin1String(kChecksumsKey), false).toBool();
+}
+
+WindowSplitChoices ListActions::SplitChoices() const
+{
+    WindowSplitChoices choices;
+    choices.checksums = SplitWritesChecksums();
+    choices.folder = splitFolderPath_;
+    return choices;
 }
 
 QAction* ListActions::AddAction(int list, const char* name, const char* text, const QKeySequence& keys,
@@ -251,6 +292,7 @@ void ListActions::UpdateActions()
         seriesRow >= 0 && !SeriesNumber(Bytes(Model(kListJoin)->index(seriesRow).data().toString())).empty();
     joinAddFiles_->setEnabled(join);
     joinAddSeries_->setEnabled(join && series);
+    joinFromChecksums_->setEnabled(join);
     joinUp_->setEnabled(join && joinRow > 0);
     joinDown_->setEnabled(join && joinRow >= 0 && joinRow + 1 < joinCount);
     joinSort_->setEnabled(join && joinCount > 1);
@@ -265,6 +307,7 @@ void ListActions::UpdateActions()
     splitDelete_->setEnabled(split && SelectedRow(kListSplit) >= 0);
     // Read when a split starts: a change during one is for the next.
     splitChecksums_->setEnabled(split);
+    splitFolder_->setEnabled(split);
 }
 
 bool ListActions::eventFilter(QObject* watched, QEvent* event)
@@ -366,6 +409,63 @@ void ListActions::AddJoinSeries()
     }
     Model(kListJoin)->setStringList(Lines(result.lines));
     Select(kListJoin, row);
+}
+
+void ListActions::AddJoinFromChecksums()
+{
+    if (!Idle(kListJoin))
+        return;
+    QFileDialog chooser(&dialog_, QStringLiteral("チェックサムファイルから追加"));
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    chooser.setNameFilters({QStringLiteral("チェックサムファイル (*.sha256)"), QStringLiteral("すべてのファイル (*)")});
+    const QStringList lines = dialog_.ListLines(kListJoin);
+    chooser.setDirectory(lines.isEmpty() ? StartFolder(dialog_.FieldText(kEditJoinDestination))
+                                         : QFileInfo(lines.constLast()).absolutePath());
+    if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty() || !Idle(kListJoin))
+        return;
+    const QString chosen = chooser.selectedFiles().constFirst();
+    RememberFolder(chosen);
+    const std::optional<std::string> manifest = dialog_.ExactChosenPath(chosen);
+    if (!manifest)
+        return;
+    const ManifestRead read = ReadManifestFile(*manifest);
+    if (read.fault != ManifestFault::None) {
+        Tell(QStringLiteral("チェックサムファイルを読めません : ") + chosen + QLatin1Char('\n') + ManifestFaultText(read) +
+             QStringLiteral("\n何も追加していません。"));
+        return;
+    }
+    // The parts are every line but the source's own, in the file's order,
+    // found where a check of the file looks for them.
+    const std::size_t sourceLine = SourceLine(*manifest, read.lines);
+    QStringList added;
+    std::vector<std::string> leftOut;
+    for (std::size_t i = 0; i < read.lines.size(); ++i) {
+        if (i == sourceLine)
+            continue;
+        const std::string part = ResolveFromManifest(*manifest, read.lines[i].name);
+        if (AdmitFile(part).Admitted())
+            added.append(PathToText(part));
+        else
+            leftOut.push_back(part);
+    }
+    if (added.isEmpty() && leftOut.empty()) {
+        Tell(QStringLiteral("チェックサムファイルに結合するファイルがありません : ") + chosen);
+        return;
+    }
+    dialog_.AppendLines(kListJoin, added);
+    // The parts joined are the source again: its name beside them, where a
+    // check of the file finds it. A file of that name is never offered to be
+    // emptied by the join: the field stays empty, and the status says why.
+    std::string note;
+    if (!added.isEmpty() && sourceLine != std::string::npos && dialog_.FieldText(kEditJoinDestination).empty()) {
+        const std::string destination = ResolveFromManifest(*manifest, read.lines[sourceLine].name);
+        if (NameIsFree(destination))
+            dialog_.SetFieldText(kEditJoinDestination, PathToText(destination));
+        else
+            note = "結合先ファイルは既にあるため空欄のまま : 「" + destination + "」";
+    }
+    dialog_.SayLeftOut(leftOut, note);
 }
 
 void ListActions::MoveJoinLine(int by)
@@ -549,6 +649,34 @@ void ListActions::DeleteSplitLine()
 {
     if (Idle(kListSplit))
         dialog_.OnDeleteEntry();
+}
+
+void ListActions::ChooseSplitFolder()
+{
+    if (Idle(kListSplit)) {
+        if (!splitFolderPath_.empty()) {
+            splitFolderPath_.clear();
+        } else {
+            QFileDialog chooser(&dialog_, QStringLiteral("分割先フォルダ"));
+            chooser.setAcceptMode(QFileDialog::AcceptOpen);
+            chooser.setFileMode(QFileDialog::Directory);
+            chooser.setOption(QFileDialog::ShowDirsOnly);
+            chooser.setDirectory(StartFolder(dialog_.FieldText(kEditSource)));
+            if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty() && Idle(kListSplit)) {
+                if (std::optional<std::string> folder = dialog_.ExactChosenPath(chooser.selectedFiles().constFirst()))
+                    splitFolderPath_ = std::move(*folder);
+            }
+        }
+    }
+    ShowSplitFolder();
+}
+
+void ListActions::ShowSplitFolder()
+{
+    // The check mark shows the choice; the tooltip names the folder.
+    splitFolder_->setChecked(!splitFolderPath_.empty());
+    splitFolder_->setToolTip(splitFolderPath_.empty() ? QStringLiteral("分割元ファイルと同じフォルダに分割します")
+                                                      : PathToText(splitFolderPath_));
 }
 
 }  // namespace tessera::ui

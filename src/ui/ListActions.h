@@ -4,8 +4,10 @@
 #include <QString>
 
 #include <array>
+#include <string>
 
 #include "ControlIndex.h"
+#include "WindowJobs.h"
 
 class CTesseraDlg;
 class QAction;
@@ -24,8 +26,10 @@ namespace tessera::ui {
 // line and sorts by name; the split list copies, pastes, saves and opens its
 // plan as "start end" text. A split list line's tooltip shows the size of its
 // part and the source bytes on both sides of its start. Everything is
-// disabled while a job runs. The split list's menu also holds a setting, kept
-// with QSettings: whether a split writes a checksum file beside its parts.
+// disabled while a job runs. The split list's menu also holds what a split
+// from the window writes besides its parts: a checksum file (a setting kept
+// with QSettings), and the folder the parts go into (for this window only).
+// The join list's menu also fills the list from a checksum file.
 class ListActions : public QObject {
     Q_OBJECT
 
@@ -42,12 +46,16 @@ public:
     // parts (the split list's menu item; off until it is checked).
     [[nodiscard]] static bool SplitWritesChecksums();
 
+    // What the split list's menu asks of the next split.
+    [[nodiscard]] WindowSplitChoices SplitChoices() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void AddJoinFiles();
     void AddJoinSeries();
+    void AddJoinFromChecksums();
     void MoveJoinLineUp() { MoveJoinLine(-1); }
     void MoveJoinLineDown() { MoveJoinLine(+1); }
     void MoveJoinLine(int by);
@@ -58,6 +66,8 @@ private:
     void SaveSplitPlan();
     void OpenSplitPlan();
     void DeleteSplitLine();
+    void ChooseSplitFolder();
+    void ShowSplitFolder();
 
     QAction* AddAction(int list, const char* name, const char* text, const QKeySequence& keys,
                        void (ListActions::*handler)());
@@ -75,6 +85,7 @@ private:
     std::array<QMenu*, kListCount> menus_{};
     QAction* joinAddFiles_ = nullptr;
     QAction* joinAddSeries_ = nullptr;
+    QAction* joinFromChecksums_ = nullptr;
     QAction* joinUp_ = nullptr;
     QAction* joinDown_ = nullptr;
     QAction* joinSort_ = nullptr;
@@ -85,6 +96,9 @@ private:
     QAction* splitOpen_ = nullptr;
     QAction* splitDelete_ = nullptr;
     QAction* splitChecksums_ = nullptr;
+    QAction* splitFolder_ = nullptr;
+    // The folder the parts go into; empty: beside the source.
+    std::string splitFolderPath_;
 };
 
 }  // namespace tessera::ui

@@ -41,11 +41,19 @@ void CTesseraDlg::OpenFiles(const std::vector<std::string>& split, const std::ve
             leftOut.push_back(path);
     }
     AppendLines(kListJoin, joined);
+    SayLeftOut(leftOut);
+}
 
-    if (leftOut.empty())
-        return;
-    std::string text = "ファイルとして開けないため除外 :";
-    for (const std::string& path : leftOut)
-        text += " 「" + path + "」";
-    SetStatus(text);
+void CTesseraDlg::SayLeftOut(const std::vector<std::string>& leftOut, const std::string& note)
+{
+    std::string text;
+    if (!leftOut.empty()) {
+        text = "ファイルとして開けないため除外 :";
+        for (const std::string& path : leftOut)
+            text += " 「" + path + "」";
+    }
+    if (!note.empty())
+        text += (text.empty() ? "" : " / ") + note;
+    if (!text.empty())
+        SetStatus(text);
 }

@@ -12,12 +12,13 @@
 
 namespace tessera::ui {
 
-void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, bool checksums)
+void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSplitChoices& choices)
 {
     // The window's pace: pauses after every read and write, and a flush after
     // every block.
     JobSettings settings;
-    if (!checksums) {
+    settings.partFolder = choices.folder;
+    if (!choices.checksums) {
         RunSplitJob(port, abort, settings);
         return;
     }
@@ -35,7 +36,7 @@ void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, bool checksums)
         return;
     }
     SplitManifest manifest;
-    switch (manifest.Reserve(source, {}, false)) {
+    switch (manifest.Reserve(source, choices.folder, false)) {
     case ManifestFileFault::None: break;
     case ManifestFileFault::Exists:
         port.SetStatus(kStatusCreateFailed + manifest.Path() + kStatusChecksumFileExists);

@@ -59,7 +59,24 @@ tessera-cli: --output '': expected a file name|join -o '' src
 tessera-cli: --series '': expected a file name|join -o out --series ''
 tessera-cli: --into '': expected a folder name|split --into '' --size 1 src
 tessera-cli: --plan '': expected a file name (- for standard input)|plan --plan '' src
+tessera-cli: --at '100,200': offsets are separated by white space, not commas|plan --at 100,200 src
+tessera-cli: --recovery '150': not a whole percentage from 1 to 100|split --recovery 150 --size 1 src
+tessera-cli: --series 'src': the first part must end in a dot and digits, as .000|join -o out --series src
+tessera-cli: unrecognized option '--versoin'; did you mean '--version'?|--versoin
+tessera-cli: unknown command 'spilt'; did you mean 'split'?|help spilt
+tessera-cli: --size '9223372036854775808': the number '9223372036854775808' is too large (2^63 - 1 at most)|split --size 9223372036854775808 src
+tessera-cli: --snap ends the pieces of --size; give --size too|split --snap 0a src
+tessera-cli: --snap can be given only once|split --size 10 --snap 0a --snap 0d src
+tessera-cli: --snap '0g': 'g' is not a hex digit|plan --size 10 --snap 0g src
+tessera-cli: --at '18446744073709551616': the number '18446744073709551616' is too large (2^63 - 1 at most)|plan --at 18446744073709551616 src
 TABLE
+# Every refusal of bad usage ends with the pointer to the help.
+got=$("$cli" split --recovery 150 --size 1 src 2>&1)
+[ "$(tail -n 1 <<<"$got")" = "Try 'tessera-cli --help' for more information." ] || fail "--recovery 150 said '$got'"
+# help, and help COMMAND, are --help.
+cmp -s <("$cli" help) <("$cli" --help) && cmp -s <("$cli" help split) <("$cli" split --help) \
+  || fail "help is not --help"
+"$cli" help >/dev/null || fail "help: exit $?"
 # Help and the version that cannot be written fail.
 for args in --help --version "split --help"; do
   got=$("$cli" $args 2>&1 >/dev/full)
@@ -79,6 +96,10 @@ refused 1 "tessera-cli: cannot read 'folder': it is a folder" split --size 100 f
 refused 1 "tessera-cli: --extract '990:11': beyond the end of 'src' (1000 bytes)" split --extract 990:11 src
 printf '0 10\n10 x\n' >"$work/plan.txt"
 refused 1 "tessera-cli: $work/plan.txt:2: '10 x' is no \"start end\" line" split --plan "$work/plan.txt" src
+: >"$work/plan.txt"
+refused 1 "tessera-cli: --plan '$work/plan.txt': the plan is empty (no \"start end\" line)" split --plan "$work/plan.txt" src
+got=$("$cli" split --plan - "$work/plan.txt" </dev/null 2>&1)
+[ $? -eq 1 ] && [ "$got" = "tessera-cli: --plan '-': the plan is empty (no \"start end\" line)" ] || fail "an empty --plan -: $got"
 refused 1 "tessera-cli: cannot use 'nowhere': No such file or directory" split --into nowhere --size 100 src
 refused 1 "tessera-cli: cannot open 'missing.000': No such file or directory" join -o out --series missing.000
 head -c 1001 /dev/zero >"$work/1001"
@@ -180,8 +201,9 @@ said=$("$cli" join -o series2 --series ours/data.004 2>&1)
   || fail "join --series said '$said'"
 mv ours/data.002 gap.002
 said=$("$cli" join -q -o gapped --series ours/data.000 2>&1)
-[ $? -eq 0 ] && [ "$said" = "tessera-cli: --series: joining 'ours/data.000' to 'ours/data.001' (2 parts): 'ours/data.002' does not exist, yet 'ours/data.003' does: the parts after the gap are not joined" ] \
+[ $? -eq 1 ] && [ "$said" = "tessera-cli: --series: 'ours/data.002' is missing, yet 'ours/data.003' exists: give the inputs by name to join the parts as they are" ] \
   || fail "join --series across a gap said '$said'"
+[ ! -e gapped ] || fail "a series join refused for its gap wrote its output"
 mv gap.002 ours/data.002
 rm -f series2 gapped
 got=$("$cli" join -q -o joined ours/data.000 2>&1)

@@ -13,6 +13,7 @@
 #include "FaultyFiles.h"
 #include "engine/FakeJobPort.h"
 #include "engine/Jobs.h"
+#include "engine/kernels/Cpu.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
@@ -295,7 +296,8 @@ TEST(HashStreams, RangesAtAndAbove4GiBOfASparseSource)
         HashSettings settings;
         settings.whole = true;
         settings.threads = std::min(threads, 2);
-        settings.pairs = threads != 3;
+        // and without the SHA instructions
+        const cpu::Ceiling ceiling(threads != 3 ? cpu::kAll : cpu::kAll & ~cpu::kSha);
         HashStreams streams(ranges, settings, never);
         streams.Run();
         ASSERT_TRUE(streams.Complete());
@@ -331,7 +333,8 @@ TEST(HashStreams, TheWholeDigestAndManyRangesSharedByTwoThreads)
         HashSettings settings;
         settings.whole = true;
         settings.threads = 2;
-        settings.pairs = round % 3 != 2;  // and without the SHA instructions
+        // and without the SHA instructions
+        const cpu::Ceiling ceiling(round % 3 != 2 ? cpu::kAll : cpu::kAll & ~cpu::kSha);
         HashStreams streams(ranges, settings, never);
         streams.Run();
         ASSERT_TRUE(streams.Complete());

@@ -62,15 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(parsed.reason() == Reason::NotANumber && parsed.error().token == text, "no digits");
         return 0;
     }
-    // Hex takes at most 16 digits, and no value of 2^63 or more; a decimal
-    // number alone beyond 2^63 - 1 stands for 2^63 - 1.
-    const std::size_t hexDigits = end - 2;
-    if (hex && (hexDigits > 16 || tooLarge || value > kMax)) {
-        Check(parsed.reason() == Reason::TooLarge, "hex beyond 63 bits");
+    // Hex takes at most 16 digits; neither hex nor decimal a value of 2^63
+    // or more.
+    if ((hex && end - 2 > 16) || tooLarge || value > kMax) {
+        Check(parsed.reason() == Reason::TooLarge && parsed.error().token == text, "a number beyond 63 bits");
         return 0;
     }
-    if (!hex && (tooLarge || value > kMax))
-        value = kMax;
     const std::string_view suffix = text.substr(end);
     __int128 multiplier = 1;
     if (!suffix.empty()) {

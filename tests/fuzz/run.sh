@@ -23,7 +23,7 @@ mkdir -p "$artifacts"
 trap 'rm -rf "$work"' EXIT INT TERM
 
 failed=0
-for target in ParseNumber Boundaries HexPattern ShiftJis Search PlanText SizeText Manifest Par2Reader; do
+for target in ParseNumber Boundaries HexPattern ShiftJis Search PlanText SizeText Manifest Par2Reader Snap; do
   fuzzer=$build/tests/fuzz/${target}_fuzz
   corpus=$work/$target
   mkdir -p "$corpus"

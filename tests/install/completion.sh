@@ -17,7 +17,8 @@ touch "$work/files/a.sha256" "$work/files/b.txt" "$work/files/x.par2" "$work/fil
 
 # A line typed up to the cursor, then what is offered, one a line, sorted.
 cases=(
-  "tessera-cli |--help --version join plan repair split verify"
+  "tessera-cli |--help --version help join plan repair split verify"
+  "tessera-cli help sp|split"
   "tessera-cli sp|split"
   "tessera-cli split --ch|--checksum"
   "tessera-cli join --o|--output"

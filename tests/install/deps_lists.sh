@@ -13,7 +13,7 @@ package=$(bash "$deps" --list package)
 all=$(bash "$deps" --list test)
 twice=$(printf '%s\n' "$all" | sort | uniq -d)
 [ -z "$twice" ] || fail "listed twice: $twice"
-holds() { printf '%s\n' "$1" | grep -qx "$2"; }
+holds() { grep -qx -- "$2" <<<"$1"; }
 for p in clang weston appstream libgtest-dev bash-completion file; do
   if holds "$run" "$p"; then fail "$p is in the run list"; fi
 done

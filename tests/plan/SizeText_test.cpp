@@ -37,7 +37,8 @@ TEST(ParseSize, Table)
         {"0x10M", std::to_string(16LL << 20)},
         {"0x1E", "30"},
         {"0x1EB", std::to_string(0x1EB)},
-        {"99999999999999999999", std::to_string(LLONG_MAX)},  // as the split list reads it
+        {"9223372036854775807", std::to_string(LLONG_MAX)},
+        {"0009223372036854775807", std::to_string(LLONG_MAX)},
         // refused, naming the part that does not parse
         {"", "Empty"},
         {"K", "NotANumber 'K'"},
@@ -52,6 +53,10 @@ TEST(ParseSize, Table)
         {"8E", "TooLarge '8E'"},
         {"16E", "TooLarge '16E'"},
         {"99999999999999999999K", "TooLarge '99999999999999999999K'"},
+        // Past 2^63 - 1 in decimal too, where the split list's parser would
+        // take the largest value.
+        {"9223372036854775808", "TooLarge '9223372036854775808'"},
+        {"18446744073709551616", "TooLarge '18446744073709551616'"},
         {"0x8000000000000000", "TooLarge '0x8000000000000000'"},
         {"0x10000000000000000", "TooLarge '0x10000000000000000'"},
     };

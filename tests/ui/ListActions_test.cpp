@@ -21,6 +21,7 @@
 
 #include <QElapsedTimer>
 
+#include <filesystem>
 #include <functional>
 
 #include "DialogTestSupport.h"
@@ -105,12 +106,13 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
     auto* splitMenu = dialog.findChild<QMenu*>(QStringLiteral("menuSplitList"));
     ASSERT_TRUE(joinMenu && splitMenu);
     EXPECT_EQ(texts(joinMenu), QStringList({"actionJoinAddFiles ファイルを追加…", "actionJoinAddSeries 連番をすべて追加",
-                                            "-", "actionJoinMoveUp 上へ", "actionJoinMoveDown 下へ",
+                                            "actionJoinAddFromChecksums チェックサムファイルから追加…", "-", "actionJoinMoveUp 上へ", "actionJoinMoveDown 下へ",
                                             "actionJoinSortByName 名前順に並べ替え", "-", "actionJoinDelete 削除"}));
     EXPECT_EQ(texts(splitMenu), QStringList({"actionSplitCopy コピー", "actionSplitPaste 貼り付け", "-",
                                              "actionSplitSavePlan プランを保存…", "actionSplitOpenPlan プランを開く…",
                                              "-", "actionSplitDelete 削除", "-",
-                                             "actionSplitChecksums チェックサムを作成"}));
+                                             "actionSplitChecksums チェックサムを作成",
+                                             "actionSplitFolder 分割先フォルダ…"}));
     EXPECT_EQ(Action("actionJoinMoveUp")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Up));
     EXPECT_EQ(Action("actionJoinMoveDown")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Down));
     EXPECT_EQ(Action("actionJoinDelete")->shortcut(), QKeySequence(Qt::Key_Delete));
@@ -235,6 +237,63 @@ TEST_F(ListActionsTest, AddFilesAdmitsAsADropInTheDialogsOrder)
     // Cancel adds nothing.
     WithModal<QFileDialog>([&] { Trigger("actionJoinAddFiles"); }, [](QFileDialog* chooser) { chooser->reject(); });
     EXPECT_EQ(Join().size(), 2);
+}
+
+// A checksum file a split wrote gives the join list its parts, in its order,
+// and the destination field the source's name beside them.
+TEST_F(ListActionsTest, ChecksumFileFillsTheJoinListWithTheParts)
+{
+    const std::string digest(64, 'a');
+    const std::string manifest = dir.file("m.avi.sha256");
+    const auto fromChecksums = [&](const std::string& file) {
+        QString message;
+        WithModal<QWidget>([&] { Trigger("actionJoinAddFromChecksums"); },
+                           [&](QWidget* window) {
+                               if (auto* chooser = qobject_cast<QFileDialog*>(window)) {
+                                   ChooseFile(chooser, file);
+                               } else if (auto* box = qobject_cast<QMessageBox*>(window)) {
+                                   message = box->text();
+                                   box->accept();
+                               }
+                           });
+        return message;
+    };
+    // Listed out of number order, one part missing, one a folder, one
+    // absolute; the source's own line last.
+    MakeFiles({"m.avi.002", "m.avi.000", "other"});
+    std::filesystem::create_directory(dir.file("m.avi.003"));
+    WriteFile(manifest, digest + "  m.avi.002\n" + digest + "  m.avi.001\n" + digest + " *m.avi.000\n" + digest +
+                            "  m.avi.003\n" + digest + "  " + dir.file("other") + "\n" + digest + "  m.avi\n");
+    dialog.AppendLines(kListJoin, {P("first")});
+    EXPECT_EQ(fromChecksums(manifest), QString());
+    EXPECT_EQ(Join(), QStringList({P("first"), P("m.avi.002"), P("m.avi.000"), P("other")}));
+    EXPECT_EQ(StatusText(dialog), "ファイルとして開けないため除外 : 「" + P("m.avi.001") + "」 「" + P("m.avi.003") + "」");
+    EXPECT_EQ(Q(dialog.FieldText(kEditJoinDestination)), P("m.avi"));
+
+    // A destination already typed stays; a taken source name is never put
+    // there to be emptied by the join.
+    dialog.OnClearJoinList();
+    dialog.SetFieldText(kEditJoinDestination, P("mine"));
+    fromChecksums(manifest);
+    EXPECT_EQ(dialog.ListLines(kListJoin).size(), 3);
+    EXPECT_EQ(Q(dialog.FieldText(kEditJoinDestination)), P("mine"));
+    dialog.SetFieldText(kEditJoinDestination, "");
+    MakeFiles({"m.avi"});
+    dialog.OnClearJoinList();
+    fromChecksums(manifest);
+    EXPECT_EQ(dialog.FieldText(kEditJoinDestination), "");
+    EXPECT_TRUE(StatusText(dialog).endsWith("結合先ファイルは既にあるため空欄のまま : 「" + P("m.avi") + "」"));
+
+    // A file that is no checksum file adds nothing, and says where it fails.
+    dialog.OnClearJoinList();
+    WriteFile(manifest, digest + "  m.avi.000\nnot a line\n");
+    EXPECT_EQ(fromChecksums(manifest),
+              Q("チェックサムファイルを読めません : " + manifest + "\n2 行目はチェックサムの行として読めません。\n何も追加していません。"));
+    EXPECT_TRUE(Join().isEmpty());
+
+    // Dropped, a checksum file is listed itself, as any file.
+    EXPECT_TRUE(DropFiles(dialog, dialog.List(kListJoin)->geometry().center(), {manifest}));
+    EXPECT_EQ(Join(), QStringList({Q(manifest)}));
 }
 
 TEST_F(ListActionsTest, CopyTakesTheSelectedLineOrAll)
@@ -584,9 +643,9 @@ TEST_F(ListActionsTest, ActionsAreDisabledWhileAJobRuns)
     dialog.AppendLines(kListJoin, {"/a", "/b"});
     SelectRow(kListJoin, 0);
     SelectRow(kListSplit, 0);
-    const char* names[] = {"actionJoinAddFiles", "actionJoinMoveDown", "actionJoinSortByName", "actionJoinDelete",
-                           "actionSplitCopy", "actionSplitPaste", "actionSplitSavePlan", "actionSplitOpenPlan",
-                           "actionSplitDelete"};
+    const char* names[] = {"actionJoinAddFiles", "actionJoinAddFromChecksums", "actionJoinMoveDown",
+                           "actionJoinSortByName", "actionJoinDelete", "actionSplitCopy", "actionSplitPaste",
+                           "actionSplitSavePlan", "actionSplitOpenPlan", "actionSplitDelete", "actionSplitFolder"};
     for (const char* name : names)
         EXPECT_TRUE(Action(name)->isEnabled()) << name;
 

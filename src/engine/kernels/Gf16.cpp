@@ -1,7 +1,6 @@
 #include "engine/kernels/Gf16.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <stdexcept>
 
@@ -54,6 +53,25 @@ void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t hig
     }
 }
 
+std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to)
+{
+    // Byte j: the image of source bit j, bit i of which is the weight of
+    // source bit j in result bit i (a column).
+    std::uint64_t columns = 0;
+    for (int j = 0; j < 8; ++j)
+        columns |= static_cast<std::uint64_t>((basis[from + j] >> to) & 0xFF) << (8 * j);
+    // Transposed (byte i, bit j = byte j, bit i of before) into rows, and the
+    // rows in the order the instruction reads them: byte 7 - i holds the row
+    // of result bit i, bit j of the row the weight of source bit j.
+    std::uint64_t t = (columns ^ (columns >> 7)) & 0x00AA00AA00AA00AAull;
+    columns ^= t ^ (t << 7);
+    t = (columns ^ (columns >> 14)) & 0x0000CCCC0000CCCCull;
+    columns ^= t ^ (t << 14);
+    t = (columns ^ (columns >> 28)) & 0x00000000F0F0F0F0ull;
+    columns ^= t ^ (t << 28);
+    return __builtin_bswap64(columns);
+}
+
 // Split tables: the product of the factor with each value of a word's low
 // byte and of its high byte. One factor at a time over the whole input, so
 // that only one pair of tables is in the cache.
@@ -86,55 +104,32 @@ using detail::Kernel;
 
 struct Entry {
     const char* name;
+    cpu::Features needs;
     Kernel kernel;
     detail::InputsKernel inputs;        // or null: one input at a time
     detail::WordsKernel words;          // or null: see roundTrip
     detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
     bool roundTrip;                     // MulAddWords gains by preparing
-    bool (*runs)();
 };
 
-bool Always() { return true; }
-
-#ifdef TESSERA_GF16_X86
-bool HasSsse3() { return __builtin_cpu_supports("ssse3"); }
-bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
-bool HasAvx512() { return HasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"); }
-bool HasGfniAvx2() { return HasAvx2() && __builtin_cpu_supports("gfni"); }
-bool HasGfni() { return HasAvx512() && __builtin_cpu_supports("gfni"); }
-#endif
-
-// From the slowest to the fastest: the last that runs is the default.
+// From the slowest to the fastest: the last the processor may use is used.
 const Entry kEntries[] = {
-    {"scalar", detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false, Always},
-#ifdef TESSERA_GF16_X86
-    {"ssse3", detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true, HasSsse3},
-    {"avx2", detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx2},
-    {"avx512bw", detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasAvx512},
-    {"gfni-avx2", detail::MulAddGfniAvx2, nullptr, detail::MulAddWordsGfniAvx2, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfniAvx2},
-    {"gfni", detail::MulAddGfni, detail::MulAddInputsGfni, detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, HasGfni},
+    {"scalar", 0, detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false},
+#ifdef TESSERA_X86
+    {"ssse3", cpu::kSsse3, detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true},
+    {"avx2", cpu::kAvx2, detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true},
+    {"avx512bw", cpu::kAvx2 | cpu::kAvx512, detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2,
+     detail::UnprepareAvx2, true},
+    {"gfni-avx2", cpu::kAvx2 | cpu::kGfni, detail::MulAddGfniAvx2, nullptr, detail::MulAddWordsGfniAvx2,
+     detail::PrepareAvx2, detail::UnprepareAvx2, true},
+    {"gfni", cpu::kAvx2 | cpu::kAvx512 | cpu::kGfni, detail::MulAddGfni, detail::MulAddInputsGfni,
+     detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true},
 #endif
 };
-
-const Entry* Fastest()
-{
-    const Entry* best = &kEntries[0];
-    for (const Entry& entry : kEntries)
-        if (entry.runs())
-            best = &entry;
-    return best;
-}
-
-std::atomic<const Entry*> chosen{nullptr};
 
 const Entry& Current()
 {
-    const Entry* entry = chosen.load(std::memory_order_acquire);
-    if (!entry) {
-        entry = Fastest();
-        chosen.store(entry, std::memory_order_release);
-    }
-    return *entry;
+    return kEntries[cpu::Fastest(kEntries)];
 }
 
 // The kernels go by whole blocks: a part of one would be read and written
@@ -229,11 +224,12 @@ void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out
 {
     if (factor == 0 || bytes == 0)
         return;
-    if (const detail::WordsKernel direct = Current().words) {
+    const Entry& entry = Current();
+    if (const detail::WordsKernel direct = entry.words) {
         direct(factor, in, out, bytes);
         return;
     }
-    if (Current().roundTrip) {
+    if (entry.roundTrip) {
         // Preparing and unpreparing by vector cost less than the vector
         // kernels gain over the interleaved split tables.
         constexpr std::size_t kPiece = 8192;
@@ -243,7 +239,7 @@ void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out
             const std::size_t size = std::min(kPiece, bytes - at);
             Prepare(in + at, size, preparedIn);
             Prepare(out + at, size, preparedOut);
-            Current().kernel(preparedIn, PreparedSize(size), &factor, &acc, 1);
+            entry.kernel(preparedIn, PreparedSize(size), &factor, &acc, 1);
             Unprepare(preparedOut, size, out + at);
         }
         return;
@@ -264,24 +260,12 @@ const char* KernelName()
     return Current().name;
 }
 
-std::vector<std::string> Kernels()
+std::vector<cpu::Path> Paths()
 {
-    std::vector<std::string> names;
+    std::vector<cpu::Path> paths;
     for (const Entry& entry : kEntries)
-        if (entry.runs())
-            names.emplace_back(entry.name);
-    return names;
-}
-
-bool UseKernel(const std::string& name)
-{
-    for (const Entry& entry : kEntries) {
-        if (name == entry.name && entry.runs()) {
-            chosen.store(&entry, std::memory_order_release);
-            return true;
-        }
-    }
-    return false;
+        paths.push_back({entry.name, entry.needs});
+    return paths;
 }
 
 }  // namespace tessera::gf16

@@ -2,8 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "engine/kernels/Cpu.h"
 
 // Multiply-and-add of whole slices over GF(2^16) (generator 0x1100B), the
 // arithmetic of recovery data: each recovery slice is a sum of input slices,
@@ -49,12 +50,11 @@ void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::s
 void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 
 // The kernel in use ("scalar", "ssse3", "avx2", "avx512bw", "gfni-avx2",
-// "gfni"), for the benchmark's record.
+// "gfni"): the fastest within cpu::Usable().
 const char* KernelName();
 
-// For tests: every kernel this machine can run, by name, and forcing one.
-// UseKernel returns false, and changes nothing, for a name not in Kernels().
-std::vector<std::string> Kernels();
-bool UseKernel(const std::string& name);
+// Every kernel built in, slowest first, with the features it needs: under a
+// cpu::Ceiling of exactly those, that kernel is the one in use.
+std::vector<cpu::Path> Paths();
 
 }  // namespace tessera::gf16

@@ -5,11 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// TESSERA_GF16_PORTABLE builds the scalar kernel alone, as on other
-// processors.
-#if (defined(__x86_64__) || defined(__i386__)) && !defined(TESSERA_GF16_PORTABLE)
-#define TESSERA_GF16_X86 1
-#endif
+#include "engine/kernels/Cpu.h"
 
 namespace tessera::gf16::detail {
 
@@ -40,6 +36,11 @@ struct NibbleTables {
 };
 void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables);
 
+// Multiplying a word by a constant is linear over GF(2), a 16 x 16 bit
+// matrix. This is its 8 x 8 block taking bits [from, from + 8) of a word to
+// bits [to, to + 8) of the product, as GF2P8AFFINEQB reads a matrix.
+std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to);
+
 // Factors are taken this many at a time, so that their tables stay in the
 // first-level cache.
 inline constexpr std::size_t kGroup = 32;
@@ -51,10 +52,41 @@ inline constexpr std::size_t kGroup = 32;
 // in the processor's guess at which loads depend on which stores.
 inline constexpr std::size_t kChunkBlocks = 32;
 
+// How a kernel with registers of W bytes (16, 32 or 64) meets a prepared
+// block of 64 bytes (32 low bytes, then the 32 high bytes of the same words).
+// Each step of a kernel takes two registers, a and s, and makes the product's
+// bytes from both:
+//   - W = 16 or 32: a holds W low bytes, s the high bytes of the same words
+//     32 bytes on; there are 32 / W such units in a block, each with two
+//     results: the product's low bytes (at a's place) and its high bytes
+//     (at s's place);
+//   - W = 64: a is the whole block [low | high] and s the same with its
+//     halves swapped [high | low]; one result, in a's place: the products
+//     from a and from s each give the lower half its low bytes and the upper
+//     half its high bytes.
+// A kernel's tables (or matrices) follow from which bytes each 16-byte lane
+// of a, s and of a result holds.
+template <std::size_t W>
+struct Layout {
+    static_assert(W == 16 || W == 32 || W == 64);
+    static constexpr bool kWhole = W == 64;
+    static constexpr std::size_t kUnits = kWhole ? 1 : 32 / W;  // in a block
+    static constexpr std::size_t kResults = kWhole ? 1 : 2;     // of a unit
+    static constexpr std::size_t kLanes = W / 16;
+
+    // Whether lane `lane` of a (of s when `swapped`) holds high bytes.
+    static constexpr int Plane(bool swapped, std::size_t lane) { return kWhole ? (lane >= 2) != swapped : swapped; }
+    // Whether lane `lane` of result r is the product's high bytes.
+    static constexpr int ResultPlane(std::size_t r, std::size_t lane) { return kWhole ? lane >= 2 : int(r); }
+    // Where in its block unit u's register a begins, and its result r.
+    static constexpr std::size_t At(std::size_t u) { return u * W; }
+    static constexpr std::size_t ResultAt(std::size_t u, std::size_t r) { return u * W + 32 * r; }
+};
+
 void MulAddScalar(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                   std::uint8_t* const* accs, std::size_t count);
 
-#ifdef TESSERA_GF16_X86
+#ifdef TESSERA_X86
 void MulAddSsse3(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                  std::uint8_t* const* accs, std::size_t count);
 void MulAddAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
@@ -66,9 +98,9 @@ void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
 void MulAddInputsGfni(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 void MulAddWordsGfni(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
-void MulAddWordsGfniAvx2(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                     std::uint8_t* const* accs, std::size_t count);
+void MulAddWordsGfniAvx2(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
 void PrepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 void UnprepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);

@@ -2,15 +2,17 @@
 
 #include <cstring>
 
+#include "engine/kernels/Cpu.h"
 #include "engine/kernels/Md5Steps.h"
 
-#if defined(__x86_64__)
+#if defined(TESSERA_X86) && defined(__x86_64__)
+#define TESSERA_MD5_LANES 1
 #include <immintrin.h>
 #endif
 
 namespace tessera {
 
-#if defined(__x86_64__)
+#ifdef TESSERA_MD5_LANES
 
 namespace {
 
@@ -22,6 +24,9 @@ constexpr int kTableI = 0x39;  // c ^ (b | ~d)
 
 alignas(64) constexpr std::uint8_t kNothing[64] = {};
 
+// The forms of the instructions that zero the lanes a mask leaves out are
+// used with a full mask: the plain forms start from an undefined register,
+// which GCC 12 takes for an uninitialized one.
 __attribute__((target("avx512f"))) void Blocks(detail::Md5Lane* const lanes[kMd5Lanes],
                                                 const std::uint8_t* const data[kMd5Lanes], std::size_t blocks,
                                                 std::uint32_t active)
@@ -46,15 +51,15 @@ __attribute__((target("avx512f"))) void Blocks(detail::Md5Lane* const lanes[kMd5
     for (std::size_t n = 0; n < blocks; ++n) {
         __m512i m[16];
         for (int i = 0; i < 16; ++i) {
-            const __m256i first = _mm512_i64gather_epi32(low, base + 4 * i, 1);
-            const __m256i second = _mm512_i64gather_epi32(high, base + 4 * i, 1);
-            m[i] = _mm512_inserti64x4(_mm512_castsi256_si512(first), second, 1);
+            const __m256i first = _mm512_mask_i64gather_epi32(_mm256_setzero_si256(), 0xFF, low, base + 4 * i, 1);
+            const __m256i second = _mm512_mask_i64gather_epi32(_mm256_setzero_si256(), 0xFF, high, base + 4 * i, 1);
+            m[i] = _mm512_maskz_inserti64x4(0xFF, _mm512_castsi256_si512(first), second, 1);
         }
         const __m512i a0 = a, b0 = b, c0 = c, d0 = d;
 #define STEP(f, a, b, c, d, k, t, s)                                                              \
     a = _mm512_add_epi32(a, _mm512_add_epi32(m[k], _mm512_set1_epi32(static_cast<int>(t))));       \
     a = _mm512_add_epi32(a, _mm512_ternarylogic_epi32(b, c, d, kTable##f));                        \
-    a = _mm512_add_epi32(_mm512_rol_epi32(a, s), b);
+    a = _mm512_add_epi32(_mm512_maskz_rol_epi32(0xFFFF, a, s), b);
         MD5_STEPS(STEP)
 #undef STEP
         a = _mm512_add_epi32(a, a0);
@@ -82,9 +87,8 @@ __attribute__((target("avx512f"))) void Blocks(detail::Md5Lane* const lanes[kMd5
 
 bool Md5LanesAvailable()
 {
-#if defined(__x86_64__)
-    static const bool available = __builtin_cpu_supports("avx512f");
-    return available;
+#ifdef TESSERA_MD5_LANES
+    return cpu::Has(cpu::kAvx512);
 #else
     return false;
 #endif
@@ -93,7 +97,7 @@ bool Md5LanesAvailable()
 void Md5LanesBlocks(detail::Md5Lane* const lanes[kMd5Lanes], const std::uint8_t* const data[kMd5Lanes],
                     std::size_t blocks, std::uint32_t active)
 {
-#if defined(__x86_64__)
+#ifdef TESSERA_MD5_LANES
     if (Md5LanesAvailable()) {
         Blocks(lanes, data, blocks, active);
         return;

@@ -12,7 +12,8 @@ namespace tessera {
 
 inline constexpr int kMd5Lanes = 16;
 
-// True when the processor has the instructions (AVX-512F).
+// True when the processor has the instructions (AVX-512) within
+// cpu::Usable(); Md5LanesBlocks advances the lanes one at a time otherwise.
 [[nodiscard]] bool Md5LanesAvailable();
 
 // Advances lanes[k] by `blocks` 64-byte blocks read from data[k], for every

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
+#include "engine/kernels/Cpu.h"
+
+#ifdef TESSERA_X86
 #include <immintrin.h>
-#define TESSERA_SHA_X86 1
 #endif
 
 namespace tessera {
@@ -24,7 +24,7 @@ void Reset(Sha256Pair::Lane& lane)
     lane.total = 0;
 }
 
-#ifdef TESSERA_SHA_X86
+#ifdef TESSERA_X86
 
 alignas(16) constexpr std::uint32_t kRound[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
@@ -136,22 +136,10 @@ TESSERA_SHA_TARGET void CompressOne(std::uint32_t h[8], const std::uint8_t* bloc
     Store(s, h);
 }
 
-bool HasShaInstructions()
-{
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx))
-        return false;
-    const bool ssse3 = (ecx & bit_SSSE3) != 0, sse41 = (ecx & bit_SSE4_1) != 0;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
-        return false;
-    return ssse3 && sse41 && (ebx & bit_SHA) != 0;
-}
-
 #else
 
 void CompressOne(std::uint32_t*, const std::uint8_t*, std::size_t) {}
 void CompressTwo(std::uint32_t*, const std::uint8_t*, std::uint32_t*, const std::uint8_t*, std::size_t) {}
-bool HasShaInstructions() { return false; }
 
 #endif
 
@@ -214,8 +202,11 @@ std::string Finish(Sha256Pair::Lane& lane)
 
 bool Sha256Pair::Available()
 {
-    static const bool available = HasShaInstructions();
-    return available;
+#ifdef TESSERA_X86
+    return cpu::Has(cpu::kSha | cpu::kSse41 | cpu::kSsse3);
+#else
+    return false;
+#endif
 }
 
 Sha256Pair::Sha256Pair()

@@ -14,8 +14,8 @@ namespace tessera {
 // is the one that starts over (a part's), the second runs on (the source's).
 class Sha256Pair {
 public:
-    // True when this processor has the SHA instructions; without them no
-    // Sha256Pair may be made.
+    // True when this processor has the SHA instructions within
+    // cpu::Usable(); without them no Sha256Pair may be made.
     [[nodiscard]] static bool Available();
 
     Sha256Pair();

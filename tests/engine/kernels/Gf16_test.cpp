@@ -3,14 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/kernels/Cpu.h"
 #include "engine/kernels/Gf16Field.h"
 
 namespace tessera {
+namespace cpu {
+void PrintTo(const Path& path, std::ostream* out)
+{
+    *out << path.name;
+}
+}  // namespace cpu
+
 namespace {
 
 // Word `w` of a prepared buffer, read by the layout's definition.
@@ -28,21 +37,25 @@ std::vector<std::uint8_t> RandomBytes(std::mt19937& random, std::size_t size)
     return bytes;
 }
 
-// Every kernel the processor runs, each forced in turn; the default is put
-// back afterwards.
-class Gf16Kernel : public testing::TestWithParam<std::string> {
+// Every kernel this processor runs, each chosen in turn by lowering the
+// ceiling to the features it needs.
+class Gf16Kernel : public testing::TestWithParam<cpu::Path> {
 protected:
-    void SetUp() override
-    {
-        saved_ = gf16::KernelName();
-        ASSERT_TRUE(gf16::UseKernel(GetParam()));
-        ASSERT_EQ(GetParam(), gf16::KernelName());
-    }
-    void TearDown() override { gf16::UseKernel(saved_); }
+    Gf16Kernel() : ceiling_(GetParam().needs) {}
+    void SetUp() override { ASSERT_STREQ(GetParam().name, gf16::KernelName()); }
 
 private:
-    std::string saved_;
+    cpu::Ceiling ceiling_;
 };
+
+std::vector<cpu::Path> Runnable()
+{
+    std::vector<cpu::Path> paths;
+    for (const cpu::Path& path : gf16::Paths())
+        if ((path.needs & ~cpu::Present()) == 0)
+            paths.push_back(path);
+    return paths;
+}
 
 TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
 {
@@ -199,24 +212,29 @@ TEST_P(Gf16Kernel, PrepareAndUnprepareRoundTripAnySize)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, Gf16Kernel, testing::ValuesIn(gf16::Kernels()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
+INSTANTIATE_TEST_SUITE_P(Each, Gf16Kernel, testing::ValuesIn(Runnable()),
+                         [](const testing::TestParamInfo<cpu::Path>& info) {
+                             std::string name = info.param.name;
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
 
-TEST(Gf16, TheScalarKernelIsAlwaysThereAndUnknownNamesAreRefused)
+TEST(Gf16, TheFastestKernelWithinTheCeilingIsUsed)
 {
-    const auto kernels = gf16::Kernels();
-    ASSERT_FALSE(kernels.empty());
-    EXPECT_EQ("scalar", kernels.front());
-    const std::string before = gf16::KernelName();
-    EXPECT_FALSE(gf16::UseKernel("neon-on-x86"));
-    EXPECT_FALSE(gf16::UseKernel(""));
-    EXPECT_EQ(before, gf16::KernelName());
-    // The default is the last (fastest) the processor runs.
-    EXPECT_EQ(kernels.back(), before);
+    const auto paths = gf16::Paths();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_STREQ("scalar", paths.front().name);
+    EXPECT_EQ(0u, paths.front().needs);
+    {
+        const cpu::Ceiling none(0);
+        EXPECT_STREQ("scalar", gf16::KernelName());
+    }
+    // Without a ceiling: the last kernel whose features are all present.
+    std::string fastest;
+    for (const cpu::Path& path : paths)
+        if ((path.needs & ~cpu::Present()) == 0)
+            fastest = path.name;
+    EXPECT_EQ(fastest, gf16::KernelName());
 }
 
 TEST(Gf16, PartBlocksAreRefusedNotOverrun)

@@ -1,4 +1,4 @@
-#include "engine/kernels/Crc32.h"
+#include "engine/kernels/Cpu.h"
 #include "engine/kernels/Md5.h"
 #include "engine/kernels/Md5Lanes.h"
 
@@ -142,71 +142,45 @@ TEST(Md5Pair, FileAndSlices)
     }
 }
 
-TEST(Crc32, KnownValues)
-{
-    EXPECT_EQ(Crc32(0, "", 0), 0u);
-    EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(Crc32Bytewise(0, "123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(Crc32(Crc32(0, "12345", 5), "6789", 4), 0xCBF43926u);
-}
-
-// Every kernel this processor runs against the bytewise reference: every
-// length up to 1100 (past each loop of the widest kernel) at every alignment
-// of the pointer, continued from a crc, and large buffers cut at odd points.
-TEST(Crc32, EveryKernelEqualsTheBytewiseReference)
-{
-    const std::vector<unsigned char> bytes = RandomBytes((1 << 20) + 1100, 3);
-    for (const Crc32Kernel& kernel : Crc32Kernels()) {
-        SCOPED_TRACE(kernel.name);
-        for (std::size_t size = 0; size <= 1100; ++size)
-            for (std::size_t offset = 0; offset < 16; ++offset) {
-                const std::uint32_t start = offset == 0 ? 0 : std::uint32_t(size * 2654435761u + offset);
-                ASSERT_EQ(kernel.run(start, bytes.data() + offset, size),
-                          Crc32Bytewise(start, bytes.data() + offset, size))
-                    << "size " << size << " offset " << offset;
-            }
-        for (std::size_t size : {std::size_t(4096), std::size_t(65536 + 17), bytes.size() - 5}) {
-            const std::uint32_t whole = Crc32Bytewise(0, bytes.data() + 3, size);
-            EXPECT_EQ(kernel.run(0, bytes.data() + 3, size), whole) << size;
-            const std::size_t cut = size / 3 + 1;
-            EXPECT_EQ(kernel.run(kernel.run(0, bytes.data() + 3, cut), bytes.data() + 3 + cut, size - cut), whole)
-                << size;
-        }
-    }
-}
-
 // Sixteen lanes, some left out of each call, each from its own bytes: every
 // lane's digest equals that of one stream over the bytes it was given.
 TEST(Md5Lanes, EachLaneIsTheStreamOfItsOwnBytes)
 {
-    std::mt19937 random(21);
-    std::vector<std::vector<std::uint8_t>> bytes(kMd5Lanes, std::vector<std::uint8_t>(64 * 40 + 17));
-    for (auto& lane : bytes)
-        for (auto& b : lane)
-            b = static_cast<std::uint8_t>(random());
-    detail::Md5Lane lanes[kMd5Lanes];
-    Md5 expected[kMd5Lanes];
-    std::size_t at[kMd5Lanes] = {};
-    for (const auto& [blocks, active] : std::vector<std::pair<std::size_t, std::uint32_t>>{
-             {1, 0xFFFF}, {3, 0x5A5A}, {0, 0xFFFF}, {7, 0x0001}, {2, 0x8000}, {11, 0xFFFF}, {5, 0x0F0F}}) {
-        detail::Md5Lane* pointers[kMd5Lanes];
-        const std::uint8_t* data[kMd5Lanes];
-        for (int k = 0; k < kMd5Lanes; ++k) {
-            pointers[k] = (active >> k) & 1 ? &lanes[k] : nullptr;
-            data[k] = (active >> k) & 1 ? bytes[k].data() + at[k] : nullptr;
-        }
-        Md5LanesBlocks(pointers, data, blocks, active);
-        for (int k = 0; k < kMd5Lanes; ++k)
-            if ((active >> k) & 1) {
-                expected[k].Update(bytes[k].data() + at[k], blocks * 64);
-                at[k] += blocks * 64;
+    // In vector lanes where the processor has them, and one lane at a time.
+    for (const cpu::Features ceiling : {cpu::kAll, cpu::kAll & ~cpu::kAvx512}) {
+        const cpu::Ceiling lowered(ceiling);
+        SCOPED_TRACE(Md5LanesAvailable() ? "vector lanes" : "one at a time");
+        if (ceiling != cpu::kAll)
+            ASSERT_FALSE(Md5LanesAvailable());
+        std::mt19937 random(21);
+        std::vector<std::vector<std::uint8_t>> bytes(kMd5Lanes, std::vector<std::uint8_t>(64 * 40 + 17));
+        for (auto& lane : bytes)
+            for (auto& b : lane)
+                b = static_cast<std::uint8_t>(random());
+        detail::Md5Lane lanes[kMd5Lanes];
+        Md5 expected[kMd5Lanes];
+        std::size_t at[kMd5Lanes] = {};
+        for (const auto& [blocks, active] : std::vector<std::pair<std::size_t, std::uint32_t>>{
+                 {1, 0xFFFF}, {3, 0x5A5A}, {0, 0xFFFF}, {7, 0x0001}, {2, 0x8000}, {11, 0xFFFF}, {5, 0x0F0F}}) {
+            detail::Md5Lane* pointers[kMd5Lanes];
+            const std::uint8_t* data[kMd5Lanes];
+            for (int k = 0; k < kMd5Lanes; ++k) {
+                pointers[k] = (active >> k) & 1 ? &lanes[k] : nullptr;
+                data[k] = (active >> k) & 1 ? bytes[k].data() + at[k] : nullptr;
             }
-    }
-    for (int k = 0; k < kMd5Lanes; ++k) {
-        // A tail that is no whole block, taken by the lane alone.
-        lanes[k].Update(bytes[k].data() + at[k], 17);
-        expected[k].Update(bytes[k].data() + at[k], 17);
-        EXPECT_EQ(lanes[k].Finish(), expected[k].Finish()) << k;
+            Md5LanesBlocks(pointers, data, blocks, active);
+            for (int k = 0; k < kMd5Lanes; ++k)
+                if ((active >> k) & 1) {
+                    expected[k].Update(bytes[k].data() + at[k], blocks * 64);
+                    at[k] += blocks * 64;
+                }
+        }
+        for (int k = 0; k < kMd5Lanes; ++k) {
+            // A tail that is no whole block, taken by the lane alone.
+            lanes[k].Update(bytes[k].data() + at[k], 17);
+            expected[k].Update(bytes[k].data() + at[k], 17);
+            EXPECT_EQ(lanes[k].Finish(), expected[k].Finish()) << k;
+        }
     }
 }
 

@@ -1,9 +1,12 @@
 #include "engine/kernels/Sha256.h"
 #include "engine/kernels/Sha256Pair.h"
 
+#include "engine/kernels/Cpu.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -73,6 +76,15 @@ TEST(Sha256Pair, KnownDigests)
     pair.Update(text.data(), text.size());
     EXPECT_EQ(pair.FinishSecond(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
     EXPECT_EQ(pair.FinishFirst(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+// Below the SHA instructions there is no pair to be had: its callers take
+// libcrypto's digests one at a time instead.
+TEST(Sha256Pair, NoneBelowTheShaInstructions)
+{
+    const cpu::Ceiling ceiling(cpu::kAll & ~cpu::kSha);
+    EXPECT_FALSE(Sha256Pair::Available());
+    EXPECT_THROW(Sha256Pair(), std::logic_error);
 }
 
 }  // namespace
