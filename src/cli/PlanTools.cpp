@@ -230,7 +230,8 @@ bool Planner::ReadPlanFile(const ToolOption& option)
         if (input_.bad())
             return Fail("cannot read " + Quoted(name));
     } else {
-        NFilePSDK file(option.value, NFilePSDK::Form::Reading);
+        // A named pipe waits for its writer, as standard input does.
+        NFilePSDK file(option.value, NFilePSDK::Form::Stream);
         if (!file.IsOpen())
             return Fail(WithError("cannot open " + Quoted(name), file.LastError()));
         for (;;) {

@@ -33,6 +33,7 @@ int OpenForm(Opener&& open, NFilePSDK::Form form, std::uint32_t& type)
     int fd = -1;
     switch (form) {
     case NFilePSDK::Form::Reading:
+    case NFilePSDK::Form::Stream:
         fd = open({O_RDONLY, FileLock::Shared, false}, &type);
         if (fd >= 0)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -62,18 +63,55 @@ NFilePSDK::NFilePSDK(const std::string& path, Form form)
         error_ = errno;
     writing_ = form == Form::Writing || form == Form::CreateNew;
     regular_ = fd_ >= 0 && type == S_IFREG;
+    waitForData_ = form == Form::Stream;
 }
 
 NFilePSDK::NFilePSDK(const tessera::Folder& folder, const std::string& name, Form form)
 {
     std::uint32_t type = 0;
-    fd_ = OpenForm([&](const tessera::OpenRequest& request,
-                       std::uint32_t* found) { return tessera::OpenFileBeneath(folder.Descriptor(), name, request, found); },
-                   form, type);
+    fd_ = OpenForm(
+        [&](const tessera::OpenRequest& request, std::uint32_t* found) {
+            return tessera::OpenFileBeneath(folder.Descriptor(), name, request, found);
+        },
+        form, type);
     if (fd_ < 0)
         error_ = errno;
     writing_ = form == Form::Writing || form == Form::CreateNew;
     regular_ = fd_ >= 0 && type == S_IFREG;
+    waitForData_ = form == Form::Stream;
+}
+
+namespace {
+
+// A descriptor of its own for the standard one, and what it is.
+int DuplicateStandard(int standard, bool& regular)
+{
+    const int fd = ::fcntl(standard, F_DUPFD_CLOEXEC, 3);
+    struct stat st {};
+    regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    return fd;
+}
+
+}  // namespace
+
+NFilePSDK NFilePSDK::StandardInput()
+{
+    NFilePSDK file;
+    file.fd_ = DuplicateStandard(STDIN_FILENO, file.regular_);
+    if (file.fd_ < 0)
+        file.error_ = errno;
+    file.waitForData_ = true;
+    return file;
+}
+
+NFilePSDK NFilePSDK::StandardOutput()
+{
+    NFilePSDK file;
+    file.fd_ = DuplicateStandard(STDOUT_FILENO, file.regular_);
+    if (file.fd_ < 0)
+        file.error_ = errno;
+    file.writing_ = true;
+    return file;
 }
 
 NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
@@ -82,6 +120,7 @@ NFilePSDK::NFilePSDK(NFilePSDK&& other) noexcept
       error_(other.error_),
       writing_(other.writing_),
       regular_(other.regular_),
+      waitForData_(other.waitForData_),
       abort_(other.abort_),
       cacheUse_(other.cacheUse_),
       flushedUpTo_(other.flushedUpTo_),
@@ -97,6 +136,7 @@ NFilePSDK& NFilePSDK::operator=(NFilePSDK&& other) noexcept
         error_ = other.error_;
         writing_ = other.writing_;
         regular_ = other.regular_;
+        waitForData_ = other.waitForData_;
         abort_ = other.abort_;
         cacheUse_ = other.cacheUse_;
         flushedUpTo_ = other.flushedUpTo_;
@@ -126,6 +166,10 @@ std::uint32_t NFilePSDK::Read(void* buffer, std::uint32_t count)
     auto* p = static_cast<char*>(buffer);
     std::uint32_t done = 0;
     while (done < count) {
+        // A pipe is read once it has data or has ended: a blocking one never
+        // holds the abort flag unseen, and a named one waits for its writer.
+        if (waitForData_ && !regular_ && !WaitReady(POLLIN))
+            break;
         const ssize_t n = tessera::RetryOnEintr([&] { return ::read(fd_, p + done, count - done); });
         if (n < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK) {

@@ -20,6 +20,10 @@ class Folder;
 //   leaves it untouched. Data reaches the disk on Flush.
 // - CreateNew: as Writing, but the file must not exist yet: never truncates an
 //   existing file and never follows a symlink (LastError() is EEXIST then).
+// - Stream: as Reading, for input that may come through a pipe: a named pipe
+//   whose writer has not come yet is waited for (a Read ends only with data,
+//   or once a writer has come and gone), as a blocking open would, where
+//   every other form reads it as ended.
 // A failed open leaves the object closed, with the cause in LastError().
 //
 // A pipe or device is used without blocking: a Read or Write that cannot
@@ -28,7 +32,7 @@ class Folder;
 // to a pipe whose reader has gone fails with EPIPE; it never raises SIGPIPE.
 class NFilePSDK final : public NFile {
 public:
-    enum class Form { Reading, Writing, CreateNew, Peeking };
+    enum class Form { Reading, Writing, CreateNew, Peeking, Stream };
 
     // Closed.
     NFilePSDK() = default;
@@ -36,6 +40,12 @@ public:
     // The name beneath the folder, every step resolved inside it and none
     // through a symbolic link (OpenFileBeneath).
     NFilePSDK(const tessera::Folder& folder, const std::string& name, Form form);
+    // The process's standard input in the Stream form, and its standard
+    // output for writing, each over a descriptor of its own (closing it
+    // leaves the standard one open). Closed, with the cause in LastError(),
+    // when there is none.
+    [[nodiscard]] static NFilePSDK StandardInput();
+    [[nodiscard]] static NFilePSDK StandardOutput();
     NFilePSDK(NFilePSDK&& other) noexcept;
     NFilePSDK& operator=(NFilePSDK&& other) noexcept;
     ~NFilePSDK() override;
@@ -78,6 +88,8 @@ private:
     int error_ = 0;
     bool writing_ = false;
     bool regular_ = false;
+    // Stream: a Read of a pipe or device waits until it is readable first.
+    bool waitForData_ = false;
     const std::atomic<bool>* abort_ = nullptr;
     CacheUse cacheUse_ = CacheUse::Streaming;
     std::int64_t flushedUpTo_ = 0;

@@ -98,6 +98,11 @@ printf '0 10\n10 x\n' >"$work/plan.txt"
 refused 1 "tessera-cli: $work/plan.txt:2: '10 x' is no \"start end\" line" split --plan "$work/plan.txt" src
 : >"$work/plan.txt"
 refused 1 "tessera-cli: --plan '$work/plan.txt': the plan is empty (no \"start end\" line)" split --plan "$work/plan.txt" src
+# A plan through a named pipe waits for its writer, however late it comes.
+mkfifo "$work/plan.fifo" && head -c 10 /dev/zero >"$work/ten"
+got=$(timeout 20 "$cli" plan --plan "$work/plan.fifo" "$work/ten" 2>&1 & (sleep 0.3; printf '0 4\n4 10\n' >"$work/plan.fifo"); wait)
+[ "$got" = "$(printf '0 4\n4 10')" ] || fail "--plan FIFO said '$got'"
+rm -f "$work/plan.fifo" "$work/ten"
 got=$("$cli" split --plan - "$work/plan.txt" </dev/null 2>&1)
 [ $? -eq 1 ] && [ "$got" = "tessera-cli: --plan '-': the plan is empty (no \"start end\" line)" ] || fail "an empty --plan -: $got"
 refused 1 "tessera-cli: cannot use 'nowhere': No such file or directory" split --into nowhere --size 100 src

@@ -47,7 +47,8 @@ public:
     [[nodiscard]] std::unique_ptr<NFile> Open(const std::string& path, NFilePSDK::Form form) const override
     {
         if (Matches(path)) {
-            const bool reading = form == NFilePSDK::Form::Reading || form == NFilePSDK::Form::Peeking;
+            const bool reading = form == NFilePSDK::Form::Reading || form == NFilePSDK::Form::Peeking ||
+                                 form == NFilePSDK::Form::Stream;
             if (Fails(reading ? Call::Open : Call::Create))
                 return std::make_unique<Closed>(error_);
         }

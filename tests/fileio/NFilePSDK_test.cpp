@@ -400,4 +400,26 @@ TEST_F(FifoTest, ReadThatCannotProceedGivesUpOnAbort)
     EXPECT_EQ(in.Read(buf, sizeof buf), 0u);
 }
 
+// A named pipe read as a stream waits for its writer, where the reading form
+// takes a pipe without one for ended: a plan piped in from a writer that
+// starts later is read whole.
+TEST_F(FifoTest, StreamWaitsForAWriterThatComesLater)
+{
+    NFilePSDK in(fifo, Form::Stream);
+    ASSERT_TRUE(in.IsOpen());
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "late", 4), 4);
+        ::close(fd);
+    });
+    char buf[16];
+    const std::uint32_t got = in.Read(buf, sizeof buf);
+    writer.join();
+    EXPECT_EQ(std::string(buf, got), "late");
+    EXPECT_EQ(in.Read(buf, sizeof buf), 0u);
+    EXPECT_EQ(in.LastError(), 0);
+}
+
 }  // namespace
