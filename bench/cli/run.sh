@@ -6,7 +6,8 @@
 #   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
 # BENCH_ONLY=checksums runs only the checksum cases; BENCH_ONLY=repair only
 # the repair case, BENCH_ONLY=recovery only the recovery set cases (par2
-# needed for both).
+# needed for both); BENCH_SLICES=N cuts the recovery sets into at most N
+# slices (split --slices N, and par2 create -b of the same count).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -244,14 +245,15 @@ recovery_case() {
     return
   fi
   fresh() { rm -rf "$dir"; mkdir -p "$dir"; sync; }
-  local ours=() plain=() theirs=() i slices
+  local ours=() plain=() theirs=() i slices grain=()
+  [ -z "${BENCH_SLICES:-}" ] || grain=(--slices "$BENCH_SLICES")
   fresh
-  $cli split -q --into "$dir" --size 64M --recovery 10 "$data"
+  $cli split -q --into "$dir" --size 64M --recovery 10 "${grain[@]}" "$data"
   slices=$(cd "$dir" && par2 verify data.par2 2>/dev/null | awk '/total of .* data blocks/ { print $(NF - 2) }')
   [ -n "$slices" ] || { echo "FAIL: par2 verify does not read the set"; exit 1; }
   for ((i = 0; i < runs; i++)); do
     fresh
-    ours+=("$(timed $cli split -q --into "$dir" --size 64M --recovery 10 "$data")")
+    ours+=("$(timed $cli split -q --into "$dir" --size 64M --recovery 10 "${grain[@]}" "$data")")
     (cd "$dir" && par2 verify -q -q data.par2 >/dev/null) || { echo "FAIL: par2 verify refuses the set"; exit 1; }
     fresh
     plain+=("$(timed $cli split -q --into "$dir" --size 64M --checksum "$data")")
@@ -274,7 +276,7 @@ recovery_case() {
 
   # One part of the set deleted: tessera-cli repair against par2 repair.
   fresh
-  $cli split -q --into "$dir" --size 64M --recovery 10 "$data"
+  $cli split -q --into "$dir" --size 64M --recovery 10 "${grain[@]}" "$data"
   local lost=$dir/data.002 keep=$1/keep.002 mend=() theirmend=()
   cp "$lost" "$keep"
   for ((i = 0; i < runs; i++)); do

@@ -21,6 +21,7 @@
 #include "Messages.h"
 #include "PlanTools.h"
 #include "ProgressLine.h"
+#include "RecoveryTexts.h"
 #include "Series.h"
 #include "Repair.h"
 #include "Verify.h"
@@ -272,15 +273,7 @@ int RunSplit(const Options& options)
         if (type != S_IFDIR)
             return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
-    std::optional<unsigned> percent;
-    if (!options.recovery.empty()) {
-        percent = ParseRecoveryPercent(options.recovery);
-        if (!percent) {
-            std::fprintf(stderr, "%s: --recovery %s: not a whole percentage from 1 to 100\n", kProgram,
-                         Quoted(options.recovery).c_str());
-            return kExitUsage;
-        }
-    }
+    const Par2Ask& ask = options.recoveryAsk;
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
@@ -313,17 +306,28 @@ int RunSplit(const Options& options)
     // The recovery set's names are taken before the first part too; its
     // volumes are filled while the parts are copied and put in place after.
     std::unique_ptr<Par2Creation> recovery;
-    if (percent) {
+    Par2Reach reach;
+    if (ask.amount > 0) {
         std::vector<SplitEntry> entries;
+        std::vector<std::int64_t> lengths;
         for (const std::string& line : *lines) {
             SplitEntry entry;
-            if (ReadEntry(line, entry))
+            if (ReadEntry(line, entry)) {
                 entries.push_back(entry);
+                lengths.push_back(entry.end - entry.start);
+            }
         }
-        Par2Layout layout = PlanPar2ForPlan(entries, *percent);
+        Par2Planned planned = PlanPar2ForPlan(entries, ask);
+        if (planned.fault != Par2LayoutFault::None)
+            return Fail(LayoutFaultText(planned, ask));
+        Par2Layout layout = std::move(planned.layout);
         if (layout.sliceSize == 0) {
             Note("no recovery set: the parts hold no bytes");
         } else {
+            reach = Par2ReachOf(lengths, layout.sliceSize, layout.recoverySlices);
+            // Said before the first byte, even when quiet.
+            if (ask.kind == Par2Ask::Kind::Percent && reach.lostParts == 0)
+                Note(ShortPercentText(ask.amount, reach));
             recovery = std::make_unique<Par2Creation>(std::move(layout), std::string(kProgram) + " " + TESSERA_VERSION,
                                                       g_abort);
             // The set is named as the parts are, beside them.
@@ -372,6 +376,8 @@ int RunSplit(const Options& options)
     if (recovery) {
         if (const int error = recovery->Commit(options.sync); error != 0)
             return Fail(WithError("cannot write " + Quoted(recovery->FaultPath()), error));
+        if (!options.quiet)
+            Note(Quoted(recovery->Names().front()) + " " + ReachText(reach));
     }
     return kExitDone;
 }

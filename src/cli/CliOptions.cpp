@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "Messages.h"
-#include "engine/recovery/Par2Create.h"
+#include "RecoveryTexts.h"
 #include "plan/NameOrder.h"
 
 #ifndef TESSERA_VERSION
@@ -74,8 +74,13 @@ CommandLine::CommandLine()
     splitTools = AddTools(*split, values);
     split->add_flag("--checksum", o.checksum, "Write SOURCE.sha256 with the SHA-256 of every part");
     split->add_option("--recovery", o.recovery,
-                      "Write a recovery set SOURCE.par2 (PAR2) of PERCENT of the parts' slices")
-        ->type_name("PERCENT");
+                      "Write a recovery set SOURCE.par2 (PAR2) of PERCENT of the parts' slices, or enough to "
+                      "rebuild any N lost parts (Npart, Nparts)")
+        ->type_name("PERCENT|Nparts");
+    split->add_option("--slices", o.slices, "Cut the parts into at most N slices for the recovery set (1 to 32768)")
+        ->type_name("N");
+    split->add_option("--slice-size", o.sliceSize, "Cut the parts into slices of SIZE (a multiple of 4) instead")
+        ->type_name("SIZE");
     split->add_option("--into", o.into, "Write the parts (and the checksums, the recovery set) into DIR")->type_name("DIR");
     split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
     split->add_option("source", o.source, "The file to cut")->required();
@@ -363,8 +368,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         stdinPlans += tool.tool == Tool::PlanFile && tool.value == "-";
     if (stdinPlans > 1)
         return refuse("--plan - can be given only once");
-    if (!o.recovery.empty() && !ParseRecoveryPercent(o.recovery))
-        return refuse("--recovery " + Quoted(o.recovery) + ": not a whole percentage from 1 to 100");
+    if (const std::optional<std::string> wrong = ReadRecoveryOptions(o.recovery, o.slices, o.sliceSize, o.recoveryAsk))
+        return refuse(*wrong);
     if (o.command == Command::Join) {
         if (!o.series.empty() && SeriesNumber(o.series).empty())
             return refuse("--series " + Quoted(o.series) + ": the first part must end in a dot and digits, as .000");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PlanTools.h"
+#include "engine/recovery/Par2Layout.h"
 
 namespace tessera::cli {
 
@@ -20,8 +21,13 @@ struct Options {
     std::string source;
     bool json = false;
     bool checksum = false;
-    // split: the recovery set's size, as given (PERCENT or PERCENT%); empty: none.
+    // split: the recovery set's size (PERCENT, PERCENT% or Npart(s)) and its
+    // grain (--slices, --slice-size), as given; empty: none. Read into
+    // recoveryAsk.
     std::string recovery;
+    std::string slices;
+    std::string sliceSize;
+    Par2Ask recoveryAsk;
     std::string into;
     // join: the destination, the inputs or the first part of a series, and
     // the checksum file to check against.

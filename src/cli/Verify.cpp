@@ -8,6 +8,7 @@
 
 #include "Manifest.h"
 #include "Messages.h"
+#include "RecoveryTexts.h"
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
 #include "engine/Manifest.h"
@@ -122,7 +123,9 @@ std::string RecoverySetText(const VerifyOutcome::Recovery& recovery, bool quiet)
                " it finds damaged the checksum file finds intact)\n";
     switch (recovery.state) {
     case Par2State::Intact:
-        return quiet ? std::string() : name + "OK (" + Plural(recovery.recoverySlices, "recovery slice") + ")\n";
+        return quiet ? std::string()
+                     : name + "OK (" + Plural(recovery.recoverySlices, "recovery slice") +
+                           "): " + ReachText(recovery.reach) + "\n";
     case Par2State::Repairable:
         return name + "REPAIRABLE (" + bad + ", " + Plural(recovery.spare, "recovery slice") + " to spare)\n";
     case Par2State::NotRepairable:

@@ -77,8 +77,9 @@ _tessera_cli()
             return ;;
         --extract|--range|--size|--pieces|--at|--hex|--sjis|--snap)
             return ;;
-        # A percentage, and the second half of OFFSET:SIZE or START:END.
-        --recovery|:)
+        # A percentage or lost parts, the grain, and the second half of
+        # OFFSET:SIZE or START:END.
+        --recovery|--slices|--slice-size|:)
             return ;;
     esac
     $split && return
@@ -87,7 +88,7 @@ _tessera_cli()
         local options
         case $command in
             plan) options="$tools --json --help" ;;
-            split) options="$tools --checksum --recovery --into --force --pace --sync --quiet --help" ;;
+            split) options="$tools --checksum --recovery --slices --slice-size --into --force --pace --sync --quiet --help" ;;
             join) options="--output --force --series --check --no-check --pace --sync --quiet --help" ;;
             verify) options="--quiet --help" ;;
             repair) options="--quiet --help" ;;

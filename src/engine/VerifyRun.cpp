@@ -7,6 +7,7 @@
 #include "Progress.h"
 #include "VerifyChecksums.h"
 #include "engine/kernels/Sha256.h"
+#include "engine/recovery/Par2Layout.h"
 #include "engine/recovery/Par2Reader.h"
 #include "engine/recovery/Par2Stale.h"
 #include "fileio/FileQuery.h"
@@ -109,6 +110,10 @@ JobResult RunVerify(const VerifyRequest& request, JobReporter& reporter, std::at
     recovery.recoverySlices = check.recoverySlices;
     recovery.spare = check.spare;
     recovery.shortBy = check.shortBy;
+    std::vector<std::int64_t> lengths;
+    for (const Par2File& file : set.files)
+        lengths.push_back(static_cast<std::int64_t>(file.length));
+    recovery.reach = Par2ReachOf(lengths, set.sliceSize, check.recoverySlices);
     const StaleFinding stale = FindStaleFiles(set, check, folder, request.manifest, abort, files);
     recovery.stale = !stale.files.empty();
     recovery.staleFiles = stale.files.size();

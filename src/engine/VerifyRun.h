@@ -9,6 +9,7 @@
 #include "JobPort.h"
 #include "Manifest.h"
 #include "engine/recovery/Par2Check.h"
+#include "engine/recovery/Par2Reach.h"
 #include "fileio/FileSystem.h"
 
 // verify as one run: the files a checksum file lists checked against it
@@ -49,6 +50,8 @@ struct VerifyOutcome {
         std::uint64_t spare = 0;
         std::uint64_t shortBy = 0;
         std::size_t staleFiles = 0;
+        // What the set can rebuild (an intact set's reach).
+        Par2Reach reach;
         // Files of the set that could not be read at all (a volume that is
         // a pipe, ...): their paths, with why (Par2Fault::Open faults).
         std::vector<std::string> setFiles;

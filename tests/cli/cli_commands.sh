@@ -60,7 +60,7 @@ tessera-cli: --series '': expected a file name|join -o out --series ''
 tessera-cli: --into '': expected a folder name|split --into '' --size 1 src
 tessera-cli: --plan '': expected a file name (- for standard input)|plan --plan '' src
 tessera-cli: --at '100,200': offsets are separated by white space, not commas|plan --at 100,200 src
-tessera-cli: --recovery '150': not a whole percentage from 1 to 100|split --recovery 150 --size 1 src
+tessera-cli: --recovery '150': not a whole percentage from 1 to 100, nor lost parts to rebuild (1part, 2parts, ...)|split --recovery 150 --size 1 src
 tessera-cli: --series 'src': the first part must end in a dot and digits, as .000|join -o out --series src
 tessera-cli: unrecognized option '--versoin'; did you mean '--version'?|--versoin
 tessera-cli: unknown command 'spilt'; did you mean 'split'?|help spilt

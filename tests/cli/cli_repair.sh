@@ -39,7 +39,7 @@ par2 create -q -q -s1000 -c4 src.bin.par2 src.bin.00? >/dev/null || fail "par2 c
 
 out=$("$cli" verify src.bin.sha256); status=$?
 [ $status -eq 0 ] || fail "verify of an intact set: exit $status"
-[ "$(tail -n1 <<<"$out")" = "src.bin.par2: recovery set OK (4 recovery slices)" ] ||
+[ "$(tail -n1 <<<"$out")" = "src.bin.par2: recovery set OK (4 recovery slices): rebuilds up to 4 damaged slices, no lost part" ] ||
   fail "intact set reported as: $(tail -n1 <<<"$out")"
 [ -z "$("$cli" verify -q src.bin.sha256)" ] || fail "verify -q prints an intact set"
 

@@ -23,11 +23,11 @@ Par2StageEnd ComputeRecoveryColumns(const std::vector<Par2Part>& parts, const Pa
     std::uint64_t column = std::min(kColumn, kPar2ColumnMemory / count);
     column = std::min(std::max<std::uint64_t>(column - column % gf16::kBlock, gf16::kBlock), sliceSize);
 
-    // factors[i * count + j]: input slice i's constant to the j-th power.
-    std::vector<std::uint32_t> exponents(count);
-    for (std::size_t j = 0; j < count; ++j)
-        exponents[j] = static_cast<std::uint32_t>(j);
-    const std::vector<std::uint16_t> factors = gf16::SliceFactors(layout.inputSlices, exponents);
+    // Input slice i is multiplied by its constant to the j-th power into
+    // recovery slice j: a row of factors made as the slice is read, since a
+    // table of them all grows as input slices times recovery slices.
+    const std::vector<std::uint16_t> constants = gf16::SliceFactors(layout.inputSlices, {1});
+    std::vector<std::uint16_t> factors(count);
 
     const std::size_t width = gf16::PreparedSize(static_cast<std::size_t>(column));
     std::vector<std::uint8_t> sums(width * count, 0);
@@ -55,8 +55,11 @@ Par2StageEnd ComputeRecoveryColumns(const std::vector<Par2Part>& parts, const Pa
                 const std::size_t even = take + (take & 1);
                 raw[take] = 0;
                 gf16::Prepare(raw.data(), even, prepared.data());
-                gf16::MulAddMany(prepared.data(), gf16::PreparedSize(even), &factors[(part.firstSlice + s) * count],
-                                 accs.data(), count);
+                const std::uint16_t constant = constants[part.firstSlice + s];
+                factors[0] = 1;
+                for (std::size_t j = 1; j < count; ++j)
+                    factors[j] = gf16::Mul(factors[j - 1], constant);
+                gf16::MulAddMany(prepared.data(), gf16::PreparedSize(even), factors.data(), accs.data(), count);
             }
         }
         for (std::size_t j = 0; j < count; ++j) {

@@ -132,14 +132,15 @@ bool Par2Creation::Wait()
 
 // The hashing threads' work: where the processor has vector lanes, the parts
 // in groups of up to sixteen, each group's MD5s one task and its slices' MD5s
-// and CRC-32s another; elsewhere, the parts one by one.
+// and CRC-32s another; elsewhere, and for slices that are no whole number of
+// the lanes' 64-byte blocks, the parts one by one.
 void Par2Creation::Hasher()
 {
     const std::unique_ptr<NFile> reader = files_->Open(source_, NFilePSDK::Form::Reading);
     if (!reader->IsOpen())
         return Fault(source_, reader->LastError());
     const auto stopping = [this] { return Stopping(); };
-    if (lanes_ && Md5LanesAvailable()) {
+    if (lanes_ && Md5LanesAvailable() && layout_.sliceSize % 64 == 0) {
         const std::size_t groups = (parts_.size() + kMd5Lanes - 1) / kMd5Lanes;
         for (std::size_t task = nextPart_++; task < 2 * groups; task = nextPart_++) {
             const std::size_t first = task / 2 * kMd5Lanes;

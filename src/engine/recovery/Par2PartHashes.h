@@ -50,8 +50,8 @@ struct Par2StageEnd {
 
 // Hashes parts [first, first + count) (at most kMd5Lanes) in vector lanes,
 // reading the same column of their slices side by side: their MD5s, or
-// (slices) their slices' MD5s and CRC-32s. stopping is asked before every
-// read.
+// (slices) their slices' MD5s and CRC-32s. sliceSize is a multiple of 64.
+// stopping is asked before every read.
 [[nodiscard]] Par2StageEnd HashPartsInLanes(std::vector<Par2Part>& parts, std::size_t first, std::size_t count,
                                             bool slices, std::uint64_t sliceSize, NFile& source,
                                             const std::function<bool()>& stopping);

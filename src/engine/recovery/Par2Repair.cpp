@@ -75,6 +75,22 @@ std::uint64_t Par2RepairMemory(std::uint64_t lost, std::uint64_t slices, std::ui
     return matrices + constants + columns;
 }
 
+std::uint64_t Par2RepairableSlices(std::uint64_t slices, std::uint64_t sliceSize, std::uint64_t memoryLimit)
+{
+    // The plan takes the narrowest column range it allows when the widest
+    // does not fit; memory grows with the lost slices.
+    const std::uint64_t range = std::min(kMinimumRange, sliceSize);
+    std::uint64_t low = 0, high = slices;
+    while (low < high) {
+        const std::uint64_t mid = low + (high - low + 1) / 2;
+        if (Par2RepairMemory(mid, slices, range) <= memoryLimit)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low;
+}
+
 bool PlanPar2Repair(const Par2Set& set, const Par2Check& check, std::uint64_t memoryLimit, Par2RepairPlan& plan,
                     Par2RepairResult& result)
 {

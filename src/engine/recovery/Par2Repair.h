@@ -104,6 +104,12 @@ struct Par2RepairPlan {
 // needs with column ranges of `range` bytes.
 [[nodiscard]] std::uint64_t Par2RepairMemory(std::uint64_t lost, std::uint64_t slices, std::uint64_t range);
 
+// The most lost slices of a set of `slices` input slices of sliceSize bytes
+// that one repair rebuilds within memoryLimit (PlanPar2Repair refuses more
+// as TooLarge): what a set can promise to rebuild.
+[[nodiscard]] std::uint64_t Par2RepairableSlices(std::uint64_t slices, std::uint64_t sliceSize,
+                                                 std::uint64_t memoryLimit = kPar2RepairMemory);
+
 // Stage 1 alone: the plan, or the fault (NotUsable, UnsafeName, NotEnough,
 // TooLarge, Singular) in result. Nothing is allocated before the memory it
 // needs is known to be within memoryLimit.
