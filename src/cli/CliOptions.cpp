@@ -83,6 +83,8 @@ CommandLine::CommandLine()
         ->type_name("SIZE");
     split->add_option("--into", o.into, "Write the parts (and the checksums, the recovery set) into DIR")->type_name("DIR");
     split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
+    split->add_flag("--after-existing", o.afterExisting,
+                    "Number the parts after the highest SOURCE.NNN that exists, instead of from .000");
     split->add_option("source", o.source, "The file to cut")->required();
 
     join = app.add_subcommand("join", "Copy the inputs back to back into one file");

@@ -81,36 +81,48 @@ NFilePSDK::NFilePSDK(const tessera::Folder& folder, const std::string& name, For
     waitForData_ = form == Form::Stream;
 }
 
-namespace {
-
-// A descriptor of its own for the standard one, and what it is.
-int DuplicateStandard(int standard, bool& regular)
+NFilePSDK NFilePSDK::Adopt(int fd, bool writing)
 {
-    const int fd = ::fcntl(standard, F_DUPFD_CLOEXEC, 3);
+    NFilePSDK file;
+    file.fd_ = fd;
     struct stat st {};
-    regular = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    return fd;
+    file.regular_ = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    file.writing_ = writing;
+    file.waitForData_ = !writing;
+    if (fd < 0)
+        file.error_ = EBADF;
+    return file;
 }
 
-}  // namespace
+NFilePSDK NFilePSDK::Scratch(const std::string& folder)
+{
+    std::uint32_t type = 0;
+    const int fd = tessera::OpenFile(folder, {O_RDWR | O_TMPFILE, tessera::FileLock::None, false}, &type);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, true);
+    file.cacheUse_ = CacheUse::Cached;
+    if (fd < 0)
+        file.error_ = error;
+    return file;
+}
 
 NFilePSDK NFilePSDK::StandardInput()
 {
-    NFilePSDK file;
-    file.fd_ = DuplicateStandard(STDIN_FILENO, file.regular_);
-    if (file.fd_ < 0)
-        file.error_ = errno;
-    file.waitForData_ = true;
+    const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, false);
+    if (fd < 0)
+        file.error_ = error;
     return file;
 }
 
 NFilePSDK NFilePSDK::StandardOutput()
 {
-    NFilePSDK file;
-    file.fd_ = DuplicateStandard(STDOUT_FILENO, file.regular_);
-    if (file.fd_ < 0)
-        file.error_ = errno;
-    file.writing_ = true;
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    NFilePSDK file = Adopt(fd, true);
+    if (fd < 0)
+        file.error_ = error;
     return file;
 }
 

@@ -46,6 +46,12 @@ public:
     // when there is none.
     [[nodiscard]] static NFilePSDK StandardInput();
     [[nodiscard]] static NFilePSDK StandardOutput();
+    // A file over a descriptor the caller opened (a pipe's end), which it
+    // now owns: for writing, or for reading in the Stream form.
+    [[nodiscard]] static NFilePSDK Adopt(int fd, bool writing);
+    // A file without a name in folder, for reading and writing, gone when
+    // closed (O_TMPFILE): room for bytes a job must set aside for a while.
+    [[nodiscard]] static NFilePSDK Scratch(const std::string& folder);
     NFilePSDK(NFilePSDK&& other) noexcept;
     NFilePSDK& operator=(NFilePSDK&& other) noexcept;
     ~NFilePSDK() override;
