@@ -313,6 +313,8 @@ int Report(const JobResult& result, const JobWords& words)
         return Fail(path + " does not match its checksum in " + Quoted(manifest));
     }
     case JobFault::None:
+    case JobFault::NoSha256:  // verify and repair only
+    case JobFault::Recovery:
         break;
     }
     return Fail("cannot " + what);

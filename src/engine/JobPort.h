@@ -95,7 +95,8 @@ enum class JobFault {
     PlanPastEnd,         // split: a plan line ends past the end of the source (size)
     TooManyParts,        // split: more plan lines than free part names
     PartsExist,          // split: a name of its run of parts exists (path; PartNumbering::FromZero)
-    ChecksumFile,        // split: the checksum file cannot be had; checksumFile says why
+    ChecksumFile,        // split: the checksum file cannot be had (checksumFile says why); join, verify:
+                         // the checksum file cannot be read (VerifyOutcome::read for verify)
     RecoverySet,         // split: the recovery set cannot be had; recoverySet says why
     PartCreate,          // split: a part file cannot be created
     DestinationOpen,     // join: the destination cannot be created or put in place
@@ -108,7 +109,6 @@ enum class JobFault {
     Write,               // a write or flush failed
     NoMemory,            // no transfer buffer
     Check,               // the front end refused a piece
-    ChecksumFile,        // verify: the checksum file cannot be read (VerifyOutcome::read)
     NoSha256,            // verify, repair: no library to compute SHA-256 with
     Recovery,            // repair: the recovery set cannot serve (RepairOutcome::repair says why)
 };
@@ -210,7 +210,7 @@ enum class FileVerdict {
     Ok,          // intact
     Failed,      // its digest differs
     Unreadable,  // it cannot be opened or read (error)
-    NotChecked,  // verify: the source line, not checked against the parts joined as a part failed
+    NotChecked,  // not looked at (verify: the source line, as a part failed)
     Missing,     // not there, or (count: its S_IFMT bits) no regular file; error: why it could not be opened
     Damaged,     // count: slices damaged
     Refused,     // its name is refused (it leaves the set's folder, ...)

@@ -83,6 +83,8 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     case JobFault::Write: return kStatusWriteFailed + result.path;
     case JobFault::NoMemory: return kStatusNoMemory;
     case JobFault::Check: return kStatusCheckFailed + result.path;
+    case JobFault::NoSha256:  // verify and repair only
+    case JobFault::Recovery: break;
     }
     return kStatusAborted;
 }
