@@ -92,8 +92,8 @@ std::string RecoveryFault(const RepairOutcome& outcome, const std::string& named
     case Par2RepairFault::NotUsable: return Quoted(named) + " is not a usable recovery set";
     case Par2RepairFault::NotEnough:
         return "not repairable: " + Plural(outcome.badSlices, "slice") + " damaged or missing, " +
-               Plural(outcome.recoverySlices, "recovery slice") + ": needs " + std::to_string(repair.needed) +
-               " more recovery slices; nothing changed";
+               Plural(outcome.recoverySlices, "recovery slice") + ": needs " +
+               Plural(repair.needed, "more recovery slice") + "; nothing changed";
     case Par2RepairFault::UnsafeName:
         return "not repairable: " + Quoted(repair.path) +
                " leaves the set's folder, passes through a symbolic link or is listed twice; nothing changed";

@@ -7,15 +7,23 @@ namespace tessera {
 ReadOnlyFile::ReadOnlyFile(const std::string& path, const FileSystem& files)
     : file_(files.Open(path, NFilePSDK::Form::Reading))
 {
-    if (!file_->IsOpen())
+    if (!file_->IsOpen()) {
         error_ = file_->LastError();
+        // A socket cannot be opened at all (ENXIO): what it is is told by
+        // its name's look-up.
+        if (error_ == ENXIO)
+            failedType_ = files.Status(path, Links::Follow).type;
+    }
 }
 
 ReadOnlyFile::ReadOnlyFile(const Folder& folder, const std::string& name, const FileSystem& files)
     : file_(files.OpenBeneath(folder, name, NFilePSDK::Form::Reading))
 {
-    if (!file_->IsOpen())
+    if (!file_->IsOpen()) {
         error_ = file_->LastError();
+        if (error_ == ENXIO)
+            failedType_ = files.StatusBeneath(folder, name).type;
+    }
 }
 
 bool ReadOnlyFile::Stat(std::uint32_t& type, std::uint64_t& size)

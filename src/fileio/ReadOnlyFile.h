@@ -33,6 +33,9 @@ public:
     [[nodiscard]] bool IsOpen() const { return file_ && file_->IsOpen(); }
     // errno of the failed open, or of a failed Stat.
     [[nodiscard]] int Error() const { return error_; }
+    // When the open failed because of what stands at the name (a socket,
+    // which no open can take): its type (the S_IFMT bits); otherwise 0.
+    [[nodiscard]] std::uint32_t FailedType() const { return failedType_; }
     // The file's type (the S_IFMT bits) and size; false when it cannot be
     // looked at.
     [[nodiscard]] bool Stat(std::uint32_t& type, std::uint64_t& size);
@@ -43,6 +46,7 @@ public:
 private:
     std::unique_ptr<NFile> file_;
     int error_ = 0;
+    std::uint32_t failedType_ = 0;
 };
 
 }  // namespace tessera

@@ -139,6 +139,23 @@ for tool in ours theirs; do
 done
 cd .. || exit 1
 
+# One of a kind is said in the singular.
+mkdir one && cd one || exit 1
+head -c 4000 /dev/urandom >f.bin
+par2 create -q -q -s1000 -c2 f.par2 f.bin >/dev/null || fail "par2 create for one: exit $?"
+sha256sum f.bin >f.sha256
+flip_byte f.bin 10
+out=$("$cli" verify f.sha256 2>/dev/null)
+grep -qx 'f.par2: recovery set REPAIRABLE (1 slice of 4 damaged or missing, 1 recovery slice to spare)' <<<"$out" ||
+  fail "one slice to spare said as: $out"
+out=$("$cli" repair f.par2 2>&1)
+[ "$(tail -n1 <<<"$out")" = "1 file rebuilt from 1 recovery slice" ] || fail "one slice rebuilt said as: $out"
+rm -f f.bin.1
+for at in 10 1010 2010; do flip_byte f.bin $at; done
+out=$("$cli" repair f.par2 2>&1)
+grep -q 'needs 1 more recovery slice;' <<<"$out" || fail "one slice short said as: $out"
+cd .. || exit 1
+
 out=$("$cli" repair 2>&1); status=$?
 [ $status -eq 2 ] || fail "repair without a set: exit $status"
 out=$("$cli" repair nowhere.par2 2>&1); status=$?

@@ -48,7 +48,7 @@ bool CheckFile(const Par2File& file, std::uint64_t sliceSize, Reading& reading, 
         // A symbolic link on the way, or at the name: never followed.
         check.state = error == ELOOP || error == EXDEV ? Par2FileState::ThroughLink : Par2FileState::Missing;
         check.error = error;
-        check.type = type;
+        check.type = !input.IsOpen() ? input.FailedType() : type;
         check.size = 0;
         allBad();
         return true;

@@ -381,7 +381,7 @@ Par2Set ReadPar2Set(const std::string& named, const FileSystem& files)
         std::uint32_t type = 0;
         if (!file->IsOpen() || !file->Stat(type, source.size) || type != S_IFREG) {
             source.openError = !file->IsOpen() || type == 0 ? file->Error() : (type == S_IFDIR ? EISDIR : 0);
-            source.openType = file->IsOpen() && type != S_IFDIR ? type : 0;
+            source.openType = !file->IsOpen() ? file->FailedType() : type != S_IFDIR ? type : 0;
             source.size = 0;
             sources.push_back(std::move(source));
             continue;
