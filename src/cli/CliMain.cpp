@@ -364,12 +364,21 @@ int RunSplit(const Options& options)
     switch (result.recoverySet.state) {
     case SideState::NoBytes: Note("no recovery set: the parts hold no bytes"); break;
     case SideState::Stale:
-        Note(Quoted(result.recoverySet.path) +
-             " is an earlier split's recovery set, not these parts': remove it (--force does), or a repair would "
-             "bring back the old parts");
+        if (result.recoverySet.error != 0)
+            Note(WithError("cannot remove " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set",
+                           result.recoverySet.error) +
+                 "; a repair with it would bring back the old parts");
+        else
+            Note(Quoted(result.recoverySet.path) +
+                 " is an earlier split's recovery set, not these parts': remove it (--force does), or a repair "
+                 "would bring back the old parts");
         break;
     case SideState::Removed:
-        Note("removed " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set, and its volumes");
+        Note("removed an earlier split's recovery set: " + Quoted(result.recoverySet.path) +
+             (result.recoverySet.files.size() > 1
+                  ? " and " + std::to_string(result.recoverySet.files.size() - 1) + " more file" +
+                        (result.recoverySet.files.size() > 2 ? "s" : "")
+                  : std::string()));
         break;
     case SideState::Written:
         if (!options.quiet)

@@ -349,7 +349,7 @@ std::string Par2BaseName(const std::string& named)
     return base;
 }
 
-std::vector<std::string> Par2SetFiles(const std::string& named)
+std::vector<std::string> Par2SetFiles(const std::string& named, const FileSystem& fileSystem)
 {
     const std::string folder = DirectoryOf(named);
     const std::size_t slash = named.rfind('/');
@@ -357,7 +357,7 @@ std::vector<std::string> Par2SetFiles(const std::string& named)
     std::vector<std::string> files{named};
     const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
     std::vector<std::string> listed;
-    if (RealFiles().List(folder, listed) == 0) {
+    if (fileSystem.List(folder, listed) == 0) {
         for (const std::string& entry : listed) {
             const std::string_view name = entry;
             const bool main = name == base + ".par2";

@@ -9,6 +9,7 @@
 
 #include "engine/kernels/Md5.h"
 #include "engine/recovery/Par2Packets.h"
+#include "fileio/FileSystem.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
 // by their magic wherever they lie, each checked by its MD5 before it is
@@ -99,7 +100,7 @@ struct Par2Source {
 
 // The files of the set named by "<base>.par2" (or any of its volumes): that
 // file and every "<base>.vol*.par2" beside it, sorted.
-[[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named);
+[[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named, const FileSystem& files = RealFiles());
 
 // Reads the set named by a .par2 file and its volumes from disk.
 [[nodiscard]] Par2Set ReadPar2Set(const std::string& named);
