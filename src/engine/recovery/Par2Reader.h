@@ -49,6 +49,7 @@ struct Par2FaultAt {
     std::size_t file = 0;       // index into Par2Set::paths
     std::uint64_t offset = 0;   // the packet's offset in that file
     int errorNumber = 0;
+    std::uint32_t fileType = 0;  // Open: what stands at the name when it is no regular file (S_IFMT)
 };
 
 using Par2SliceChecksum = par2::SliceChecksum;
@@ -88,6 +89,7 @@ struct Par2Source {
     // Reads exactly size bytes at offset; false on a read error.
     std::function<bool(std::uint64_t offset, void* buffer, std::size_t size)> read;
     int openError = 0;  // the source could not be opened (errno)
+    std::uint32_t openType = 0;  // or is no regular file: what it is (S_IFMT)
 };
 
 // Reads the packets of each source in turn (paths[i] names sources[i]) and
@@ -103,6 +105,6 @@ struct Par2Source {
 [[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named, const FileSystem& files = RealFiles());
 
 // Reads the set named by a .par2 file and its volumes from disk.
-[[nodiscard]] Par2Set ReadPar2Set(const std::string& named);
+[[nodiscard]] Par2Set ReadPar2Set(const std::string& named, const FileSystem& files = RealFiles());
 
 }  // namespace tessera
