@@ -100,7 +100,7 @@ Admission AdmissionOf(const JobResult& result)
     return admission;
 }
 
-std::optional<std::vector<std::string>> Plan(const Options& options, std::int64_t size, std::string& why)
+std::optional<std::vector<SplitEntry>> Plan(const Options& options, std::int64_t size, std::string& why)
 {
     PlanResult plan = BuildPlan(options.source, size, options.tools, std::cin);
     for (const std::string& notice : plan.notices)
@@ -109,7 +109,7 @@ std::optional<std::vector<std::string>> Plan(const Options& options, std::int64_
         why = plan.error;
         return std::nullopt;
     }
-    return std::move(plan.lines);
+    return std::move(plan.entries);
 }
 
 int RunPlan(const Options& options)
@@ -118,14 +118,15 @@ int RunPlan(const Options& options)
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
-    const std::optional<std::vector<std::string>> lines = Plan(options, *size, why);
-    if (!lines)
+    const std::optional<std::vector<SplitEntry>> entries = Plan(options, *size, why);
+    if (!entries)
         return Fail(why);
     if (options.json) {
-        const std::string json = PlanJson(*lines);
+        const std::string json = PlanJson(*entries);
         std::fwrite(json.data(), 1, json.size(), stdout);
     } else {
-        for (const std::string& line : *lines) {
+        for (const SplitEntry& entry : *entries) {
+            const std::string line = FormatEntry(entry);
             std::fwrite(line.data(), 1, line.size(), stdout);
             std::fputc('\n', stdout);
         }
@@ -332,18 +333,13 @@ int RunSplit(const Options& options)
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
-    std::optional<std::vector<std::string>> lines = Plan(options, *size, why);
-    if (!lines)
+    std::optional<std::vector<SplitEntry>> entries = Plan(options, *size, why);
+    if (!entries)
         return Fail(why);
 
     SplitRequest request;
     request.source = options.source;
-    for (const std::string& line : *lines) {
-        SplitEntry entry = kUnreadableEntry;
-        if (!ReadEntry(line, entry))
-            entry = kUnreadableEntry;
-        request.plan.push_back(entry);
-    }
+    request.plan = std::move(*entries);
     request.folder = options.into;
     request.numbering = options.afterExisting ? PartNumbering::AfterExisting : PartNumbering::FromZero;
     request.checksums = options.checksum;
@@ -366,12 +362,21 @@ int RunSplit(const Options& options)
     switch (result.recoverySet.state) {
     case SideState::NoBytes: Note("no recovery set: the parts hold no bytes"); break;
     case SideState::Stale:
-        Note(Quoted(result.recoverySet.path) +
-             " is an earlier split's recovery set, not these parts': remove it (--force does), or a repair would "
-             "bring back the old parts");
+        if (result.recoverySet.error != 0)
+            Note(WithError("cannot remove " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set",
+                           result.recoverySet.error) +
+                 "; a repair with it would bring back the old parts");
+        else
+            Note(Quoted(result.recoverySet.path) +
+                 " is an earlier split's recovery set, not these parts': remove it (--force does), or a repair "
+                 "would bring back the old parts");
         break;
     case SideState::Removed:
-        Note("removed " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set, and its volumes");
+        Note("removed an earlier split's recovery set: " + Quoted(result.recoverySet.path) +
+             (result.recoverySet.files.size() > 1
+                  ? " and " + std::to_string(result.recoverySet.files.size() - 1) + " more file" +
+                        (result.recoverySet.files.size() > 2 ? "s" : "")
+                  : std::string()));
         break;
     case SideState::Written:
         if (!options.quiet)

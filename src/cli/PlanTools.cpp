@@ -7,6 +7,7 @@
 #include "fileio/NFilePSDK.h"
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
+#include "plan/PlanBuilder.h"
 #include "plan/PatternSearch.h"
 #include "plan/PlanText.h"
 #include "plan/RangeBuilders.h"
@@ -14,7 +15,6 @@
 #include "plan/SizeText.h"
 #include "plan/SnapPlanner.h"
 #include "plan/SplitEntry.h"
-#include "plan/TextOrder.h"
 
 namespace tessera::cli {
 
@@ -101,14 +101,14 @@ public:
     PlanResult Take()
     {
         if (!error_.empty()) {
-            lines_.clear();
+            entries_.clear();
             notices_.clear();
         }
-        return {std::move(lines_), std::move(error_), std::move(notices_)};
+        return {std::move(entries_), std::move(error_), std::move(notices_)};
     }
 
 private:
-    std::size_t Room() const { return lines_.size() >= kMaxSplitLines ? 0 : kMaxSplitLines - lines_.size(); }
+    std::size_t Room() const { return PlanRoom(entries_.size()); }
     bool Fail(const std::string& why)
     {
         error_ = why;
@@ -137,8 +137,7 @@ private:
     {
         if (!entries)
             return Refused(option, entries.error());
-        for (const SplitEntry& e : *entries)
-            lines_.push_back(FormatEntry(e));
+        entries_.insert(entries_.end(), entries->begin(), entries->end());
         return true;
     }
     bool Search(const ToolOption& option, std::span<const std::uint8_t> pattern);
@@ -147,7 +146,7 @@ private:
     const std::string& source_;
     std::int64_t size_;
     std::istream& input_;
-    std::vector<std::string> lines_;
+    std::vector<SplitEntry> entries_;
     std::string error_;
     std::vector<std::string> notices_;
 };
@@ -159,23 +158,20 @@ bool Planner::Apply(const ToolOption& option)
     switch (option.tool) {
     case Tool::Extract: {
         const auto pair = ParseSizePair(option.value);
-        const Planned<SplitEntry> entry = PlanExtract(size_, pair->first, pair->second);
-        if (!entry)
-            return Refused(option, entry.error());
-        if (Room() == 0)
-            return Fail(Prefix(option) + TooManyText());
-        const std::string line = FormatEntry(*entry);
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(TextOrderPosition(lines_, line)), line);
+        const Planned<PlacedEntry> placed = PlaceExtract(
+            entries_.size(), [this](std::size_t row) { return FormatEntry(entries_[row]); }, size_, pair->first,
+            pair->second);
+        if (!placed)
+            return Refused(option, placed.error());
+        entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(placed->row), placed->entry);
         return true;
     }
     case Tool::Range: {
         const auto pair = ParseSizePair(option.value);
-        const Planned<SplitEntry> entry = PlanRange(size_, pair->first, pair->second);
+        const Planned<SplitEntry> entry = AppendRange(entries_.size(), size_, pair->first, pair->second);
         if (!entry)
             return Refused(option, entry.error());
-        if (Room() == 0)
-            return Fail(Prefix(option) + TooManyText());
-        lines_.push_back(FormatEntry(*entry));
+        entries_.push_back(*entry);
         return true;
     }
     case Tool::Size:
@@ -220,7 +216,7 @@ bool Planner::ReadPlanFile(const ToolOption& option)
 {
     const bool standardInput = option.value == "-";
     const std::string name = standardInput ? "standard input" : option.value;
-    PlanTextReader reader(lines_.size(), size_);
+    PlanTextReader reader(entries_.size(), size_);
     std::vector<char> buffer(kPlanReadPiece);
     if (standardInput) {
         while (input_.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || input_.gcount() > 0) {
@@ -260,8 +256,7 @@ bool Planner::ReadPlanFile(const ToolOption& option)
     // Nothing read is no plan: a writer that never came, a file emptied.
     if (reader.Entries().empty())
         return Fail(Prefix(option) + "the plan is empty (no \"start end\" line)");
-    for (const SplitEntry& e : reader.Entries())
-        lines_.push_back(FormatEntry(e));
+    entries_.insert(entries_.end(), reader.Entries().begin(), reader.Entries().end());
     return true;
 }
 
@@ -352,17 +347,15 @@ PlanResult BuildPlan(const std::string& source, std::int64_t size, const std::ve
     return planner.Take();
 }
 
-std::string PlanJson(const std::vector<std::string>& lines)
+std::string PlanJson(const std::vector<SplitEntry>& entries)
 {
     std::string out = "[";
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        SplitEntry e;
-        if (!ReadEntry(lines[i], e))
-            continue;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const SplitEntry& e = entries[i];
         out += i == 0 ? "\n  " : ",\n  ";
         out += "{\"start\": " + std::to_string(e.start) + ", \"end\": " + std::to_string(e.end) + "}";
     }
-    out += lines.empty() ? "]\n" : "\n]\n";
+    out += entries.empty() ? "]\n" : "\n]\n";
     return out;
 }
 

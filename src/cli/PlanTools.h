@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plan/SplitEntry.h"
+
 namespace tessera::cli {
 
 // The planning tools of the command line, one option each. Every one adds
@@ -64,7 +66,7 @@ struct ToolOption {
 
 struct PlanResult {
     // Empty after a refusal.
-    std::vector<std::string> lines;
+    std::vector<SplitEntry> entries;
     // Empty when every tool was applied; otherwise why one was refused.
     std::string error;
     // What the user should know of a plan that was made (a search that found
@@ -73,14 +75,14 @@ struct PlanResult {
 };
 
 // Applies the tools in order to the source of `size` bytes at `source`, each
-// adding lines as its window tool does, the plan held to kMaxSplitLines
-// lines. A --snap (at most one, and only with --size) makes every --size
+// adding entries as its window tool does (PlanBuilder.h), the plan held to
+// kMaxSplitLines lines. A --snap (at most one, and only with --size) makes every --size
 // piece end just after the last occurrence of its bytes (SnapPlanner). A tool that the window would refuse silently refuses the whole plan
 // here, with the reason. `input` serves "--plan -".
 [[nodiscard]] PlanResult BuildPlan(const std::string& source, std::int64_t size,
                                    const std::vector<ToolOption>& tools, std::istream& input);
 
 // The plan as a JSON array of {"start": n, "end": n} objects, one a line.
-[[nodiscard]] std::string PlanJson(const std::vector<std::string>& lines);
+[[nodiscard]] std::string PlanJson(const std::vector<SplitEntry>& entries);
 
 }  // namespace tessera::cli

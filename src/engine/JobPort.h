@@ -135,7 +135,8 @@ enum class SideState {
     Create,      // it could not be created (error)
     Write,       // writing it or putting it in place failed (error)
     Unusable,    // join: it cannot be read, or does not list the inputs (read, match)
-    Stale,       // split: an earlier split's set lies at its name, and this one makes none
+    Stale,       // split: an earlier split's set (files: its index and volumes) lies at its
+                 // name, and this one makes none; error: why replace could not remove path
     Removed,     // split: that set was removed (replace)
     Layout,      // split: the recovery set asked for cannot be laid out (layoutFault)
 };

@@ -186,7 +186,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             manifestSide.state = SideState::NotWritten;
         }
     }
-    std::optional<std::string> staleSet;
+    bool staleSet = false;  // to be removed once the parts' names are taken
     if (request.recovery.amount > 0) {
         Par2Planned planned = PlanPar2ForPlan(plan, request.recovery);
         Par2Layout layout = std::move(planned.layout);
@@ -233,12 +233,20 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
                 reports.Send(note);
             }
         }
-    } else if (const std::string index = stem + ".par2"; EntryTypeAt(index, job.Files()) != 0) {
-        // An earlier split's set would "repair" these parts back to its own.
-        setSide.state = SideState::Stale;
-        setSide.path = index;
-        if (request.replace)
-            staleSet = index;
+    } else {
+        // An earlier split's set (its index, or only volumes of that base)
+        // would "repair" these parts back to its own.
+        std::vector<std::string> set = Par2SetFiles(stem + ".par2", job.Files());
+        std::erase_if(set, [&](const std::string& file) {
+            const std::uint32_t type = EntryTypeAt(file, job.Files());
+            return type != S_IFREG && type != S_IFLNK;
+        });
+        if (!set.empty()) {
+            setSide.state = SideState::Stale;
+            setSide.path = set.front();
+            setSide.files = std::move(set);
+            staleSet = request.replace;
+        }
     }
     if (count > 0 && staged) {
         int lastError = 0;
@@ -269,9 +277,15 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             return end(job.Fail(JobFault::PartCreate, names.front(), lastError, {source.get()}));
     }
     if (staleSet) {
-        for (const std::string& file : Par2SetFiles(*staleSet))
-            (void)job.Files().Remove(file);
         setSide.state = SideState::Removed;
+        for (const std::string& file : setSide.files) {
+            if (const int error = job.Files().Remove(file); error != 0 && error != ENOENT) {
+                // Still there: said as a set left beside the parts.
+                setSide.state = SideState::Stale;
+                setSide.path = file;
+                setSide.error = error;
+            }
+        }
     }
 
     if (!job.AllocateBuffer(total))

@@ -40,10 +40,10 @@
 #include "plan/Boundaries.h"
 #include "plan/ParseNumber.h"
 #include "plan/PatternSearch.h"
+#include "plan/PlanBuilder.h"
 #include "plan/RangeBuilders.h"
 #include "plan/ShiftJis.h"
 #include "plan/SplitEntry.h"
-#include "plan/TextOrder.h"
 
 namespace {
 
@@ -251,18 +251,16 @@ void CTesseraDlg::AppendLines(int list, const QStringList& lines)
     }
 }
 
-void CTesseraDlg::InsertInTextOrder(int list, const QString& line)
+void CTesseraDlg::InsertLine(int list, int row, const QString& line)
 {
     QStringListModel* model = models_[list];
-    const int row = static_cast<int>(tessera::TextOrderPosition(model->stringList(), line));
     model->insertRows(row, 1);
     model->setData(model->index(row), line);
 }
 
 std::size_t CTesseraDlg::SplitListRoom() const
 {
-    const auto count = static_cast<std::size_t>(ListCount(kListSplit));
-    return count >= tessera::kMaxSplitLines ? 0 : tessera::kMaxSplitLines - count;
+    return tessera::PlanRoom(static_cast<std::size_t>(ListCount(kListSplit)));
 }
 
 std::int64_t CTesseraDlg::SourceSize()
@@ -496,19 +494,21 @@ void CTesseraDlg::OnAddExtract()
     const std::int64_t size = SourceSize();
     const std::int64_t offset = tessera::ParseNumber(FieldText(kEditExtractOffset));
     const std::int64_t length = tessera::ParseNumber(FieldText(kEditExtractSize));
-    const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanExtract(size, offset, length);
-    if (!entry) {
-        if (entry.reason() == tessera::Reason::NotANumber)
+    const QStringList lines = models_[kListSplit]->stringList();
+    const tessera::Planned<tessera::PlacedEntry> placed = tessera::PlaceExtract(
+        static_cast<std::size_t>(lines.size()),
+        [&lines](std::size_t row) { return lines[static_cast<qsizetype>(row)].toStdString(); }, size, offset,
+        length);
+    if (!placed) {
+        if (placed.reason() == tessera::Reason::NotANumber)
             RefuseUnreadNumber(kEditExtractOffset) || RefuseUnreadNumber(kEditExtractSize);
         else
-            ShowRefusal(offset > size ? kEditExtractOffset : kEditExtractSize, entry.error(), size);
+            ShowRefusal(offset > size || placed.reason() == tessera::Reason::TooManyLines ? kEditExtractOffset
+                                                                                          : kEditExtractSize,
+                        placed.error(), size);
         return;
     }
-    if (SplitListRoom() == 0) {
-        ShowRefusal(kEditExtractOffset, tessera::Refuse(tessera::Reason::TooManyLines), size);
-        return;
-    }
-    InsertInTextOrder(kListSplit, QString::fromStdString(tessera::FormatEntry(*entry)));
+    InsertLine(kListSplit, static_cast<int>(placed->row), QString::fromStdString(tessera::FormatEntry(placed->entry)));
 }
 
 void CTesseraDlg::OnAddRange()
@@ -518,16 +518,14 @@ void CTesseraDlg::OnAddRange()
     const std::int64_t size = SourceSize();
     const std::int64_t start = tessera::ParseNumber(FieldText(kEditRangeStart));
     const std::int64_t end = tessera::ParseNumber(FieldText(kEditRangeEnd));
-    const tessera::Planned<tessera::SplitEntry> entry = tessera::PlanRange(size, start, end);
+    const tessera::Planned<tessera::SplitEntry> entry =
+        tessera::AppendRange(static_cast<std::size_t>(ListCount(kListSplit)), size, start, end);
     if (!entry) {
         if (entry.reason() == tessera::Reason::NotANumber)
             RefuseUnreadNumber(kEditRangeStart) || RefuseUnreadNumber(kEditRangeEnd);
         else
-            ShowRefusal(kEditRangeEnd, entry.error(), size);
-        return;
-    }
-    if (SplitListRoom() == 0) {
-        ShowRefusal(kEditRangeStart, tessera::Refuse(tessera::Reason::TooManyLines), size);
+            ShowRefusal(entry.reason() == tessera::Reason::TooManyLines ? kEditRangeStart : kEditRangeEnd,
+                        entry.error(), size);
         return;
     }
     AppendLines(kListSplit, {QString::fromStdString(tessera::FormatEntry(*entry))});

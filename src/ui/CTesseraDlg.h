@@ -67,8 +67,8 @@ public:
 
     // Appends lines at the end of a list, keeping its current line.
     void AppendLines(int list, const QStringList& lines);
-    // Inserts a line at its place in text order.
-    void InsertInTextOrder(int list, const QString& line);
+    // Inserts a line at a row (the extract tool's place for it, PlaceExtract).
+    void InsertLine(int list, int row, const QString& line);
 
     // Command handlers, reached through the message map (CTesseraDlg.cpp).
     void OnBrowseSource();

@@ -32,8 +32,8 @@ std::string PlanOf(std::vector<std::string> args, const std::string& content, co
     if (!plan.error.empty())
         return "error: " + plan.error.substr(0, plan.error.find("': ") + 1);
     std::string joined;
-    for (const std::string& line : plan.lines)
-        joined += (joined.empty() ? "" : "|") + line;
+    for (const SplitEntry& entry : plan.entries)
+        joined += (joined.empty() ? "" : "|") + FormatEntry(entry);
     return joined;
 }
 
@@ -121,7 +121,7 @@ TEST(CliPlan, SearchThatFindsNothingSaysSo)
     test::WriteFile(file, "abcdef");
     std::istringstream none;
     const PlanResult nothing = BuildPlan(file, 6, {{Tool::Hex, "0d 0a"}, {Tool::Sjis, "b"}}, none);
-    EXPECT_EQ(nothing.lines, (std::vector<std::string>{"0 6", "0 1", "1 6"}));
+    EXPECT_EQ(nothing.entries, (std::vector<SplitEntry>{{0, 6}, {0, 1}, {1, 6}}));
     EXPECT_EQ(nothing.notices, (std::vector<std::string>{"no occurrence of '0d 0a' found: one part, the whole file"}));
     // Found at 0 only: the same one line, and nothing to say.
     EXPECT_TRUE(BuildPlan(file, 6, {{Tool::Hex, "61"}}, none).notices.empty());
@@ -151,7 +151,7 @@ TEST(CliPlan, LongPatternAcrossASearchWindow)
     std::istringstream none;
     const PlanResult found = BuildPlan(file, 17 << 20, {{Tool::Hex, hex}}, none);
     EXPECT_EQ(found.error, "");
-    EXPECT_EQ(found.lines, (std::vector<std::string>{"0 16777000", "16777000 17825792"}));
+    EXPECT_EQ(found.entries, (std::vector<SplitEntry>{{0, 16777000}, {16777000, 17825792}}));
     EXPECT_TRUE(found.notices.empty());
 }
 
@@ -182,7 +182,7 @@ TEST(CliPlan, PlanFileLinesAreCheckedWithTheirLineNumbers)
         std::istringstream none;
         const PlanResult result = BuildPlan("s", 100, {{Tool::PlanFile, f}}, none);
         EXPECT_EQ(result.error, f.substr(0, f.size() - 5) + message) << text;
-        EXPECT_TRUE(result.lines.empty());
+        EXPECT_TRUE(result.entries.empty());
     }
 }
 
@@ -190,7 +190,7 @@ TEST(CliPlan, PlanFileLinesAreCheckedWithTheirLineNumbers)
 TEST(CliPlan, LineLimit)
 {
     std::istringstream none;
-    EXPECT_EQ(BuildPlan("s", 1'000'000, {{Tool::Size, "1"}}, none).lines.size(), 1'000'000u);
+    EXPECT_EQ(BuildPlan("s", 1'000'000, {{Tool::Size, "1"}}, none).entries.size(), 1'000'000u);
     const PlanResult over = BuildPlan("s", 1'000'000, {{Tool::Size, "1"}, {Tool::Extract, "0:1"}}, none);
     EXPECT_EQ(over.error, "--extract '0:1': the plan would pass 1000000 lines");
     EXPECT_EQ(BuildPlan("s", 1'000'001, {{Tool::Size, "1"}}, none).error,
@@ -200,13 +200,13 @@ TEST(CliPlan, LineLimit)
     EXPECT_EQ(BuildPlan("s", 1'000'000, {{Tool::Size, "1"}, {Tool::PlanFile, "-"}}, one).error,
               "standard input:1: the plan would pass 1000000 lines");
     std::istringstream fits("0 1\n");
-    EXPECT_EQ(BuildPlan("s", 1'000'000, {{Tool::Size, "2"}, {Tool::PlanFile, "-"}}, fits).lines.size(), 500'001u);
+    EXPECT_EQ(BuildPlan("s", 1'000'000, {{Tool::Size, "2"}, {Tool::PlanFile, "-"}}, fits).entries.size(), 500'001u);
 }
 
 TEST(CliPlan, Json)
 {
     EXPECT_EQ(PlanJson({}), "[]\n");
-    EXPECT_EQ(PlanJson({"0 5", "5 9"}), "[\n  {\"start\": 0, \"end\": 5},\n  {\"start\": 5, \"end\": 9}\n]\n");
+    EXPECT_EQ(PlanJson({{0, 5}, {5, 9}}), "[\n  {\"start\": 0, \"end\": 5},\n  {\"start\": 5, \"end\": 9}\n]\n");
 }
 
 }  // namespace

@@ -105,11 +105,11 @@ std::string Joined(const QStringList& lines)
     return lines.isEmpty() ? std::string() : lines.join(QLatin1Char('|')).toStdString();
 }
 
-std::string Joined(const std::vector<std::string>& lines)
+std::string Joined(const std::vector<tessera::SplitEntry>& entries)
 {
     std::string joined;
-    for (const std::string& line : lines)
-        joined += (joined.empty() ? "" : "|") + line;
+    for (const tessera::SplitEntry& entry : entries)
+        joined += (joined.empty() ? "" : "|") + tessera::FormatEntry(entry);
     return joined;
 }
 
@@ -140,7 +140,7 @@ std::string CommandLinePlan(const std::string& source, std::int64_t size, const 
         return parsed.exitStatus == kExitUsage ? "refused" : "exit " + std::to_string(parsed.exitStatus);
     std::istringstream none;
     const PlanResult plan = BuildPlan(source, size, parsed.options->tools, none);
-    return plan.error.empty() ? Joined(plan.lines) : "refused";
+    return plan.error.empty() ? Joined(plan.entries) : "refused";
 }
 
 TEST(SamePlans, EveryToolThroughBothFrontEnds)

@@ -103,7 +103,9 @@ head -c 30000 /dev/urandom >src
 "$cli" split -q --checksum --recovery 10 --size 10000 src || fail "stale: first split: exit $?"
 flip_byte src 15000
 rm src.00? src.sha256
-"$cli" split -q --checksum --size 10000 src 2>/dev/null || fail "stale: second split: exit $?"
+err=$("$cli" split -q --checksum --size 10000 src 2>&1) || fail "stale: second split: exit $?"
+grep -q "'src.par2' is an earlier split's recovery set, not these parts'" <<<"$err" \
+  || fail "stale: the split said nothing of the old set: $err"
 cp src.001 new.001
 out=$("$cli" verify src.sha256 2>&1); status=$?
 [ $status -eq 0 ] || fail "stale: verify of the new parts: exit $status: $out"
@@ -115,6 +117,18 @@ err=$("$cli" repair src.par2 2>&1 >/dev/null); status=$?
 grep -q 'the set is older than the files; nothing changed' <<<"$err" || fail "stale: repair said: $err"
 cmp -s src.001 new.001 || fail "stale: repair changed the new part"
 [ "$(ls -A | grep -c '^src\.001\.')" -eq 0 ] || fail "stale: repair left files: $(ls -A)"
+# Asked to replace, the split removes the old set, volumes and all; a set
+# whose index is gone is still found by its volumes.
+rm src.00? src.sha256 new.001
+err=$("$cli" split -q --force --checksum --size 10000 src 2>&1) || fail "stale: --force split: exit $?"
+grep -q "removed an earlier split's recovery set: 'src.par2' and [0-9]* more files" <<<"$err" \
+  || fail "stale: --force said: $err"
+ls src*.par2 >/dev/null 2>&1 && fail "stale: --force left the old set: $(ls src*.par2)"
+rm src.00? src.sha256
+"$cli" split -q --recovery 10 --size 10000 src || fail "stale: a split with a set: exit $?"
+rm src.00? src.par2
+err=$("$cli" split -q --size 10000 src 2>&1) || fail "stale: split beside volumes: exit $?"
+grep -q "'src.vol.*par2' is an earlier split's recovery set" <<<"$err" || fail "stale: volumes alone: $err"
 cd .. || exit 1
 
 # --- refusals --------------------------------------------------------------------
