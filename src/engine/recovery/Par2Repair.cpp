@@ -16,6 +16,7 @@
 #include "engine/kernels/Gf16Field.h"
 #include "engine/kernels/Gf16Threads.h"
 #include "fileio/FileQuery.h"
+#include "fileio/Folder.h"
 #include "fileio/ReadOnlyFile.h"
 #include "fileio/StagedFile.h"
 
@@ -58,12 +59,6 @@ bool WriteAt(NFile& file, const std::uint8_t* data, std::uint64_t size, std::uin
         size -= take;
     }
     return true;
-}
-
-// Renames from to to unless to exists (EEXIST). 0 or the errno.
-int RenameNoReplace(const std::string& from, const std::string& to)
-{
-    return RealFiles().Rename(from, to, /*replace=*/false);
 }
 
 std::uint64_t SlicesOf(const Par2File& file, std::uint64_t sliceSize)
@@ -126,9 +121,24 @@ bool PlanPar2Repair(const Par2Set& set, const Par2Check& check, std::uint64_t me
     if (!set.usable || check.files.size() != set.files.size())
         return refuse(Par2RepairFault::NotUsable);
     for (std::size_t f = 0; f < check.files.size(); ++f)
-        if (check.files[f].state == Par2FileState::UnsafeName || check.files[f].state == Par2FileState::ListedTwice) {
+        switch (check.files[f].state) {
+        case Par2FileState::UnsafeName:
+        case Par2FileState::ListedTwice:
+        case Par2FileState::ThroughLink:
             result.path = set.files[f].name;
             return refuse(Par2RepairFault::UnsafeName);
+        case Par2FileState::Missing:
+            // Something that is no regular file, or cannot be read, stands
+            // at the name: it would be neither replaced nor kept.
+            if (check.files[f].type != 0 || check.files[f].error != ENOENT) {
+                result.path = set.files[f].name;
+                result.error = check.files[f].error;
+                result.fileType = check.files[f].type;
+                return refuse(Par2RepairFault::NotRegular);
+            }
+            break;
+        default:
+            break;
         }
     if (check.badSlices > set.recovery.size()) {
         result.needed = check.badSlices - set.recovery.size();
@@ -178,7 +188,8 @@ namespace {
 class Repair {
 public:
     Repair(const Par2Set& set, const Par2Check& check, const std::string& folder, const Par2RepairSettings& settings)
-        : set_(set), check_(check), folder_(folder), settings_(settings), staged_(set.files.size()),
+        : set_(set), check_(check), folder_(folder), held_(folder), settings_(settings),
+          files_(settings.files != nullptr ? *settings.files : RealFiles()), staged_(set.files.size()),
           outputs_(set.files.size())
     {
     }
@@ -197,6 +208,13 @@ public:
         if (PlanPar2Repair(set_, check_, settings_.memoryLimit, plan_, result_) && Survivors() && Columns() &&
             CheckRebuilt())
             Commit();
+        // What is still staged was not put in place: removed, or named.
+        for (auto& staged : staged_)
+            if (staged) {
+                const std::string path = staged->TemporaryPath();
+                if (const int error = staged->Discard(); error != 0)
+                    result_.leftBehind.push_back({path, error});
+            }
         return std::move(result_);
     }
 
@@ -227,12 +245,13 @@ private:
         const std::uint64_t sliceSize = set_.sliceSize;
         for (std::size_t f = 0; f < set_.files.size(); ++f) {
             const Par2FileState state = check_.files[f].state;
-            inputs_.push_back(state == Par2FileState::Missing ? ReadOnlyFile() : ReadOnlyFile(PathOf(f)));
+            inputs_.push_back(state == Par2FileState::Missing ? ReadOnlyFile()
+                                                              : ReadOnlyFile(held_, set_.files[f].name, files_));
             if (state != Par2FileState::Intact)
                 total_ += set_.files[f].length;  // checked once rebuilt
         }
         for (const std::string& path : set_.paths)
-            volumes_.emplace_back(path);
+            volumes_.emplace_back(path, files_);
         // Each column range reads that range of every slice that survived
         // and of a recovery slice for each one lost.
         total_ += set_.inputSlices * sliceSize;
@@ -243,7 +262,7 @@ private:
             const Par2File& file = set_.files[f];
             const std::string path = PathOf(f);
             staged_[f] = std::make_unique<StagedFile>();
-            outputs_[f] = staged_[f]->Create(path);
+            outputs_[f] = staged_[f]->Create(held_, file.name, files_);
             if (!outputs_[f] || !outputs_[f]->IsOpen())
                 return Fail(Par2RepairFault::Write, path, outputs_[f] ? outputs_[f]->LastError() : 0);
             if (check_.files[f].state != Par2FileState::Damaged)
@@ -401,7 +420,7 @@ private:
             if (!outputs_[f]->Flush())
                 return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
             outputs_[f]->Close();
-            ReadOnlyFile written(staged_[f]->TemporaryPath());
+            ReadOnlyFile written(held_, staged_[f]->TemporaryName(), files_);
             std::uint32_t type = 0;
             std::uint64_t size = 0;
             Md5 md5;
@@ -430,22 +449,22 @@ private:
             return Fail(Par2RepairFault::Stopped, {}, 0);
         // The number each replaced file is kept under: "<name>.<number>".
         std::vector<int> kept(set_.files.size(), 0);
-        auto keptPath = [&](std::size_t f) { return PathOf(f) + "." + std::to_string(kept[f]); };
+        auto nameOf = [&](std::size_t f) { return set_.files[f].name; };
         auto keptName = [&](std::size_t f) { return set_.files[f].name + "." + std::to_string(kept[f]); };
         for (std::size_t f = 0; f < set_.files.size(); ++f) {
             if (!outputs_[f] || check_.files[f].state != Par2FileState::Damaged)
                 continue;
             int error = EEXIST;
             while (error == EEXIST) {
-                while (NameState(PathOf(f) + "." + std::to_string(++kept[f])) != ENOENT) {
+                while (files_.StatusBeneath(held_, nameOf(f) + "." + std::to_string(++kept[f])).error != ENOENT) {
                 }
-                error = RenameNoReplace(PathOf(f), keptPath(f));
+                error = files_.RenameBeneath(held_, nameOf(f), keptName(f), false);
             }
             if (error != 0) {
                 // Nothing is replaced: what was moved aside goes back.
                 kept[f] = 0;
                 for (std::size_t g = 0; g < f; ++g)
-                    if (kept[g] != 0 && RenameNoReplace(keptPath(g), PathOf(g)) != 0)
+                    if (kept[g] != 0 && files_.RenameBeneath(held_, keptName(g), nameOf(g), false) != 0)
                         result_.movedAside.push_back({g, keptName(g)});
                 return Fail(Par2RepairFault::Write, PathOf(f), error);
             }
@@ -467,7 +486,10 @@ private:
     const Par2Set& set_;
     const Par2Check& check_;
     const std::string folder_;
+    // The set's folder, every name of the set resolved beneath it.
+    const Folder held_;
     const Par2RepairSettings& settings_;
+    const FileSystem& files_;
     Par2RepairPlan plan_;
     Par2RepairResult result_;
     std::vector<ReadOnlyFile> inputs_;
