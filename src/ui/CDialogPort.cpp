@@ -8,6 +8,7 @@
 
 #include "CTesseraDlg.h"
 #include "StatusTexts.h"
+#include "engine/SetBeside.h"
 
 template <typename Function>
 auto CDialogPort::OnDialogThread(Function function)
@@ -104,11 +105,17 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
     case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
     case Kind::Progress: SetProgress(event.position); break;
     case Kind::Ended:
-        // A join checked against a checksum file says how the check went; a
-        // split that wrote a recovery set, what the set rebuilds.
-        SetStatus(event.result->checksumFile.state == tessera::SideState::Checked
-                      ? tessera::CheckedEndStatusText(*event.result, DestinationPath())
-                      : tessera::SplitEndStatusText(*event.result));
+        // A join checked against a checksum file says how the check went
+        // (and, when it failed, whether a set beside the inputs can mend
+        // them); a split that wrote a recovery set, what the set rebuilds.
+        if (event.result->checksumFile.state == tessera::SideState::Checked) {
+            std::string set;
+            if (event.result->end == tessera::JobEnd::Failed && event.result->fault == tessera::JobFault::Check)
+                set = tessera::RecoverySetBesideInputs(Inputs(0, 1));
+            SetStatus(tessera::CheckedEndStatusText(*event.result, DestinationPath(), set));
+        } else {
+            SetStatus(tessera::SplitEndStatusText(*event.result));
+        }
         // A failure leaves the bar where it stood.
         if (event.result->end != tessera::JobEnd::Failed)
             SetProgress(event.position);

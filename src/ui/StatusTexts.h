@@ -39,6 +39,9 @@ inline constexpr const char* kStatusRecoverySetLayout = " (この分割にはリ
 inline constexpr const char* kStatusRecoveryLostParts = " (リカバリセット : 失われたパート %1% 個まで修復できます)";
 inline constexpr const char* kStatusRecoveryNoPart = " (リカバリセット : 失われたパートは修復できません";
 inline constexpr const char* kStatusRecoveryOnePartPercent = "。1 個の修復には %1% % 必要です";
+// Added after a join's check failure when a recovery set lies beside the
+// first input.
+inline constexpr const char* kStatusRepairCanRebuild = " リカバリセット %1% があります : tessera-cli repair で入力の復元を試せます";
 inline constexpr const char* kStatusRecoveryNoBytes = " (パートにデータがないため、リカバリセットは作成しません)";
 
 // "読込中 " or "書込中 " and the path, for a block being read or written.
@@ -140,15 +143,26 @@ inline std::string WithNumber(const char* text, std::uint64_t number)
 
 // The end text of a join checked against a checksum file: "終了", and after
 // it that the check passed, or the first input that did not match its
-// checksum (or the destination, when the inputs joined are not the source).
-// A join aborted says only "終了"; any other failure its own text.
-[[nodiscard]] inline std::string CheckedEndStatusText(const JobResult& result, std::string_view destination)
+// checksum (or the destination, when the inputs joined are not the source);
+// for an input, and a recovery set beside the first input (recoverySet, empty
+// when none), that the set may rebuild it. A join aborted says only "終了"; any
+// other failure its own text.
+[[nodiscard]] inline std::string CheckedEndStatusText(const JobResult& result, std::string_view destination,
+                                                      std::string_view recoverySet = {})
 {
     if (result.end == JobEnd::Finished)
         return std::string(kStatusFinished) + kStatusChecksumsMatched;
-    if (result.end == JobEnd::Failed && result.fault == JobFault::Check)
-        return kStatusFinished + std::string(result.path == destination ? kStatusJoinedMismatch : kStatusPartMismatch) +
-               result.path + ")";
+    if (result.end == JobEnd::Failed && result.fault == JobFault::Check) {
+        if (result.path == destination)
+            return kStatusFinished + std::string(kStatusJoinedMismatch) + result.path + ")";
+        std::string text = kStatusFinished + std::string(kStatusPartMismatch) + result.path + ")";
+        if (!recoverySet.empty()) {
+            std::string rebuild = kStatusRepairCanRebuild;
+            rebuild.replace(rebuild.find("%1%"), 3, recoverySet);
+            text += rebuild;
+        }
+        return text;
+    }
     return EndStatusText(result);
 }
 

@@ -221,4 +221,30 @@ TEST_F(WindowRecoveryTest, AbortLeavesNoSet)
     EXPECT_TRUE(SetFiles(dir.path().string()).empty());
 }
 
+// A join whose check fails points to the recovery set beside the first
+// input, and only when there is one.
+TEST_F(WindowRecoveryTest, AFailedJoinCheckPointsToTheSetBesideTheInputs)
+{
+    Choose("actionSplitRecovery1Part");
+    Split(1000);
+    const std::string part = source + ".001";
+    WriteFile(part, PatternBytes(400, 399) + "!");
+    const std::string destination = dir.file("joined");
+    const auto join = [&] {
+        dialog.OnClearJoinList();
+        dialog.SetFieldText(kEditJoinDestination, Q(destination));
+        dialog.AppendLines(kListJoin, {Q(source + ".000"), Q(part), Q(source + ".002")});
+        dialog.Button(kButtonStartJoin)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.JobRunning(); }, kJobTimeoutMs));
+    };
+    join();
+    const std::string mismatch = "終了 (チェックサムが一致しません : " + part + ")";
+    EXPECT_EQ(StatusText(dialog).toStdString(),
+              mismatch + " リカバリセット " + source + ".par2 があります : tessera-cli repair で入力の復元を試せます");
+
+    std::filesystem::remove(source + ".par2");
+    join();
+    EXPECT_EQ(StatusText(dialog).toStdString(), mismatch);
+}
+
 }  // namespace
