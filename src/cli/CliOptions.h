@@ -41,6 +41,12 @@ struct Options {
     std::string manifest;
     // repair: the recovery set (BASE.par2 or one of its volumes).
     std::string recoverySet;
+    // split: the parts' name when the source is standard input ("-"); the
+    // command each part is handed to instead of a file; finishing an
+    // interrupted split of the same plan.
+    std::string name;
+    std::string filter;
+    bool resume = false;
     bool force = false;
     bool quiet = false;
     bool pace = false;
