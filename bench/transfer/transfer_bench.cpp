@@ -26,7 +26,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Jobs.h"
+#include "engine/JoinRun.h"
+#include "engine/SplitRun.h"
+#include "engine/Transfer.h"
 #include "engine/ListedJobPort.h"
 
 namespace {
@@ -229,15 +231,15 @@ int main(int argc, char** argv)
         Prepare(source, warm);
         tessera::ListedJobPort split;
         split.source = source;
-        split.plan = {"0 " + std::to_string(bytes)};
-        const JobRun splitRun = Timed([&] { return tessera::RunSplitJob(split, abort).Code(); });
+        split.plan = {{0, static_cast<std::int64_t>(bytes)}};
+        const JobRun splitRun = Timed([&] { return tessera::RunSplit(tessera::SplitRequestFrom(split), split, abort).Code(); });
 
         const double joinFloor = BestUnpacedCopy(part, scratch, warm);
         Prepare(part, warm);
         tessera::ListedJobPort join;
         join.destination = joined;
         join.inputs = {part};
-        const JobRun joinRun = Timed([&] { return tessera::RunJoinJob(join, abort).Code(); });
+        const JobRun joinRun = Timed([&] { return tessera::RunJoin(tessera::JoinRequestFrom(join), join, abort).Code(); });
 
         Report("split " + state, blocks, splitFloor, splitRun);
         Report("join " + state, blocks, joinFloor, joinRun);

@@ -25,16 +25,10 @@
 #include "Series.h"
 #include "Repair.h"
 #include "Verify.h"
-#include "engine/Checksums.h"
-#include "engine/Jobs.h"
-#include "engine/PartNames.h"
-#include "engine/ListedJobPort.h"
-#include "engine/ManifestFiles.h"
-#include "engine/kernels/Sha256.h"
-#include "engine/recovery/Par2Create.h"
+#include "engine/JoinRun.h"
+#include "engine/SplitRun.h"
+#include "engine/recovery/Par2Layout.h"
 #include "fileio/FileQuery.h"
-#include "fileio/NFilePSDK.h"
-#include "fileio/StagedFile.h"
 
 namespace tessera::cli {
 
@@ -60,6 +54,13 @@ void CatchStopSignals()
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+}
+
+// A note on standard error, which is no failure.
+void Note(const std::string& text)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
 }
 
 bool ProgressWanted(const Options& options)
@@ -136,30 +137,39 @@ int RunPlan(const Options& options)
 
 // --- Jobs -------------------------------------------------------------------
 
-// The job described by the command line, and what it reports: the progress
-// line and the names of the pieces done. The digests come from the engine
-// (JobSettings::checksums), taken beside the copy.
-class CliPort : public ListedJobPort {
+// A job from the command line: it shows the progress line and keeps the
+// notes the job gives for after it.
+class CliPort : public JobReporter {
 public:
-    explicit CliPort(ProgressLine& progress) : progress_(progress) {}
-
-    // join --check: the checksum file, for the messages.
-    std::string manifest;
-    // The pieces completed, in order.
-    std::vector<std::string> pieces;
+    CliPort(ProgressLine& progress, bool quiet, const Par2Ask& ask = {}) : progress_(progress), quiet_(quiet), ask_(ask)
+    {
+    }
 
     bool Report(const JobEvent& event) override
     {
         switch (event.kind) {
-        case JobEvent::Kind::PieceEnded: pieces.emplace_back(event.path); break;
         case JobEvent::Kind::Progress: progress_.Update(event.done, event.total); break;
+        case JobEvent::Kind::Note:
+            if (event.note == JobNote::CheckingAgainst && !quiet_) {
+                progress_.Clear();
+                Note("checking against " + Quoted(event.path) + " (--no-check joins unchecked)");
+            }
+            // Said even when quiet.
+            if (event.note == JobNote::RecoveryShort && event.side != nullptr) {
+                progress_.Clear();
+                Note(ShortPercentText(ask_.amount, event.side->reach));
+            }
+            break;
         default: break;
         }
         return true;
     }
+    void SetRunning(bool) override {}
 
 private:
     ProgressLine& progress_;
+    bool quiet_;
+    Par2Ask ask_;
 };
 
 JobSettings SettingsFor(const Options& options)
@@ -172,19 +182,71 @@ JobSettings SettingsFor(const Options& options)
         settings.streamingCache = false;
     }
     settings.flushEveryPart = options.sync;
-    settings.partFolder = options.into;
-    // A join's output appears whole or not at all, and replaces a file only
-    // when asked.
-    settings.replaceDestination = options.force;
-    settings.stageDestination = true;
     return settings;
+}
+
+// Why the checksum file or the recovery set of a split, or the checksum file
+// of a join, could not be had.
+// A join's names its inputs.
+struct JobWords {
+    std::string what;                 // "split 'src'", "join into 'out'"
+    std::string source;               // split
+    std::string destination;          // join
+    std::vector<std::string> inputs;  // join
+    bool given = false;               // join --check
+    Par2Ask ask;                      // split
+};
+
+int SideFileFailure(const SideFile& side, const JobResult& result, const JobWords& words)
+{
+    const std::string path = Quoted(result.path);
+    switch (side.state) {
+    case SideState::Exists: return Fail(path + " exists; --force replaces it");
+    case SideState::IsSource:
+        return Fail("cannot write " + path + ": it is " + Quoted(words.source) + " itself, through a link");
+    case SideState::NotAFile:
+        return Fail("cannot write " + path + ": " + FileTypeName(EntryTypeAt(result.path)) +
+                    " stands at that name");
+    case SideState::NoSha256:
+        return Fail((words.destination.empty() ? "cannot make checksums: " : "cannot check checksums: ") + side.why);
+    case SideState::Create: return Fail(WithError("cannot create " + path, side.error));
+    case SideState::Write: return Fail(WithError("cannot write " + path, side.error));
+    case SideState::Layout: {
+        Par2Planned planned;
+        planned.fault = static_cast<Par2LayoutFault>(side.layoutFault);
+        planned.needed = side.needed;
+        planned.limit = side.limit;
+        return Fail(LayoutFaultText(planned, words.ask));
+    }
+    case SideState::Unusable: {
+        ManifestRead read;
+        read.fault = static_cast<ManifestFault>(side.readFault);
+        read.line = side.readLine;
+        read.error = side.error;
+        read.admission = side.admission;
+        std::string why = ManifestReadMessage(side.path, read);
+        if (why.empty()) {
+            JoinMatch match;
+            match.fault = static_cast<JoinMatchFault>(side.matchFault);
+            match.input = side.matchInput;
+            why = JoinMatchMessage(side.path, words.inputs, match);
+        }
+        return Fail(words.given ? why : why + " (--no-check joins unchecked)");
+    }
+    default: break;
+    }
+    return Fail("cannot write " + path);
 }
 
 // The message for a job that did not finish, and the exit status. A join
 // names its destination, which a stop leaves as it was.
-int Report(const JobResult& result, const CliPort& port, const std::string& what,
-           const std::string& destination = {})
+int Report(const JobResult& result, const JobWords& words)
 {
+    const std::string& what = words.what;
+    const std::string& destination = words.destination;
+    // A split's part cut short is never left: its bytes were staged.
+    const std::string cutShort =
+        result.cutShort.empty() || !destination.empty() ? "" : "; " + Quoted(result.cutShort) + " was cut short and removed";
     switch (result.end) {
     case JobEnd::Finished:
         return kExitDone;
@@ -195,7 +257,7 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
             Fail(stopped + (result.path.empty() ? "" : " in " + Quoted(result.path)) + "; " + Quoted(destination) +
                  " was not written");
         else
-            Fail(stopped + (result.path.empty() ? " between two parts" : "; " + Quoted(result.path) + " was cut short"));
+            Fail(stopped + (cutShort.empty() ? " between two parts" : cutShort));
         return 128 + signal;
     }
     case JobEnd::NotStarted:
@@ -209,59 +271,51 @@ int Report(const JobResult& result, const CliPort& port, const std::string& what
     case JobFault::SourceOpen:
     case JobFault::InputOpen:
     case JobFault::LongerThanSize:
-        return Fail(RefusalText(result.path, AdmissionOf(result)));
+        return Fail(RefusalText(result.path, AdmissionOf(result)) + cutShort);
     case JobFault::PlanLine:
-        return Fail("plan line " + std::to_string(result.line + 1) + " does not read back as \"start end\"");
+        return Fail("plan line " + std::to_string(result.line + 1) + " starts before 0 or runs backwards");
     case JobFault::PlanPastEnd:
         return Fail("plan line " + std::to_string(result.line + 1) + " ends past the end of " + path + " (" +
                     std::to_string(result.size) + " bytes)");
     case JobFault::TooManyParts:
         return Fail("cannot " + what + ": too few of the part names .000 to .999 are free for the plan");
+    case JobFault::PartsExist:
+        return Fail("cannot " + what + ": " + path +
+                    " exists (an earlier split's part?); remove the earlier parts, or --after-existing numbers"
+                    " these after them");
+    case JobFault::ChecksumFile:
+        return SideFileFailure(result.checksumFile, result, words);
+    case JobFault::RecoverySet:
+        return SideFileFailure(result.recoverySet, result, words);
     case JobFault::PartCreate:
     case JobFault::DestinationOpen:
-        return Fail(WithError("cannot create " + path, result.error));
+        return Fail(WithError("cannot create " + path, result.error) + cutShort);
     case JobFault::DestinationExists:
         return Fail(path + " exists; --force replaces it");
     case JobFault::DestinationListed:
         return Fail("cannot join into " + path + ": it is one of the inputs");
     case JobFault::Read:
-        return Fail(result.error == 0 ? "cannot read " + path + ": it ended early"
-                                      : WithError("cannot read " + path, result.error));
+        return Fail((result.error == 0 ? "cannot read " + path + ": it ended early"
+                                       : WithError("cannot read " + path, result.error)) +
+                    cutShort);
     case JobFault::Write:
-        return Fail(result.error == 0 ? "cannot write " + path + ": it does not hold the bytes copied into it"
-                                      : WithError("cannot write " + path, result.error));
+        return Fail((result.error == 0 ? "cannot write " + path + ": it does not hold the bytes copied into it"
+                                       : WithError("cannot write " + path, result.error)) +
+                    cutShort);
     case JobFault::NoMemory:
         return Fail("no memory for the transfer buffer");
-    case JobFault::Check:
-        if (port.manifest.empty())
+    case JobFault::Check: {
+        const std::string& manifest = result.checksumFile.path;
+        if (manifest.empty())
             return Fail("checksum mismatch in " + path);
-        if (result.path == port.destination)
-            return Fail(path + " does not match the source's checksum in " + Quoted(port.manifest));
-        return Fail(path + " does not match its checksum in " + Quoted(port.manifest));
+        if (result.path == destination)
+            return Fail(path + " does not match the source's checksum in " + Quoted(manifest));
+        return Fail(path + " does not match its checksum in " + Quoted(manifest));
+    }
     case JobFault::None:
         break;
     }
     return Fail("cannot " + what);
-}
-
-// A split's port that also keeps the names of the parts it wrote.
-class SplitPort : public CliPort {
-public:
-    using CliPort::CliPort;
-    std::vector<std::string> parts;
-    bool Report(const JobEvent& event) override
-    {
-        if (event.kind == JobEvent::Kind::PieceBegun)
-            parts.emplace_back(event.path);
-        return CliPort::Report(event);
-    }
-};
-
-// A note on standard error, which is no failure.
-void Note(const std::string& text)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
 }
 
 int RunSplit(const Options& options)
@@ -273,113 +327,61 @@ int RunSplit(const Options& options)
         if (type != S_IFDIR)
             return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
-    const Par2Ask& ask = options.recoveryAsk;
     const std::optional<std::int64_t> size = SourceSize(options.source, why);
     if (!size)
         return Fail(why);
     std::optional<std::vector<std::string>> lines = Plan(options, *size, why);
     if (!lines)
         return Fail(why);
-    // An empty plan still goes to the job, which admits the source: a file
-    // whose size is not its length is refused rather than cut into nothing.
-    const bool checksum = options.checksum && !lines->empty();
 
-    // The checksum file's name is taken before the first part is written.
-    SplitManifest manifest;
-    if (checksum) {
-        const ManifestFileFault fault = manifest.Reserve(options.source, options.into, options.force);
-        const std::string manifestPath = Quoted(manifest.Path());
-        switch (fault) {
-        case ManifestFileFault::None: break;
-        case ManifestFileFault::IsSource:
-            return Fail("cannot write " + manifestPath + ": it is " + Quoted(options.source) + " itself, through a link");
-        case ManifestFileFault::Exists: return Fail(manifestPath + " exists; --force replaces it");
-        default: return Fail(WithError("cannot create " + manifestPath, manifest.Error()));
-        }
-    }
-
-    if (checksum) {
-        if (const std::string why = Sha256::Load(); !why.empty())
-            return Fail("cannot make checksums: " + why);
-    }
-
-    // The recovery set's names are taken before the first part too; its
-    // volumes are filled while the parts are copied and put in place after.
-    std::unique_ptr<Par2Creation> recovery;
-    Par2Reach reach;
-    if (ask.amount > 0) {
-        std::vector<SplitEntry> entries;
-        std::vector<std::int64_t> lengths;
-        for (const std::string& line : *lines) {
-            SplitEntry entry;
-            if (ReadEntry(line, entry)) {
-                entries.push_back(entry);
-                lengths.push_back(entry.end - entry.start);
-            }
-        }
-        Par2Planned planned = PlanPar2ForPlan(entries, ask);
-        if (planned.fault != Par2LayoutFault::None)
-            return Fail(LayoutFaultText(planned, ask));
-        Par2Layout layout = std::move(planned.layout);
-        if (layout.sliceSize == 0) {
-            Note("no recovery set: the parts hold no bytes");
-        } else {
-            reach = Par2ReachOf(lengths, layout.sliceSize, layout.recoverySlices);
-            // Said before the first byte, even when quiet.
-            if (ask.kind == Par2Ask::Kind::Percent && reach.lostParts == 0)
-                Note(ShortPercentText(ask.amount, reach));
-            recovery = std::make_unique<Par2Creation>(std::move(layout), std::string(kProgram) + " " + TESSERA_VERSION,
-                                                      g_abort);
-            // The set is named as the parts are, beside them.
-            const int error = recovery->Reserve(PartStem(options.source, options.into), options.force);
-            if (error == EEXIST && !options.force)
-                return Fail(Quoted(recovery->FaultPath()) + " exists; --force replaces it");
-            if (error != 0)
-                return Fail(WithError("cannot create " + Quoted(recovery->FaultPath()), error));
-        }
-    }
-    ProgressLine progress(stderr, ProgressWanted(options));
-    SplitPort port(progress);
-    JobChecksums checks;
-    std::vector<SplitEntry> entries;
+    SplitRequest request;
+    request.source = options.source;
     for (const std::string& line : *lines) {
-        SplitEntry entry;
-        if (ReadEntry(line, entry))
-            entries.push_back(entry);
+        SplitEntry entry = kUnreadableEntry;
+        if (!ReadEntry(line, entry))
+            entry = kUnreadableEntry;
+        request.plan.push_back(entry);
     }
-    checks.whole = checksum && CoversInOrder(entries, *size);
-    port.source = options.source;
-    port.plan = std::move(*lines);
+    request.folder = options.into;
+    request.numbering = options.afterExisting ? PartNumbering::AfterExisting : PartNumbering::FromZero;
+    request.checksums = options.checksum;
+    request.recovery = options.recoveryAsk;
+    request.creator = std::string(kProgram) + " " + TESSERA_VERSION;
+    request.replace = options.force;
+    request.settings = SettingsFor(options);
 
+    ProgressLine progress(stderr, ProgressWanted(options));
+    CliPort port(progress, options.quiet, options.recoveryAsk);
     CatchStopSignals();
-    JobSettings settings = SettingsFor(options);
-    if (checksum)
-        settings.checksums = &checks;
-    settings.recovery = recovery.get();
-    const JobResult result = RunSplitJob(port, g_abort, settings);
+    const JobResult result = RunSplit(request, port, g_abort);
     progress.Clear();
-    // Parts that do not begin at .000 follow another split's.
-    if (const std::string note = SplitSeriesNote(port.parts); !note.empty())
+    // Parts numbered after others' are joined on their own.
+    std::vector<std::string> parts;
+    for (const WrittenPart& part : result.parts)
+        parts.push_back(part.path);
+    if (const std::string note = SplitSeriesNote(parts); !note.empty())
         Note(note);
-    if (result.end != JobEnd::Finished)
-        return Report(result, port, "split " + Quoted(options.source));
-
-    if (checksum) {
-        const std::string manifestPath = Quoted(manifest.Path());
-        switch (manifest.Write(port.pieces, checks, options.sync)) {
-        case ManifestFileFault::None: break;
-        case ManifestFileFault::NoDigests: return Fail("cannot write " + manifestPath + ": the digests are missing");
-        case ManifestFileFault::Write: return Fail(WithError("cannot write " + manifestPath, manifest.Error()));
-        default: return Fail(WithError("cannot create " + manifestPath, manifest.Error()));
-        }
-    }
-    if (recovery) {
-        if (const int error = recovery->Commit(options.sync); error != 0)
-            return Fail(WithError("cannot write " + Quoted(recovery->FaultPath()), error));
+    switch (result.recoverySet.state) {
+    case SideState::NoBytes: Note("no recovery set: the parts hold no bytes"); break;
+    case SideState::Stale:
+        Note(Quoted(result.recoverySet.path) +
+             " is an earlier split's recovery set, not these parts': remove it (--force does), or a repair would "
+             "bring back the old parts");
+        break;
+    case SideState::Removed:
+        Note("removed " + Quoted(result.recoverySet.path) + ", an earlier split's recovery set, and its volumes");
+        break;
+    case SideState::Written:
         if (!options.quiet)
-            Note(Quoted(recovery->Names().front()) + " " + ReachText(reach));
+            Note(Quoted(result.recoverySet.path) + " " + ReachText(result.recoverySet.reach));
+        break;
+    default: break;
     }
-    return kExitDone;
+    JobWords words;
+    words.what = "split " + Quoted(options.source);
+    words.source = options.source;
+    words.ask = options.recoveryAsk;
+    return Report(result, words);
 }
 
 int RunJoin(const Options& options)
@@ -388,55 +390,46 @@ int RunJoin(const Options& options)
         std::fprintf(stderr, "%s: -o -: a join is written to a file; standard output is not supported\n", kProgram);
         return kExitUsage;
     }
-    std::vector<std::string> inputs = options.inputs;
+    JoinRequest request;
+    request.inputs = options.inputs;
     if (!options.series.empty()) {
         SeriesFound series = FindSeries(options.series);
         if (!series.error.empty())
             return Fail(series.error);
-        inputs = std::move(series.parts);
+        request.inputs = std::move(series.parts);
         // Where the series stopped. Parts beyond a missing number refuse
         // the join: its output would lack them.
-        const SeriesEnd end = DescribeSeriesEnd(inputs);
+        const SeriesEnd end = DescribeSeriesEnd(request.inputs);
         if (end.gap)
             return Fail(end.note);
         if (!end.note.empty() && !options.quiet)
             Note(end.note);
     }
-
-    // Without --check, the checksum file a split left beside the first input.
-    JoinManifest manifest;
+    request.destination = options.output;
+    // A join's output appears whole or not at all, and replaces a file only
+    // when asked.
+    request.replace = options.force;
+    request.stage = true;
     if (!options.check.empty()) {
-        manifest = ReadJoinManifest(options.check, inputs);
+        request.check = JoinCheck::Given;
+        request.manifest = options.check;
     } else if (!options.noCheck) {
-        manifest = ManifestBesideInputs(inputs, !options.series.empty());
-        if (!manifest.path.empty() && !options.quiet)
-            Note("checking against " + Quoted(manifest.path) + " (--no-check joins unchecked)");
+        request.check = JoinCheck::Beside;
+        request.series = !options.series.empty();
     }
+    request.settings = SettingsFor(options);
 
     ProgressLine progress(stderr, ProgressWanted(options));
-    CliPort port(progress);
-    port.destination = options.output;
-    JobSettings settings = SettingsFor(options);
-    JobChecksums checks;
-    if (!manifest.path.empty()) {
-        if (!manifest.Usable()) {
-            std::string why = ManifestReadMessage(manifest.path, manifest.read);
-            if (why.empty())
-                why = JoinMatchMessage(manifest.path, inputs, manifest.match);
-            return Fail(options.check.empty() ? why + " (--no-check joins unchecked)" : why);
-        }
-        if (const std::string missing = Sha256::Load(); !missing.empty())
-            return Fail("cannot check checksums: " + missing);
-        port.manifest = manifest.path;
-        ExpectDigests(manifest, checks);
-        settings.checksums = &checks;
-    }
-
-    port.inputs = std::move(inputs);
+    CliPort port(progress, options.quiet);
     CatchStopSignals();
-    const JobResult result = RunJoinJob(port, g_abort, settings);
+    const JobResult result = RunJoin(request, port, g_abort);
     progress.Clear();
-    return Report(result, port, "join into " + Quoted(options.output), options.output);
+    JobWords words;
+    words.what = "join into " + Quoted(options.output);
+    words.destination = options.output;
+    words.inputs = request.inputs;
+    words.given = !options.check.empty();
+    return Report(result, words);
 }
 
 }  // namespace

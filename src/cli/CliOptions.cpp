@@ -83,6 +83,8 @@ CommandLine::CommandLine()
         ->type_name("SIZE");
     split->add_option("--into", o.into, "Write the parts (and the checksums, the recovery set) into DIR")->type_name("DIR");
     split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
+    split->add_flag("--after-existing", o.afterExisting,
+                    "Number the parts after the highest SOURCE.NNN that exists, instead of from .000");
     split->add_option("--name", o.name, "Name the parts of standard input (SOURCE -) NAME.NNN")->type_name("NAME");
     split->add_option("--filter", o.filter,
                       "Hand each part to sh -c COMMAND on its standard input, with FILE set to the part's name, "

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Messages.h"
 #include "PlanTools.h"
 #include "engine/recovery/Par2Layout.h"
 
@@ -48,15 +49,12 @@ struct Options {
     std::string filter;
     bool resume = false;
     bool force = false;
+    // split: the parts are numbered after the highest part that exists.
+    bool afterExisting = false;
     bool quiet = false;
     bool pace = false;
     bool sync = false;
 };
-
-// Exit statuses.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
 
 struct ParsedCommandLine {
     std::optional<Options> options;

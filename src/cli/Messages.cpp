@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CliOptions.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera::cli {

@@ -7,6 +7,11 @@
 
 namespace tessera::cli {
 
+// Exit statuses.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
 // A name or value as a message shows it: in single quotes, each control byte
 // written as an escape (\n, \r, \t, \xHH), so a name cannot break the line it
 // is shown on. Other bytes are kept as they are.

@@ -88,7 +88,7 @@ _tessera_cli()
         local options
         case $command in
             plan) options="$tools --json --help" ;;
-            split) options="$tools --checksum --recovery --slices --slice-size --into --force --pace --sync --quiet --help" ;;
+            split) options="$tools --checksum --recovery --slices --slice-size --into --force --after-existing --pace --sync --quiet --help" ;;
             join) options="--output --force --series --check --no-check --pace --sync --quiet --help" ;;
             verify) options="--quiet --help" ;;
             repair) options="--quiet --help" ;;

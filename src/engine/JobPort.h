@@ -7,13 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/recovery/Par2Reach.h"
+#include "fileio/Admission.h"
 #include "fileio/FileOpener.h"
+#include "plan/SplitEntry.h"
 
 namespace tessera {
 
 struct JobEvent;
-struct JobChecksums;
-class Par2Creation;
 
 // The one channel every run reports through (split, join, verify, repair):
 // the front end shows the events, and switches its controls when the run
@@ -25,7 +26,7 @@ public:
 
     // True when the job must report every byte it copies (JobEvent::Bytes);
     // the job then never copies inside the kernel. Digests need no bytes
-    // reported: JobSettings::checksums takes them beside the copy.
+    // reported: a run takes them beside the copy.
     [[nodiscard]] virtual bool WantsBytes() const { return false; }
     // Every report of the run, in order. False refuses a PieceEnded: the job
     // fails with JobFault::Check. The return value of any other event is
@@ -44,10 +45,11 @@ class JobPort : public JobReporter {
 public:
     // Split: the file to cut.
     virtual std::string SourcePath() = 0;
-    // Split: how many lines the plan has, and lines [first, first + count) of
-    // it as "start end" text, fewer at its end.
-    virtual std::size_t PlanLineCount() = 0;
-    virtual std::vector<std::string> PlanLines(std::size_t first, std::size_t count) = 0;
+    // Split: how many entries the plan has, and entries [first, first +
+    // count) of it, fewer at its end. A line of text that does not read back
+    // as an entry comes as kUnreadableEntry.
+    virtual std::size_t PlanEntryCount() = 0;
+    virtual std::vector<SplitEntry> PlanEntries(std::size_t first, std::size_t count) = 0;
 
     // Join: the file to write, how many files to append to it, and the paths
     // [first, first + count) of them in order, fewer at the end.
@@ -71,30 +73,11 @@ struct JobSettings {
     // The files let go of the page cache as the job goes (the file layer's
     // streaming use, NFilePSDK::CacheUse); off, the kernel caches as it likes.
     bool streamingCache = true;
-    // Split: the folder the part files go into; empty: beside the source.
-    std::string partFolder;
-    // Join: a destination that exists is emptied, under its lock, and
-    // written. Off: the destination is created exclusively, and one that
-    // exists is refused (JobFault::DestinationExists), never emptied.
-    bool replaceDestination = true;
-    // Join: the destination is written under a temporary name in its folder
-    // and renamed into place only when the job has finished; a failed or
-    // stopped job removes it and leaves the old destination as it was.
-    // Without replaceDestination, a file that appeared at the destination
-    // meanwhile is never replaced. A destination that exists and is no
-    // regular file (a pipe, a device) is written directly.
-    bool stageDestination = false;
     // Opens every file of the job; nullptr: the real files.
     const FileOpener* files = nullptr;
-    // SHA-256 digests taken beside the copy, from the bytes read (Checksums.h):
-    // the copy itself moves as it would without them, and the job ends only
-    // once the hashing has. nullptr: none.
-    JobChecksums* checksums = nullptr;
-    // Split: a recovery set for the parts, made from the same ranges beside
-    // the copy (recovery/Par2Create.h), its names already reserved; the job
-    // starts it and ends only once it has. The caller commits it after a
-    // finished job. nullptr: none.
-    Par2Creation* recovery = nullptr;
+    // Opens the files the checksums are taken from, beside the copy;
+    // nullptr: as files.
+    const FileOpener* hashFiles = nullptr;
 };
 
 enum class JobEnd {
@@ -108,9 +91,12 @@ enum class JobFault {
     None,
     SourceOpen,          // split: the source cannot be opened
     SourceNotRegular,    // split: the source is no regular file (fileType)
-    PlanLine,            // split: a plan line does not read back or runs backwards
+    PlanLine,            // split: a plan entry starts before 0 or runs backwards (line)
     PlanPastEnd,         // split: a plan line ends past the end of the source (size)
     TooManyParts,        // split: more plan lines than free part names
+    PartsExist,          // split: a name of its run of parts exists (path; PartNumbering::FromZero)
+    ChecksumFile,        // split: the checksum file cannot be had; checksumFile says why
+    RecoverySet,         // split: the recovery set cannot be had; recoverySet says why
     PartCreate,          // split: a part file cannot be created
     DestinationOpen,     // join: the destination cannot be created or put in place
     DestinationExists,   // join: the destination exists and may not be replaced
@@ -136,7 +122,7 @@ struct WrittenPart {
 enum class SideState {
     NotAsked,    // not asked for (or, for a join, none found beside the inputs)
     Written,     // split: written and put in place
-    Checked,     // join: the inputs were checked against it
+    Checked,     // join: the inputs were checked against it (the end says how that went)
     NotWritten,  // the job did not finish: its names were given back
     NoBytes,     // split: the plan is empty, or (a recovery set) its parts hold no bytes
     Exists,      // its name is taken, and replacing was not asked for
@@ -146,6 +132,9 @@ enum class SideState {
     Create,      // it could not be created (error)
     Write,       // writing it or putting it in place failed (error)
     Unusable,    // join: it cannot be read, or does not list the inputs (read, match)
+    Stale,       // split: an earlier split's set lies at its name, and this one makes none
+    Removed,     // split: that set was removed (replace)
+    Layout,      // split: the recovery set asked for cannot be laid out (layoutFault)
 };
 
 struct SideFile {
@@ -156,12 +145,20 @@ struct SideFile {
     std::vector<std::string> files;
     // errno of Create and Write; 0 otherwise.
     int error = 0;
+    // NoSha256: why the library could not be had.
+    std::string why;
+    // A recovery set: what it rebuilds (once laid out).
+    Par2Reach reach;
+    // Layout: why (Par2LayoutFault) and the numbers of it.
+    int layoutFault = 0;
+    std::uint64_t needed = 0;
+    std::uint64_t limit = 0;
     // Unusable: why the checksum file cannot serve the join, as read
-    // (ManifestFault, its 1-based line) and as matched (JoinMatchFault, the
-    // index of the input concerned). Plain numbers, so that this header
-    // needs no other.
+    // (ManifestFault, its 1-based line, the admission that refused it) and
+    // as matched (JoinMatchFault, the index of the input concerned).
     int readFault = 0;
     std::size_t readLine = 0;
+    Admission admission;
     int matchFault = 0;
     std::size_t matchInput = 0;
 };
@@ -176,6 +173,9 @@ struct JobResult {
     // The file the fault concerns; for an abort, the piece it cut short
     // (empty when it came between pieces).
     std::string path;
+    // The part (split) or input (join) that the end came in the middle of,
+    // whatever ended it; empty when it came between pieces.
+    std::string cutShort;
     // errno of the fault, 0 when there is none.
     int error = 0;
     // PlanLine, PlanPastEnd: the 0-based index of the line.
@@ -219,6 +219,7 @@ enum class FileVerdict {
 // A note a run gives that is no failure.
 enum class JobNote {
     CheckingAgainst,  // join: path is the checksum file the inputs are checked against
+    RecoveryShort,    // split, before the first byte: side is the recovery set, whose percentage rebuilds no lost part
 };
 
 // One report of a running job.
@@ -250,6 +251,8 @@ struct JobEvent {
     std::string_view other;
     // Verdict: errno of Unreadable.
     int error = 0;
+    // Note: the file beside the pieces it concerns, as far as it is known.
+    const SideFile* side = nullptr;
     // 0 to kProgressRange (Progress.h).
     int position = 0;
     std::int64_t done = 0;

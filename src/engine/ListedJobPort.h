@@ -14,13 +14,13 @@ namespace tessera {
 class ListedJobPort : public JobPort {
 public:
     std::string source;
-    std::vector<std::string> plan;
+    std::vector<SplitEntry> plan;
     std::string destination;
     std::vector<std::string> inputs;
 
     std::string SourcePath() override { return source; }
-    std::size_t PlanLineCount() override { return plan.size(); }
-    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override
+    std::size_t PlanEntryCount() override { return plan.size(); }
+    std::vector<SplitEntry> PlanEntries(std::size_t first, std::size_t count) override
     {
         return Slice(plan, first, count);
     }
@@ -34,8 +34,9 @@ public:
     void SetRunning(bool) override {}
 
 private:
-    // Lines [first, first + count) of all, fewer at its end.
-    static std::vector<std::string> Slice(const std::vector<std::string>& all, std::size_t first, std::size_t count)
+    // Items [first, first + count) of all, fewer at its end.
+    template <typename Item>
+    static std::vector<Item> Slice(const std::vector<Item>& all, std::size_t first, std::size_t count)
     {
         if (first >= all.size())
             return {};

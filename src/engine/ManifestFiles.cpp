@@ -44,18 +44,11 @@ ManifestFileFault SplitManifest::Write(const std::vector<std::string>& parts, co
     return error_ != 0 ? ManifestFileFault::Commit : ManifestFileFault::None;
 }
 
-SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<SplitEntry>& plan)
+SplitChecksums ChecksumsForSplit(const std::vector<SplitEntry>& plan, std::int64_t size)
 {
     SplitChecksums checksums;
-    if (plan.empty() || FileTypeAt(source) != S_IFREG)
-        return checksums;
-    checksums.write = true;
-    try {
-        const std::int64_t size = FileSize(source);
-        checksums.whole = size >= 0 && CoversInOrder(plan, size);
-    } catch (const FileError&) {
-        // The job reports the source it cannot open.
-    }
+    checksums.write = !plan.empty();
+    checksums.whole = checksums.write && CoversInOrder(plan, size);
     return checksums;
 }
 

@@ -53,15 +53,15 @@ private:
     int error_ = 0;
 };
 
-// Whether a split of source by the plan lines writes a checksum file: only
-// with a plan and a source that is a regular file (any other the job refuses
-// on its own), and whether the file then lists the source's digest too (the
-// plan covers it in order, CoversInOrder).
+// Whether a split by plan of a source of size bytes writes a checksum file
+// (only with a plan), and whether the file then lists the source's digest
+// too (the plan covers it in order, CoversInOrder). The one rule, for every
+// split.
 struct SplitChecksums {
     bool write = false;
     bool whole = false;
 };
-[[nodiscard]] SplitChecksums ChecksumsForSplit(const std::string& source, const std::vector<SplitEntry>& plan);
+[[nodiscard]] SplitChecksums ChecksumsForSplit(const std::vector<SplitEntry>& plan, std::int64_t size);
 
 // A join's checksum file, read and matched with the inputs.
 struct JoinManifest {

@@ -72,4 +72,23 @@ FreeParts CountFreeParts(const std::string& stem, std::size_t wanted, const File
     return free;
 }
 
+int HighestTakenPart(const std::string& stem, const FileSystem& files, int* error)
+{
+    if (error)
+        *error = 0;
+    int highest = -1;
+    for (int n = 0; n < kPartNumbers; ++n) {
+        int why = 0;
+        const NameState state = StateOf(PartName(stem, n), files, &why);
+        if (state == NameState::Unusable) {
+            if (error)
+                *error = why;
+            break;
+        }
+        if (state == NameState::Taken)
+            highest = n;
+    }
+    return highest;
+}
+
 }  // namespace tessera

@@ -42,4 +42,10 @@ struct FreeParts {
 [[nodiscard]] FreeParts CountFreeParts(const std::string& stem, std::size_t wanted,
                                        const FileSystem& files = RealFiles());
 
+// The highest number from 000 to 999 under which something exists, -1 when
+// none does. A name that cannot be looked up stops the search: its errno in
+// *error, when given (0 otherwise).
+[[nodiscard]] int HighestTakenPart(const std::string& stem, const FileSystem& files = RealFiles(),
+                                   int* error = nullptr);
+
 }  // namespace tessera

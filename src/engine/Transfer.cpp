@@ -6,7 +6,6 @@
 #include <new>
 #include <thread>
 
-#include "Jobs.h"
 #include "Progress.h"
 
 namespace tessera {
@@ -29,14 +28,14 @@ int ProgressPosition(float fraction)
 
 namespace detail {
 
-Transfer::Transfer(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings)
-    : port_(port), abort_(abort), settings_(settings), wantsBytes_(port.WantsBytes())
+Transfer::Transfer(RunReports& reports, const JobSettings& settings)
+    : reports_(reports), abort_(reports.Abort()), settings_(settings), wantsBytes_(reports.Reporter().WantsBytes())
 {
 }
 
 void Transfer::Start()
 {
-    port_.SetRunning(true);
+    reports_.Start();
 }
 
 const FileOpener& Transfer::Files() const
@@ -102,7 +101,7 @@ void Transfer::Report(JobEvent::Kind kind, const std::string& path)
     JobEvent event;
     event.kind = kind;
     event.path = path;
-    port_.Report(event);
+    reports_.Send(event);
 }
 
 void Transfer::ReportProgress()
@@ -114,12 +113,7 @@ void Transfer::ReportProgress()
     if (hashing_)
         transferred = std::min(transferred, 2 * hashing_->Done());
     const float fraction = static_cast<float>(static_cast<double>(transferred) / denominator);
-    JobEvent event;
-    event.kind = JobEvent::Kind::Progress;
-    event.position = ProgressPosition(fraction);
-    event.done = hashing_ ? std::min(copied_, hashing_->Done()) : copied_;
-    event.total = total_;
-    port_.Report(event);
+    reports_.Progress(ProgressPosition(fraction), hashing_ ? std::min(copied_, hashing_->Done()) : copied_, total_);
 }
 
 bool Transfer::AwaitHashing()
@@ -156,7 +150,7 @@ Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::stri
     begun.path = shown;
     begun.offset = offset;
     begun.size = length;
-    port_.Report(begun);
+    reports_.Send(begun);
     std::int64_t done = 0;
     overread_ = false;
     while (done < length) {
@@ -182,7 +176,7 @@ Transfer::Copy Transfer::CopyPiece(NFile& reader, NFile& writer, const std::stri
     JobEvent ended;
     ended.kind = JobEvent::Kind::PieceEnded;
     ended.path = shown;
-    if (!port_.Report(ended))
+    if (!reports_.Send(ended))
         return Copy::CheckFailed;
     return Copy::Done;
 }
@@ -222,7 +216,7 @@ Transfer::Copy Transfer::CopyBlock(NFile& reader, NFile& writer, const std::stri
             bytes.path = shown;
             bytes.data = buffer_.get();
             bytes.count = rest;
-            port_.Report(bytes);
+            reports_.Send(bytes);
         }
         if (writer.Write(buffer_.get(), rest) != rest)
             return writer.LastError() == ECANCELED ? Copy::Aborted : Copy::WriteFailed;
@@ -252,17 +246,9 @@ JobResult Transfer::End(JobResult result, std::initializer_list<NFile*> files)
         hashing_->Wait();
         hashing_ = nullptr;
     }
-    JobEvent event;
-    event.kind = JobEvent::Kind::Ended;
-    event.result = &result;
-    event.position = result.end == JobEnd::Failed ? -1 : ProgressPosition(1.0f);
-    event.done = copied_;
-    event.total = total_;
-    port_.Report(event);
     // Files are closed before the front end is idle again, so a job started
     // at once finds them unlocked.
     Release(files);
-    port_.SetRunning(false);
     return result;
 }
 
@@ -270,7 +256,8 @@ JobResult Transfer::Finish(std::initializer_list<NFile*> files, std::string cutS
 {
     JobResult result;
     result.end = AbortRequested() ? JobEnd::Aborted : JobEnd::Finished;
-    result.path = std::move(cutShort);
+    result.path = cutShort;
+    result.cutShort = std::move(cutShort);
     return End(std::move(result), files);
 }
 
@@ -278,22 +265,23 @@ JobResult Transfer::EndAfter(Copy copy, const NFile& reader, const std::string& 
                              const std::string& writerPath, const std::string& piece, std::int64_t readerSize,
                              std::initializer_list<NFile*> files)
 {
+    JobResult result;
     switch (copy) {
     case Copy::Done:
-    case Copy::Aborted: break;
-    case Copy::ReadFailed: return Fail(JobFault::Read, readerPath, reader.LastError(), files);
-    case Copy::WriteFailed: return Fail(JobFault::Write, writerPath, writer.LastError(), files);
-    case Copy::CheckFailed: return Fail(JobFault::Check, piece, 0, files);
-    case Copy::HashFailed: return FailHashing(*hashing_, files);
-    case Copy::Longer: {
-        JobResult result;
+    case Copy::Aborted: return Finish(files, piece);
+    case Copy::ReadFailed: result = Fail(JobFault::Read, readerPath, reader.LastError(), files); break;
+    case Copy::WriteFailed: result = Fail(JobFault::Write, writerPath, writer.LastError(), files); break;
+    case Copy::CheckFailed: result = Fail(JobFault::Check, piece, 0, files); break;
+    case Copy::HashFailed: result = FailHashing(*hashing_, files); break;
+    case Copy::Longer:
         result.fault = JobFault::LongerThanSize;
         result.path = readerPath;
         result.size = readerSize;
-        return Fail(std::move(result), files);
+        result = Fail(std::move(result), files);
+        break;
     }
-    }
-    return Finish(files, piece);
+    result.cutShort = piece;
+    return result;
 }
 
 JobResult Transfer::Fail(JobResult result, std::initializer_list<NFile*> files)

@@ -8,8 +8,16 @@
 
 #include "Checksums.h"
 #include "JobPort.h"
+#include "JobRun.h"
 #include "fileio/Admission.h"
 #include "fileio/FileOpener.h"
+
+namespace tessera {
+
+// Every block of a job passes through one buffer of this size.
+inline constexpr std::uint32_t kTransferBufferSize = 16 * 1024 * 1024;
+
+}  // namespace tessera
 
 namespace tessera::detail {
 
@@ -25,14 +33,13 @@ inline std::int64_t SaturatedAdd(std::int64_t a, std::int64_t b)
 // per job.
 class Transfer {
 public:
-    Transfer(JobPort& port, std::atomic<bool>& abort, const JobSettings& settings);
+    Transfer(RunReports& reports, const JobSettings& settings);
 
     [[nodiscard]] bool AbortRequested() const { return abort_.load(); }
     void ClearAbort() { abort_.store(false); }
-    // The front end's running state; the idle switch at the end comes from
-    // Finish and Fail.
+    // The front end's running state; the run's end (RunReports::End) sends
+    // the Ended event and the idle switch once it has committed.
     void Start();
-    [[nodiscard]] JobPort& Port() { return port_; }
     [[nodiscard]] const JobSettings& Settings() const { return settings_; }
 
     // Opens a file of the job through the settings' opener, watching the
@@ -83,11 +90,14 @@ public:
                        const std::string& writerPath, const std::string& piece, std::int64_t readerSize,
                        std::initializer_list<NFile*> files);
 
-    // The end reported (a full bar), the files closed and the buffer
-    // released, then the front end idle.
+    // Bytes copied so far and the job total, for the run's Ended event.
+    [[nodiscard]] std::int64_t Copied() const { return copied_; }
+    [[nodiscard]] std::int64_t Total() const { return total_; }
+
+    // A finished or aborted job's result, the hashing stopped, the files
+    // closed and the buffer released; the run reports it.
     JobResult Finish(std::initializer_list<NFile*> files, std::string cutShort = {});
-    // The failure reported, the files closed and the buffer released, then
-    // the front end idle; the progress stays where it was.
+    // The same for a failure.
     JobResult Fail(JobResult result, std::initializer_list<NFile*> files);
     JobResult Fail(JobFault fault, const std::string& path, int error, std::initializer_list<NFile*> files);
 
@@ -101,7 +111,7 @@ private:
     void Release(std::initializer_list<NFile*> files);
     JobResult End(JobResult result, std::initializer_list<NFile*> files);
 
-    JobPort& port_;
+    RunReports& reports_;
     std::atomic<bool>& abort_;
     const JobSettings& settings_;
     bool wantsBytes_;

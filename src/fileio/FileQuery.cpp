@@ -75,6 +75,11 @@ int NameState(const std::string& path, const FileSystem& files)
     return files.Status(path, Links::NoFollow).error;
 }
 
+std::uint32_t EntryTypeAt(const std::string& path, const FileSystem& files)
+{
+    return files.Status(path, Links::NoFollow).type;
+}
+
 std::int64_t SizeAt(const std::string& path, const FileSystem& files)
 {
     return files.Status(path, Links::Follow).size;

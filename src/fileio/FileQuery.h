@@ -50,6 +50,10 @@ std::uint32_t FileTypeAt(const std::string& path, int* error = nullptr, const Fi
 // being looked up (ENAMETOOLONG, EACCES, ...).
 int NameState(const std::string& path, const FileSystem& files = RealFiles());
 
+// The kind of entry at path itself (a symlink is S_IFLNK), as the S_IFMT
+// bits of its mode; 0 when there is none or it cannot be looked up.
+std::uint32_t EntryTypeAt(const std::string& path, const FileSystem& files = RealFiles());
+
 // The length of the file at path as the file system gives it, -1 when it
 // cannot be looked up.
 std::int64_t SizeAt(const std::string& path, const FileSystem& files = RealFiles());

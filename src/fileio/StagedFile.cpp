@@ -118,4 +118,46 @@ void ReservedFile::Discard()
         (void)files_->Remove(path_);
 }
 
+ReservedNames::~ReservedNames()
+{
+    Release();
+}
+
+int ReservedNames::Take(const std::vector<std::string>& names, const FileSystem& files, std::size_t* failed)
+{
+    Release();
+    files_ = &files;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::unique_ptr<NFile> file = files.Open(names[i], NFilePSDK::Form::CreateNew);
+        if (!file->IsOpen()) {
+            const int error = file->LastError() != 0 ? file->LastError() : EIO;
+            Release();
+            if (failed)
+                *failed = i;
+            return error;
+        }
+        names_.push_back({names[i], file->Status(), false});
+    }
+    return 0;
+}
+
+void ReservedNames::Filled(std::size_t index)
+{
+    if (index < names_.size())
+        names_[index].filled = true;
+}
+
+void ReservedNames::Release()
+{
+    for (const Name& name : names_) {
+        if (name.filled)
+            continue;
+        // Only the empty file created here: whatever took its place stays.
+        const FileStatus now = files_->Status(name.path, Links::NoFollow);
+        if (now.SameFileAs(name.created) && now.size == 0)
+            (void)files_->Remove(name.path);
+    }
+    names_.clear();
+}
+
 }  // namespace tessera

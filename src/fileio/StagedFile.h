@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FileSystem.h"
 
@@ -79,6 +80,38 @@ private:
     StagedFile staged_;
     bool replace_ = false;
     bool open_ = false;
+};
+
+// Names taken for files that are written later, each under a staged file
+// renamed over it (StagedFile::Commit with replace): every name is created
+// empty and exclusively, never through a symlink, and closed at once (a
+// split holds up to a thousand). A name not yet filled is removed by Release
+// and by the destructor, only while it is still the empty file created here.
+class ReservedNames {
+public:
+    ReservedNames() = default;
+    ReservedNames(const ReservedNames&) = delete;
+    ReservedNames& operator=(const ReservedNames&) = delete;
+    ~ReservedNames();
+
+    // Takes every one of names, in order. 0, or the errno of the first that
+    // could not be taken (EEXIST: something is there), its index in *failed;
+    // the names taken before it are given back then.
+    [[nodiscard]] int Take(const std::vector<std::string>& names, const FileSystem& files = RealFiles(),
+                           std::size_t* failed = nullptr);
+    // Name index has been filled: it is no longer the reservation's to remove.
+    void Filled(std::size_t index);
+    // Removes every name not filled.
+    void Release();
+
+private:
+    struct Name {
+        std::string path;
+        FileStatus created;
+        bool filled = false;
+    };
+    const FileSystem* files_ = nullptr;
+    std::vector<Name> names_;
 };
 
 }  // namespace tessera

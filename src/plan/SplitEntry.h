@@ -14,6 +14,10 @@ struct SplitEntry {
     friend bool operator==(const SplitEntry&, const SplitEntry&) = default;
 };
 
+// What a list line that does not read back is handed on as: an entry that
+// runs backwards, which every split refuses.
+inline constexpr SplitEntry kUnreadableEntry{0, -1};
+
 // The split list never holds more lines than this; a tool press that would
 // take it past the limit adds nothing.
 inline constexpr std::size_t kMaxSplitLines = 1'000'000;

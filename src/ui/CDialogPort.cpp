@@ -54,18 +54,25 @@ std::string CDialogPort::SourcePath()
     return OnDialogThread([this] { return dialog_.FieldText(kEditSource); });
 }
 
-std::size_t CDialogPort::PlanLineCount()
+std::size_t CDialogPort::PlanEntryCount()
 {
     if (frozen_)
         return frozen_->plan.size();
     return OnDialogThread([this] { return static_cast<std::size_t>(dialog_.ListCount(kListSplit)); });
 }
 
-std::vector<std::string> CDialogPort::PlanLines(std::size_t first, std::size_t count)
+std::vector<tessera::SplitEntry> CDialogPort::PlanEntries(std::size_t first, std::size_t count)
 {
-    if (frozen_)
-        return Slice(frozen_->plan, first, count);
-    return OnDialogThread([this, first, count] { return dialog_.ListLines(kListSplit, first, count); });
+    const std::vector<std::string> lines =
+        frozen_ ? Slice(frozen_->plan, first, count)
+                : OnDialogThread([this, first, count] { return dialog_.ListLines(kListSplit, first, count); });
+    std::vector<tessera::SplitEntry> entries;
+    entries.reserve(lines.size());
+    for (const std::string& line : lines) {
+        tessera::SplitEntry entry;
+        entries.push_back(tessera::ReadEntry(line, entry) ? entry : tessera::kUnreadableEntry);
+    }
+    return entries;
 }
 
 std::string CDialogPort::DestinationPath()
@@ -97,13 +104,17 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
     case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
     case Kind::Progress: SetProgress(event.position); break;
     case Kind::Ended:
-        SetStatus(manifest_.empty() ? tessera::EndStatusText(*event.result)
-                                    : tessera::CheckedEndStatusText(*event.result, DestinationPath()));
+        // A join checked against a checksum file says how the check went.
+        SetStatus(event.result->checksumFile.state == tessera::SideState::Checked
+                      ? tessera::CheckedEndStatusText(*event.result, DestinationPath())
+                      : tessera::EndStatusText(*event.result));
         // A failure leaves the bar where it stood.
         if (event.result->end != tessera::JobEnd::Failed)
             SetProgress(event.position);
         break;
-    case Kind::PieceEnded: pieces_.emplace_back(event.path); break;
+    case Kind::PieceEnded:
+    case Kind::Verdict:
+    case Kind::Note:
     case Kind::PieceBegun:
     case Kind::Bytes: break;
     }

@@ -19,8 +19,10 @@ public:
     explicit CDialogPort(CTesseraDlg& dialog) : dialog_(dialog) {}
 
     std::string SourcePath() override;
-    std::size_t PlanLineCount() override;
-    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override;
+    std::size_t PlanEntryCount() override;
+    // The split list's lines read back as entries (kUnreadableEntry for one
+    // that does not read).
+    std::vector<tessera::SplitEntry> PlanEntries(std::size_t first, std::size_t count) override;
     std::string DestinationPath() override;
     std::size_t InputCount() override;
     std::vector<std::string> Inputs(std::size_t first, std::size_t count) override;
@@ -36,14 +38,9 @@ public:
     // answers from this copy, so that what was checked before the job is
     // what the job reads. Called on the worker's thread.
     void Freeze();
-    // A join checked against the checksum file at manifest: the end text
-    // says whether the inputs matched it.
-    void CheckingAgainst(const std::string& manifest) { manifest_ = manifest; }
-    // The parts a split has completed, in order.
-    [[nodiscard]] const std::vector<std::string>& Pieces() const { return pieces_; }
-    void SetStatus(const std::string& text);
 
 private:
+    void SetStatus(const std::string& text);
     void SetProgress(int position);
 
     template <typename Function>
@@ -59,6 +56,4 @@ private:
     CTesseraDlg& dialog_;
     std::atomic<bool> touchedControls_{false};
     std::optional<Fields> frozen_;
-    std::string manifest_;
-    std::vector<std::string> pieces_;
 };

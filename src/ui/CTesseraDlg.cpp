@@ -35,7 +35,6 @@
 #include "RefusalHints.h"
 #include "StartFolder.h"
 #include "fileio/ProcessSettings.h"
-#include "engine/Jobs.h"
 #include "engine/Progress.h"
 #include "fileio/FileQuery.h"
 #include "plan/Boundaries.h"
@@ -632,15 +631,15 @@ void CTesseraDlg::SearchAndAddEntries(int edit, std::span<const std::uint8_t> pa
 
 void CTesseraDlg::OnStartSplit()
 {
-    StartJob(&tessera::RunSplitJob);
+    StartJob(true);
 }
 
 void CTesseraDlg::OnStartJoin()
 {
-    StartJob(&tessera::RunJoinJob);
+    StartJob(false);
 }
 
-void CTesseraDlg::StartJob(JobProcedure job)
+void CTesseraDlg::StartJob(bool split)
 {
     if (jobRunning_)
         return;
@@ -649,9 +648,8 @@ void CTesseraDlg::StartJob(JobProcedure job)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
-    desktop_->StartJob(FieldText(job == &tessera::RunSplitJob ? kEditSource : kEditJoinDestination));
+    desktop_->StartJob(FieldText(split ? kEditSource : kEditJoinDestination));
     port_ = std::make_unique<CDialogPort>(*this);
-    const bool split = job == &tessera::RunSplitJob;
     WindowSplitChoices choices;
     if (split)
         choices = listActions_->SplitChoices();

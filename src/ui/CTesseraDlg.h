@@ -150,8 +150,8 @@ private:
     bool RefuseUnreadNumber(int edit);
     [[nodiscard]] std::size_t SplitListRoom() const;
 
-    using JobProcedure = tessera::JobResult (*)(tessera::JobPort&, std::atomic<bool>&, const tessera::JobSettings&);
-    void StartJob(JobProcedure job);
+    // Starts the split (or join) on the worker thread.
+    void StartJob(bool split);
     void OnJobFinished(bool threw);
 
     QIcon m_hIcon;

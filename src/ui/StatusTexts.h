@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+
 #include "engine/JobPort.h"
 
 namespace tessera {
@@ -54,9 +56,23 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     case JobFault::SourceOpen:
     case JobFault::SourceNotRegular:
     case JobFault::PlanLine:
-    case JobFault::PlanPastEnd:
+    case JobFault::PlanPastEnd: return kStatusAborted;
     case JobFault::DestinationOpen:
-    case JobFault::DestinationExists: return kStatusAborted;
+        // A folder, or a pipe nobody reads, stands at the destination's name.
+        return result.fileType != 0 ? kStatusOpenFailed + result.path : std::string(kStatusAborted);
+    case JobFault::DestinationExists:
+        // A symlink that leads nowhere is never written through.
+        return result.fileType == S_IFLNK ? kStatusCreateFailed + result.path : std::string(kStatusAborted);
+    case JobFault::ChecksumFile:
+        switch (result.checksumFile.state) {
+        case SideState::Exists: return kStatusCreateFailed + result.path + kStatusChecksumFileExists;
+        case SideState::IsSource: return kStatusCreateFailed + result.path + kStatusChecksumFileIsSource;
+        case SideState::NoSha256: return kStatusCreateFailed + result.path + kStatusNoSha256;
+        case SideState::Write: return kStatusWriteFailed + result.path;
+        default: return kStatusCreateFailed + result.path;
+        }
+    case JobFault::RecoverySet:
+    case JobFault::PartsExist:
     case JobFault::TooManyParts:
     case JobFault::PartCreate: return kStatusCreateFailed + result.path;
     case JobFault::DestinationListed: return kStatusDestinationListed + result.path;

@@ -16,16 +16,15 @@ struct WindowSplitChoices {
     std::string folder;
 };
 
-// A split from the window. With checksums, "<source>.sha256" is written
-// beside the parts from the digests the job takes as it reads: its name is
-// taken before the first part (a name already taken refuses the split,
-// shown in the status line), and only a split that ran to its end writes it.
+// A split from the window, at the window's pace: the source field and the
+// split list as they stand, each part at the lowest free number. With
+// checksums, "<source>.sha256" is written beside the parts (RunSplit).
 void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSplitChoices& choices);
 
-// A join from the window. When a checksum file beside the first input lists
-// every input, the inputs are checked against it as they are copied and the
-// end text says how the check went; otherwise the join runs as it always
-// has.
+// A join from the window: the destination field and the join list, the
+// destination created or emptied and written in place. When a checksum file
+// beside the first input lists every input, the inputs are checked against
+// it as they are copied (RunJoin); otherwise the join runs as it always has.
 void RunWindowJoin(CDialogPort& port, std::atomic<bool>& abort);
 
 }  // namespace tessera::ui

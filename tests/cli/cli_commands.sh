@@ -107,6 +107,17 @@ got=$("$cli" split --plan - "$work/plan.txt" </dev/null 2>&1)
 [ $? -eq 1 ] && [ "$got" = "tessera-cli: --plan '-': the plan is empty (no \"start end\" line)" ] || fail "an empty --plan -: $got"
 refused 1 "tessera-cli: cannot use 'nowhere': No such file or directory" split --into nowhere --size 100 src
 refused 1 "tessera-cli: cannot open 'missing.000': No such file or directory" join -o out --series missing.000
+# An output that is one of the inputs is said at once, never --force first.
+refused 1 "tessera-cli: cannot join into 'src': it is one of the inputs" join -o src src
+# With --force, a folder at the checksum file's or the recovery set's name is
+# found before the first part.
+for name in src.sha256 src.par2; do
+  rm -rf case && mkdir case && (cd case && head -c 1000 /dev/urandom >src && mkdir "$name")
+  got=$(cd case && "$cli" split --checksum --recovery 10 --force --size 100 src 2>&1)
+  [ $? -eq 1 ] && [ "$got" = "tessera-cli: cannot write '$name': a folder stands at that name" ] \
+    || fail "--force with a folder at $name: $got"
+  [ "$(cd case && ls -A | tr '\n' ' ')" = "src $name " ] || fail "--force with a folder at $name left $(cd case && ls -A)"
+done
 head -c 1001 /dev/zero >"$work/1001"
 refused 1 "tessera-cli: cannot split '$work/1001': too few of the part names .000 to .999 are free for the plan" \
   split --size 1 "$work/1001"
@@ -187,9 +198,16 @@ for part in gnu/data.*; do
   cmp -s "$part" "ours/$(basename "$part")" || fail "ours/$(basename "$part") differs from split -b"
 done
 [ "$(ls ours | wc -l)" -eq 5 ] || fail "split --size made $(ls ours)"
-said=$("$cli" split -q --size 1000000 ours/data 2>&1) && [ -f ours/data.004 ] && [ -f ours/data.007 ] \
-  || fail "a second split does not go to the next free names"
-# ... and says so, even with -q, without failing.
+# A second split of the same source is refused before it writes anything: its
+# parts would follow the first one's and be joined with them.
+said=$("$cli" split -q --size 1000000 ours/data 2>&1)
+[ $? -eq 1 ] && [ "$said" = "tessera-cli: cannot split 'ours/data': 'ours/data.000' exists (an earlier split's part?); remove the earlier parts, or --after-existing numbers these after them" ] \
+  || fail "a second split said '$said'"
+[ "$(ls ours | wc -l)" -eq 5 ] || fail "a refused split left $(ls ours)"
+# Asked to, it numbers its parts after the first one's, and says so, even
+# with -q, without failing.
+said=$("$cli" split -q --after-existing --size 1000000 ours/data 2>&1) && [ -f ours/data.004 ] && [ -f ours/data.007 ] \
+  || fail "split --after-existing does not go to the next free names"
 [ "$said" = "tessera-cli: 'ours/data.000' to 'ours/data.003' exist already; this split wrote 4 parts as 'ours/data.004' to 'ours/data.007': join them on their own" ] \
   || fail "a second split said '$said'"
 said=$("$cli" split -q --size 1000000 gnu/data.000 2>&1)
@@ -330,20 +348,64 @@ for signal in INT TERM; do
   rm -f stop/data.*
   "$cli" split -q --pace --checksum --at 1 stop/data 2>stop/said &
   pid=$!
-  for _ in $(seq 600); do [ -e stop/data.001 ] && break; sleep 0.01; done
+  for _ in $(seq 600); do compgen -G 'stop/.data.001.tessera-*' >/dev/null && break; sleep 0.01; done
   sleep 0.3
   kill -s $signal $pid
   wait $pid
   rc=$?
   expected=$([ $signal = INT ] && echo 130 || echo 143)
   [ $rc -eq "$expected" ] || fail "SIG$signal: exit $rc"
-  [ "$(cat stop/said)" = "tessera-cli: stopped by SIG$signal; 'stop/data.001' was cut short" ] \
+  [ "$(cat stop/said)" = "tessera-cli: stopped by SIG$signal; 'stop/data.001' was cut short and removed" ] \
     || fail "SIG$signal said: $(cat stop/said)"
   [ "$(stat -c %s stop/data.000)" -eq 1 ] || fail "SIG$signal: the first part is not whole"
-  [ "$(stat -c %s stop/data.001)" -lt $((48 * 1024 * 1024 - 1)) ] || fail "SIG$signal: the cut part is whole"
-  [ ! -e stop/data.002 ] || fail "SIG$signal: a part after the stop"
+  [ ! -e stop/data.001 ] || fail "SIG$signal: the part cut short is left"
+  ! compgen -G 'stop/.data.*' >/dev/null || fail "SIG$signal: a temporary part is left"
   [ ! -e stop/data.sha256 ] || fail "SIG$signal: a checksum file for a split that did not finish"
 done
+# The same split again is refused, and a series join takes the whole part
+# left, nothing of the one cut short, and says where the series ends.
+said=$("$cli" split -q --pace --checksum --at 1 stop/data 2>&1)
+[ $? -eq 1 ] && [ "$said" = "tessera-cli: cannot split 'stop/data': 'stop/data.000' exists (an earlier split's part?); remove the earlier parts, or --after-existing numbers these after them" ] \
+  || fail "a stopped split run again said '$said'"
+[ "$(ls stop)" = "$(printf 'data\ndata.000\nsaid')" ] || fail "the split run again left $(ls stop)"
+said=$("$cli" join -o stop/again --series stop/data.000 2>&1) || fail "join --series after a stop: $said"
+cmp -s stop/again stop/data.000 || fail "join --series after a stop joined more than the whole part"
+[ "$said" = "tessera-cli: --series: joining 'stop/data.000' (1 part): 'stop/data.001' does not exist" ] \
+  || fail "join --series after a stop said '$said'"
+rm -f stop/again stop/data.*
+
+# A source that shrinks under the split fails it, naming the part cut short,
+# which is removed.
+"$cli" split -q --pace --at 1 stop/data 2>stop/said &
+pid=$!
+for _ in $(seq 600); do compgen -G 'stop/.data.001.tessera-*' >/dev/null && break; sleep 0.01; done
+head -c 2 /dev/zero >stop/data
+wait $pid
+rc=$?
+[ $rc -eq 1 ] || fail "a source that shrank: exit $rc"
+[ "$(cat stop/said)" = "tessera-cli: cannot read 'stop/data': it ended early; 'stop/data.001' was cut short and removed" ] \
+  || fail "a source that shrank said: $(cat stop/said)"
+[ ! -e stop/data.001 ] && ! compgen -G 'stop/.data.*' >/dev/null || fail "a source that shrank left its part"
+rm -f stop/data.*
+head -c $((48 * 1024 * 1024)) /dev/zero >stop/data
+
+# Two splits of one source at once: one takes the names, the other is refused
+# before it writes anything, and the series is the source.
+mkdir twice
+head -c $((5 * 1024 * 1024)) /dev/urandom >twice/data
+"$cli" split -q --pace --size 1M twice/data 2>twice/said1 &
+first=$!
+"$cli" split -q --pace --size 1M twice/data 2>twice/said2 &
+second=$!
+wait $first
+rc1=$?
+wait $second
+rc2=$?
+[ $((rc1 + rc2)) -eq 1 ] || fail "two splits at once: exit $rc1 and $rc2"
+grep -q "exists (an earlier split's part?)" twice/said1 twice/said2 || fail "two splits at once said $(cat twice/said*)"
+"$cli" join -q -o twice/joined --series twice/data.000 || fail "join --series after two splits: exit $?"
+cmp -s twice/joined twice/data || fail "join --series after two splits differs from the source"
+[ ! -e twice/data.005 ] || fail "two splits at once wrote more than one run of parts"
 
 # A join stopped in the middle names the input it was copying; the output,
 # written under a temporary name, is removed and the old file left as it was.

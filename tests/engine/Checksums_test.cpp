@@ -12,7 +12,9 @@
 
 #include "FaultyFiles.h"
 #include "engine/FakeJobPort.h"
-#include "engine/Jobs.h"
+#include "engine/JoinRun.h"
+#include "engine/Manifest.h"
+#include "engine/SplitRun.h"
 #include "engine/kernels/Cpu.h"
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
@@ -40,28 +42,26 @@ std::string Sha256Sum(const std::string& path)
 
 // The job at full speed, as the command line runs it: copied inside the
 // kernel, with its digests taken beside the copy.
-JobSettings Fast(JobChecksums& checks)
+JobSettings Fast()
 {
     JobSettings settings;
     settings.pace = false;
     settings.flushEveryBlock = false;
     settings.kernelCopy = true;
     settings.streamingCache = false;
-    settings.stageDestination = true;
-    settings.checksums = &checks;
     return settings;
 }
 
-std::string Line(std::int64_t start, std::int64_t end)
+SplitEntry Line(std::int64_t start, std::int64_t end)
 {
-    return std::to_string(start) + " " + std::to_string(end);
+    return {start, end};
 }
 
 class ChecksummedSplit : public ::testing::Test {
 protected:
-    // Splits a source of size pattern bytes by lines; the parts' paths in
-    // port.pieces order.
-    JobResult Split(std::int64_t size, std::vector<std::string> lines, bool whole)
+    // Splits a source of size pattern bytes by lines, with a checksum file;
+    // the parts' paths in plan order.
+    JobResult Split(std::int64_t size, std::vector<SplitEntry> lines)
     {
         test::WritePatternFile(source, size);
         port.source = source;
@@ -71,16 +71,41 @@ protected:
                 parts.emplace_back(event.path);
             return true;
         };
-        checks.whole = whole;
-        std::atomic<bool> abort{false};
-        return RunSplitJob(port, abort, Fast(checks));
+        return Run();
+    }
+    JobResult Run()
+    {
+        SplitRequest request;
+        request.checksums = true;
+        request.settings = Fast();
+        request.settings.hashFiles = hashFiles;
+        return test::RunSplitOf(port, abort, request);
+    }
+    // What the checksum file lists: the parts' digests, and the source's.
+    std::vector<std::string> Digests() const
+    {
+        std::vector<std::string> digests;
+        for (const ManifestLine& line : ReadManifestFile(source + ".sha256").lines) {
+            if (line.name != "src")
+                digests.push_back(line.digest);
+        }
+        return digests;
+    }
+    std::string WholeDigest() const
+    {
+        for (const ManifestLine& line : ReadManifestFile(source + ".sha256").lines) {
+            if (line.name == "src")
+                return line.digest;
+        }
+        return "";
     }
 
     TempDir dir;
     std::string source = dir.file("src");
     FakeJobPort port;
-    JobChecksums checks;
+    const FileOpener* hashFiles = nullptr;
     std::vector<std::string> parts;
+    std::atomic<bool> abort{false};
 };
 
 // Ranges around the hashing block's size, one after another: every digest,
@@ -88,18 +113,19 @@ protected:
 TEST_F(ChecksummedSplit, DigestsAroundTheBlockSizeAreSha256sums)
 {
     const std::int64_t sizes[] = {0, 1, kBlock - 1, kBlock, kBlock + 1};
-    std::vector<std::string> lines;
+    std::vector<SplitEntry> lines;
     std::int64_t at = 0;
     for (const std::int64_t size : sizes) {
         lines.push_back(Line(at, at + size));
         at += size;
     }
-    const JobResult result = Split(at, lines, true);
+    const JobResult result = Split(at, lines);
     ASSERT_EQ(result.end, JobEnd::Finished) << result.path;
-    ASSERT_EQ(checks.digests.size(), std::size(sizes));
+    const std::vector<std::string> digests = Digests();
+    ASSERT_EQ(digests.size(), std::size(sizes));
     for (std::size_t i = 0; i < parts.size(); ++i)
-        EXPECT_EQ(checks.digests[i], Sha256Sum(parts[i])) << "part of " << sizes[i] << " bytes";
-    EXPECT_EQ(checks.wholeDigest, Sha256Sum(source));
+        EXPECT_EQ(digests[i], Sha256Sum(parts[i])) << "part of " << sizes[i] << " bytes";
+    EXPECT_EQ(WholeDigest(), Sha256Sum(source));
 }
 
 // Ranges that overlap and go backwards: each part's digest is its own, and
@@ -107,13 +133,13 @@ TEST_F(ChecksummedSplit, DigestsAroundTheBlockSizeAreSha256sums)
 TEST_F(ChecksummedSplit, OverlappingAndBackwardPlans)
 {
     const JobResult result =
-        Split(3 * kBlock, {Line(kBlock, 3 * kBlock), Line(0, kBlock + 7), Line(5, 5), Line(kBlock - 3, kBlock + 3)},
-              false);
+        Split(3 * kBlock, {Line(kBlock, 3 * kBlock), Line(0, kBlock + 7), Line(5, 5), Line(kBlock - 3, kBlock + 3)});
     ASSERT_EQ(result.end, JobEnd::Finished) << result.path;
-    ASSERT_EQ(checks.digests.size(), 4u);
+    const std::vector<std::string> digests = Digests();
+    ASSERT_EQ(digests.size(), 4u);
     for (std::size_t i = 0; i < parts.size(); ++i)
-        EXPECT_EQ(checks.digests[i], Sha256Sum(parts[i])) << i;
-    EXPECT_EQ(checks.wholeDigest, "");
+        EXPECT_EQ(digests[i], Sha256Sum(parts[i])) << i;
+    EXPECT_EQ(WholeDigest(), "");
 }
 
 // A read that fails on the hashing side fails the job and names the source,
@@ -121,13 +147,13 @@ TEST_F(ChecksummedSplit, OverlappingAndBackwardPlans)
 TEST_F(ChecksummedSplit, AReadFailureOnTheHashingSideFailsTheJob)
 {
     const FaultyFiles faulty(source, FaultyFiles::Call::Read, 3, EIO);
-    checks.files = &faulty;
-    const JobResult result = Split(4 * kBlock, {Line(0, 2 * kBlock), Line(2 * kBlock, 4 * kBlock)}, true);
+    hashFiles = &faulty;
+    const JobResult result = Split(4 * kBlock, {Line(0, 2 * kBlock), Line(2 * kBlock, 4 * kBlock)});
     EXPECT_EQ(result.end, JobEnd::Failed);
     EXPECT_EQ(result.fault, JobFault::Read);
     EXPECT_EQ(result.path, source);
     EXPECT_EQ(result.error, EIO);
-    EXPECT_TRUE(checks.digests.empty());
+    EXPECT_TRUE(Digests().empty());
 }
 
 // A source cut short after the job admitted it: the job fails naming it,
@@ -145,12 +171,11 @@ TEST_F(ChecksummedSplit, ASourceTruncatedMeanwhileFailsTheJob)
         }
         return true;
     };
-    std::atomic<bool> abort{false};
-    const JobResult result = RunSplitJob(port, abort, Fast(checks));
+    const JobResult result = Run();
     EXPECT_EQ(result.end, JobEnd::Failed);
     EXPECT_EQ(result.fault, JobFault::Read);
     EXPECT_EQ(result.path, source);
-    EXPECT_TRUE(checks.digests.empty());
+    EXPECT_TRUE(Digests().empty());
 }
 
 // An abort in the middle of a part ends the job at once, names that part and
@@ -160,7 +185,6 @@ TEST_F(ChecksummedSplit, AnAbortNamesThePartCutShortAndLeavesNoDigests)
     test::WritePatternFile(source, 4 * kBlock);
     port.source = source;
     port.plan = {Line(0, kBlock), Line(kBlock, 4 * kBlock)};
-    std::atomic<bool> abort{false};
     std::string cut;
     port.onEvent = [&](const JobEvent& event) {
         if (event.kind == JobEvent::Kind::PieceBegun && event.offset == kBlock) {
@@ -169,11 +193,10 @@ TEST_F(ChecksummedSplit, AnAbortNamesThePartCutShortAndLeavesNoDigests)
         }
         return true;
     };
-    JobSettings settings = Fast(checks);
-    const JobResult result = RunSplitJob(port, abort, settings);
+    const JobResult result = Run();
     EXPECT_EQ(result.end, JobEnd::Aborted);
     EXPECT_EQ(result.path, cut);
-    EXPECT_TRUE(checks.digests.empty());
+    EXPECT_TRUE(Digests().empty());
 }
 
 class CheckedJoin : public ::testing::Test {
@@ -194,10 +217,23 @@ protected:
         port.inputs = inputs;
     }
 
+    // Joins, checked against a checksum file that lists checks.expected
+    // (and checks.expectedWhole as the source's line, when set).
     JobResult Join()
     {
+        std::vector<ManifestLine> lines;
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            lines.push_back({checks.expected[i], NameOf(inputs[i])});
+        const std::string manifest = dir.file("all.sha256");
+        test::WriteFile(manifest, ManifestText(lines, dir.file("all"), checks.expectedWhole));
+        JoinRequest request;
+        request.check = JoinCheck::Given;
+        request.manifest = manifest;
+        request.stage = true;
+        request.settings = Fast();
+        request.settings.hashFiles = hashFiles;
         std::atomic<bool> abort{false};
-        return RunJoinJob(port, abort, Fast(checks));
+        return test::RunJoinOf(port, abort, request);
     }
 
     TempDir dir;
@@ -205,6 +241,7 @@ protected:
     std::string wholeDigest;
     FakeJobPort port;
     JobChecksums checks;
+    const FileOpener* hashFiles = nullptr;
 };
 
 // One changed byte in the third input is found and named, whether the
@@ -247,7 +284,7 @@ TEST_F(CheckedJoin, ASourceDigestThatDiffersNamesTheOutput)
 TEST_F(CheckedJoin, AReadFailureOnTheHashingSideNamesTheInput)
 {
     const FaultyFiles faulty(inputs[3], FaultyFiles::Call::Read, 1, EIO);
-    checks.files = &faulty;
+    hashFiles = &faulty;
     for (const bool withSource : {false, true}) {
         checks.expectedWhole = withSource ? wholeDigest : "";
         const JobResult result = Join();

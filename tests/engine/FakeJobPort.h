@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/JoinRun.h"
 #include "engine/ListedJobPort.h"
+#include "engine/SplitRun.h"
 #include "ui/StatusTexts.h"
 
 namespace tessera::test {
@@ -21,19 +23,9 @@ public:
     // answer (a refused PieceEnded fails the job).
     std::function<bool(const JobEvent&)> onEvent;
     bool wantsBytes = false;
-    // Called on the job's thread before each batch of lines is served.
-    std::function<void(std::size_t first)> onBatch;
+    // Called on the job's thread when it switches to running (true) and back.
+    std::function<void(bool running)> onRunning;
 
-    std::vector<std::string> PlanLines(std::size_t first, std::size_t count) override
-    {
-        Served(first);
-        return ListedJobPort::PlanLines(first, count);
-    }
-    std::vector<std::string> Inputs(std::size_t first, std::size_t count) override
-    {
-        Served(first);
-        return ListedJobPort::Inputs(first, count);
-    }
     [[nodiscard]] bool WantsBytes() const override { return wantsBytes; }
     bool Report(const JobEvent& event) override
     {
@@ -86,8 +78,12 @@ public:
     }
     void SetRunning(bool running) override
     {
-        std::lock_guard lock(mutex_);
-        switches_.push_back(!running);
+        {
+            std::lock_guard lock(mutex_);
+            switches_.push_back(!running);
+        }
+        if (onRunning)
+            onRunning(running);
     }
 
     std::vector<std::string> Statuses() const
@@ -118,32 +114,24 @@ public:
             n += s == status;
         return n;
     }
-    // How many batches of lines the job asked for.
-    int Batches() const
-    {
-        std::lock_guard lock(mutex_);
-        return batches_;
-    }
-
 private:
-    void Served(std::size_t first)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            ++batches_;
-        }
-        if (onBatch)
-            onBatch(first);
-    }
-
     mutable std::mutex mutex_;
-    int batches_ = 0;
     std::vector<std::string> statuses_;
     std::vector<JobEvent::Kind> kinds_;
     JobResult result_;
     std::vector<int> progress_;
     std::vector<bool> switches_;
 };
+
+// The split or join the port's fields describe, run on this thread.
+inline JobResult RunSplitOf(FakeJobPort& port, std::atomic<bool>& abort, SplitRequest rest = {})
+{
+    return RunSplit(SplitRequestFrom(port, std::move(rest)), port, abort);
+}
+inline JobResult RunJoinOf(FakeJobPort& port, std::atomic<bool>& abort, JoinRequest rest = {})
+{
+    return RunJoin(JoinRequestFrom(port, std::move(rest)), port, abort);
+}
 
 inline std::string Reading(const std::string& path) { return std::string("読込中 ") + path; }
 inline std::string Writing(const std::string& path) { return std::string("書込中 ") + path; }

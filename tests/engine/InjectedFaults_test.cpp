@@ -5,7 +5,7 @@
 
 #include "engine/FakeJobPort.h"
 #include "engine/FaultyFiles.h"
-#include "engine/Jobs.h"
+#include "engine/Transfer.h"
 #include "support/TempDir.h"
 
 using namespace tessera;
@@ -60,9 +60,11 @@ TEST(InjectedFaults, SplitFailsOnTheSecondBlock)
         const FaultyFiles files(c.call == FaultyFiles::Call::Read ? source : part, c.call, 2);
         FakeJobPort port;
         port.source = source;
-        port.plan = {"0 " + std::to_string(kSize)};
+        port.plan = {{0, kSize}};
         std::atomic<bool> abort{false};
-        const JobResult result = RunSplitJob(port, abort, Unpaced(files));
+        SplitRequest request;
+        request.settings = Unpaced(files);
+        const JobResult result = RunSplitOf(port, abort, request);
         ExpectFailedWith(port, result, c, c.call == FaultyFiles::Call::Read ? source : part);
     }
 }
@@ -79,7 +81,9 @@ TEST(InjectedFaults, JoinFailsOnTheSecondBlock)
         port.destination = out;
         port.inputs = {input};
         std::atomic<bool> abort{false};
-        const JobResult result = RunJoinJob(port, abort, Unpaced(files));
+        JoinRequest request;
+        request.settings = Unpaced(files);
+        const JobResult result = RunJoinOf(port, abort, request);
         ExpectFailedWith(port, result, c, c.call == FaultyFiles::Call::Read ? input : out);
     }
 }
@@ -99,9 +103,11 @@ TEST(InjectedFaults, FinalFlushThatFailsIsNamed)
     settings.flushEveryPart = true;
     FakeJobPort split;
     split.source = source;
-    split.plan = {"0 100"};
+    split.plan = {{0, 100}};
     std::atomic<bool> abort{false};
-    ExpectFailedWith(split, RunSplitJob(split, abort, settings), flush, part);
+    SplitRequest splitRequest;
+    splitRequest.settings = settings;
+    ExpectFailedWith(split, RunSplitOf(split, abort, splitRequest), flush, part);
 
     const std::string out = dir.file("out");
     const FaultyFiles joinFiles(out, FaultyFiles::Call::Flush, 1);
@@ -109,7 +115,9 @@ TEST(InjectedFaults, FinalFlushThatFailsIsNamed)
     FakeJobPort join;
     join.destination = out;
     join.inputs = {source};
-    ExpectFailedWith(join, RunJoinJob(join, abort, settings), flush, out);
+    JoinRequest joinRequest;
+    joinRequest.settings = settings;
+    ExpectFailedWith(join, RunJoinOf(join, abort, joinRequest), flush, out);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include <fstream>
 #include <map>
 
-#include "engine/Jobs.h"
+#include "engine/Transfer.h"
 #include "engine/Progress.h"
 #include "ui/StatusTexts.h"
 #include "fileio/NFilePSDK.h"
@@ -381,11 +381,21 @@ TEST_F(FaultTest, FilesThatAreNoRegularFilesAreRefusedByName)
         EXPECT_FALSE(fs::exists(destination)) << path << ": the destination was created";
     }
 
+    // A destination the join cannot write, a pipe nobody reads or a folder,
+    // is named; a symlink that leads nowhere is never followed.
+    const std::string nowhere = dir.file("nowhere");
+    const std::string target = dir.file("target");
+    ASSERT_EQ(::symlink(target.c_str(), nowhere.c_str()), 0);
     dialog.Button(kButtonClearJoinList)->click();
     dialog.AppendLines(kListJoin, {Q(input)});
-    dialog.SetFieldText(kEditJoinDestination, Q(pipe));
-    dialog.Button(kButtonStartJoin)->click();
-    ExpectEnded("中止");
+    for (const auto& [path, status] : {std::pair{pipe, std::string("ファイルのオープンに失敗 : ")},
+                                       std::pair{folder, std::string("ファイルのオープンに失敗 : ")},
+                                       std::pair{nowhere, std::string("ファイルの作成に失敗 : ")}}) {
+        dialog.SetFieldText(kEditJoinDestination, Q(path));
+        dialog.Button(kButtonStartJoin)->click();
+        ExpectEnded(status + path);
+    }
+    EXPECT_FALSE(fs::exists(target));
     kept.ExpectUnchanged();
 }
 

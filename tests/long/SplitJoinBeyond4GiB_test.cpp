@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "engine/FakeJobPort.h"
-#include "engine/Jobs.h"
 #include "ui/StatusTexts.h"
 #include "engine/PartNames.h"
 #include "engine/Progress.h"
@@ -127,9 +126,9 @@ TEST(SplitJoinBeyond4GiB, PartsAndTheirJoinMatchTheSource)
     FakeJobPort splitPort;
     splitPort.source = source;
     for (const Range& r : plan)
-        splitPort.plan.push_back(std::to_string(r.start) + " " + std::to_string(r.end));
+        splitPort.plan.push_back({r.start, r.end});
     std::atomic<bool> abort{false};
-    ASSERT_EQ(tessera::RunSplitJob(splitPort, abort).Code(), 0);
+    ASSERT_EQ(tessera::test::RunSplitOf(splitPort, abort).Code(), 0);
     ASSERT_EQ(splitPort.LastStatus(), tessera::kStatusFinished);
 
     auto part = [&](int n) {
@@ -148,7 +147,7 @@ TEST(SplitJoinBeyond4GiB, PartsAndTheirJoinMatchTheSource)
     FakeJobPort joinPort;
     joinPort.destination = joined;
     joinPort.inputs = {part(0), part(1), part(2)};
-    ASSERT_EQ(tessera::RunJoinJob(joinPort, abort).Code(), 0);
+    ASSERT_EQ(tessera::test::RunJoinOf(joinPort, abort).Code(), 0);
     ASSERT_EQ(joinPort.LastStatus(), tessera::kStatusFinished);
     EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(joined)), kSize);
     EXPECT_EQ(Checksum(joined, 0, kSize), Checksum(source, 0, kSize));

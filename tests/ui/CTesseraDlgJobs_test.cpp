@@ -10,7 +10,7 @@
 
 #include "DialogTestSupport.h"
 #include "fileio/ProcessSettings.h"
-#include "engine/Jobs.h"
+#include "engine/Transfer.h"
 #include "engine/Progress.h"
 #include "ui/StatusTexts.h"
 #include "support/TempDir.h"

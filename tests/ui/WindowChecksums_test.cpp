@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "DialogTestSupport.h"
-#include "engine/Jobs.h"
+#include "engine/Transfer.h"
 #include "engine/Progress.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "engine/Jobs.h"
+#include "engine/JoinRun.h"
 #include "engine/PartNames.h"
 #include "engine/Progress.h"
 
@@ -13,7 +13,7 @@
 #include "fileio/NFilePSDK.h"
 #include "support/TempDir.h"
 
-using tessera::RunJoinJob;
+using tessera::test::RunJoinOf;
 using tessera::test::FakeJobPort;
 using tessera::test::PatternBytes;
 using tessera::test::ReadFile;
@@ -34,7 +34,7 @@ protected:
         port.destination = std::move(destination);
         port.inputs = std::move(inputs);
     }
-    int Run() { return RunJoinJob(port, abort).Code(); }
+    int Run() { return RunJoinOf(port, abort).Code(); }
     void ExpectEndedIdle()
     {
         EXPECT_EQ(port.Switches(), (std::vector<bool>{false, true}));
@@ -90,16 +90,33 @@ TEST_F(JoinJob, DestinationThatCannotBeCreatedIsAborted)
     ASSERT_TRUE(holder.IsOpen());
     const std::string fifo = dir.file("fifo");  // nobody reads it
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& destination : {std::string(), dir.file("no/folder/out"), out, fifo}) {
+    const std::string folder = dir.file("folder");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string nowhere = dir.file("nowhere");  // a symlink that leads nowhere
+    const std::string target = dir.file("target");
+    ASSERT_EQ(::symlink(target.c_str(), nowhere.c_str()), 0);
+    // What stands at the name and keeps the join from writing there is
+    // named; a name that leads nowhere is never followed.
+    const struct {
+        std::string destination;
+        std::string status;
+    } rows[] = {{std::string(), "中止"},
+                {dir.file("no/folder/out"), "中止"},
+                {out, "中止"},
+                {fifo, "ファイルのオープンに失敗 : " + fifo},
+                {folder, "ファイルのオープンに失敗 : " + folder},
+                {nowhere, "ファイルの作成に失敗 : " + nowhere}};
+    for (const auto& row : rows) {
         FakeJobPort p;
-        p.destination = destination;
+        p.destination = row.destination;
         p.inputs = {a};
-        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << destination;
-        EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"}) << destination;
-        EXPECT_TRUE(p.Progress().empty()) << destination;
-        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << destination;
+        EXPECT_EQ(RunJoinOf(p, abort).Code(), -1) << row.destination;
+        EXPECT_EQ(p.Statuses(), std::vector<std::string>{row.status}) << row.destination;
+        EXPECT_TRUE(p.Progress().empty()) << row.destination;
+        EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true})) << row.destination;
     }
     EXPECT_EQ(ReadFile(out), "held");
+    EXPECT_FALSE(std::filesystem::exists(target));
 }
 
 TEST_F(JoinJob, DestinationInItsOwnListIsRefusedUntouched)
@@ -113,7 +130,7 @@ TEST_F(JoinJob, DestinationInItsOwnListIsRefusedUntouched)
         FakeJobPort p;
         p.destination = out;
         p.inputs = {a, spelling};
-        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << spelling;
+        EXPECT_EQ(RunJoinOf(p, abort).Code(), -1) << spelling;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"結合先ファイルが結合リストに含まれています : " + out})
             << spelling;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
@@ -147,7 +164,7 @@ TEST_F(JoinJob, InputThatCannotBeOpenedIsNamed)
         FakeJobPort p;
         p.destination = out;
         p.inputs = {a, input};
-        EXPECT_EQ(RunJoinJob(p, abort).Code(), -1) << input;
+        EXPECT_EQ(RunJoinOf(p, abort).Code(), -1) << input;
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"ファイルのオープンに失敗 : " + input}) << input;
         EXPECT_EQ(p.Switches(), (std::vector<bool>{false, true}));
         EXPECT_EQ(ReadFile(out), "old contents") << input;
@@ -206,7 +223,9 @@ TEST_F(JoinJob, InputGrownDuringItsCopyFailsTheJob)
             if (text == Reading(b))
                 WriteFile(b, "abcdefgh");  // after b was opened and sized
         };
-        const tessera::JobResult result = RunJoinJob(job, abort, settings);
+        tessera::JoinRequest request;
+        request.settings = settings;
+        const tessera::JobResult result = RunJoinOf(job, abort, request);
         EXPECT_EQ(result.fault, tessera::JobFault::LongerThanSize);
         EXPECT_EQ(result.path, b);
         EXPECT_EQ(job.LastStatus(), "ファイルの読込に失敗 : " + b);
@@ -245,7 +264,7 @@ TEST_F(JoinJob, InputsThatAreNoRegularFilesAreRefusedByName)
             FakeJobPort p;
             p.destination = out;
             p.inputs = {a, row.path};
-            const tessera::JobResult result = RunJoinJob(p, abort);
+            const tessera::JobResult result = RunJoinOf(p, abort);
             EXPECT_EQ(result.fault, row.fault) << row.path;
             EXPECT_EQ(result.path, row.path);
             EXPECT_EQ(result.fileType, row.type) << row.path;
@@ -269,15 +288,15 @@ TEST_F(JoinJob, DestinationThatMayNotBeReplacedIsNeverEmptied)
 {
     WriteFile(a, "0123456789");
     WriteFile(out, "precious");
-    tessera::JobSettings settings;
-    settings.pace = false;
-    settings.replaceDestination = false;
+    tessera::JoinRequest request;
+    request.settings.pace = false;
+    request.replace = false;
     for (const bool staged : {false, true}) {
-        settings.stageDestination = staged;
+        request.stage = staged;
         FakeJobPort p;
         p.destination = out;
         p.inputs = {a};
-        const tessera::JobResult result = RunJoinJob(p, abort, settings);
+        const tessera::JobResult result = RunJoinOf(p, abort, request);
         EXPECT_EQ(result.fault, tessera::JobFault::DestinationExists);
         EXPECT_EQ(result.path, out);
         EXPECT_EQ(p.Statuses(), std::vector<std::string>{"中止"});
@@ -286,13 +305,13 @@ TEST_F(JoinJob, DestinationThatMayNotBeReplacedIsNeverEmptied)
 
     // The name is free when the job looks, and taken before it ends.
     ASSERT_EQ(::unlink(out.c_str()), 0);
-    settings.stageDestination = true;
+    request.stage = true;
     Plan(out, {a});
     port.onStatus = [&](const std::string& text) {
         if (text == Writing(a))
             WriteFile(out, "appeared meanwhile");
     };
-    const tessera::JobResult raced = RunJoinJob(port, abort, settings);
+    const tessera::JobResult raced = RunJoinOf(port, abort, request);
     EXPECT_EQ(raced.fault, tessera::JobFault::DestinationExists);
     EXPECT_EQ(ReadFile(out), "appeared meanwhile");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "a temporary file is left";
@@ -308,56 +327,63 @@ TEST_F(JoinJob, StagedDestinationAppearsOnlyWhole)
     WriteFile(out, "old contents");
     const std::string hard = dir.file("hard");
     ASSERT_EQ(::link(out.c_str(), hard.c_str()), 0);
-    tessera::JobSettings settings;
-    settings.pace = false;
-    settings.stageDestination = true;
+    tessera::JoinRequest request;
+    request.settings.pace = false;
+    request.stage = true;
 
     Plan(out, {a, b});
     port.onEvent = [&](const tessera::JobEvent& event) {
         return !(event.kind == tessera::JobEvent::Kind::PieceEnded && event.path == b);
     };
-    EXPECT_EQ(RunJoinJob(port, abort, settings).fault, tessera::JobFault::Check);
+    EXPECT_EQ(RunJoinOf(port, abort, request).fault, tessera::JobFault::Check);
     EXPECT_EQ(ReadFile(out), "old contents");
 
+    std::ptrdiff_t atTheEnd = 0;
     port.onEvent = [&](const tessera::JobEvent& event) {
         if (event.kind == tessera::JobEvent::Kind::PieceEnded)
             abort = true;
+        if (event.kind == tessera::JobEvent::Kind::Ended)
+            atTheEnd = std::distance(std::filesystem::directory_iterator(dir.path()), {});
         return true;
     };
-    EXPECT_EQ(RunJoinJob(port, abort, settings).end, tessera::JobEnd::Aborted);
+    EXPECT_EQ(RunJoinOf(port, abort, request).end, tessera::JobEnd::Aborted);
     EXPECT_EQ(ReadFile(out), "old contents");
+    // Removed before the end is told.
+    EXPECT_EQ(atTheEnd, 4) << "a temporary file is left";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4) << "a temporary file is left";
 
     port.onEvent = nullptr;
-    EXPECT_EQ(RunJoinJob(port, abort, settings).end, tessera::JobEnd::Finished);
+    EXPECT_EQ(RunJoinOf(port, abort, request).end, tessera::JobEnd::Finished);
     EXPECT_EQ(ReadFile(out), "0123456789abc");
     EXPECT_EQ(ReadFile(hard), "old contents");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
 }
 
-// A long input list is read in batches, and Abort pressed while it is being
-// read stops the job before the destination is touched.
-TEST_F(JoinJob, AbortWhileTheInputsAreReadLeavesTheDestination)
+// Abort pressed while a long input list is being looked at stops the job
+// before the destination is touched.
+TEST_F(JoinJob, AbortWhileTheInputsAreLookedAtLeavesTheDestination)
 {
+    constexpr std::size_t kInputs = 4106;
     WriteFile(a, "abc");
     WriteFile(out, "old");
-    Plan(out, std::vector<std::string>(tessera::kLineBatch + 10, a));
-    port.onBatch = [&](std::size_t) { abort = true; };
-    const tessera::JobResult result = RunJoinJob(port, abort);
+    Plan(out, std::vector<std::string>(kInputs, a));
+    port.onRunning = [&](bool running) {
+        if (running)
+            abort = true;
+    };
+    const tessera::JobResult result = RunJoinOf(port, abort);
     EXPECT_EQ(result.end, tessera::JobEnd::Aborted);
-    EXPECT_EQ(port.Batches(), 1);
     EXPECT_EQ(port.LastStatus(), "終了");
     EXPECT_EQ(ReadFile(out), "old");
     ExpectEndedIdle();
 
     // Unpaced: 4,106 inputs at the window's pace would take minutes.
-    port.onBatch = nullptr;
-    tessera::JobSettings unpaced;
-    unpaced.pace = false;
-    unpaced.flushEveryBlock = false;
-    EXPECT_EQ(RunJoinJob(port, abort, unpaced).end, tessera::JobEnd::Finished);
-    EXPECT_EQ(port.Batches(), 3);
-    EXPECT_EQ(ReadFile(out).size(), 3 * (tessera::kLineBatch + 10));
+    port.onRunning = nullptr;
+    tessera::JoinRequest unpaced;
+    unpaced.settings.pace = false;
+    unpaced.settings.flushEveryBlock = false;
+    EXPECT_EQ(RunJoinOf(port, abort, unpaced).end, tessera::JobEnd::Finished);
+    EXPECT_EQ(ReadFile(out).size(), 3 * kInputs);
 }
 
 }  // namespace

@@ -1,0 +1,395 @@
+#include "SplitRun.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "Checksums.h"
+#include "JobRun.h"
+#include "Manifest.h"
+#include "ManifestFiles.h"
+#include "PartNames.h"
+#include "Transfer.h"
+#include "engine/kernels/Sha256.h"
+#include "engine/recovery/Par2Create.h"
+#include "engine/recovery/Par2Layout.h"
+#include "engine/recovery/Par2Reader.h"
+#include "fileio/FileQuery.h"
+#include "fileio/StagedFile.h"
+
+namespace tessera {
+
+using detail::SaturatedAdd;
+using detail::Transfer;
+
+namespace {
+
+// A part name can be taken between the probe and the creation by another
+// program; give up after this many such races.
+constexpr int kCreateAttempts = 1000;
+// A run of part names after the highest that exists is looked for again
+// this many times when another program takes one of them meanwhile.
+constexpr int kReserveAttempts = 100;
+
+// The part file for the next entry, created exclusively at the lowest free
+// name: should another program take the probed name first, the probe runs
+// again. name is the name tried last (empty when none was free).
+std::unique_ptr<NFile> CreatePart(const Transfer& job, const std::string& stem, std::string& name)
+{
+    std::unique_ptr<NFile> part;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        name = ProbeOutputName(stem, job.Files());
+        if (name.empty())
+            break;
+        part = job.Open(name, NFilePSDK::Form::CreateNew);
+        if (part->IsOpen() || part->LastError() != EEXIST)
+            break;
+    }
+    if (!part)
+        part = std::make_unique<NFilePSDK>();
+    return part;
+}
+
+// Something other than a file or a link stands at path: neither a new file
+// nor a rename can take its place.
+bool NoFileAt(const std::string& path, const FileSystem& files)
+{
+    const std::uint32_t type = EntryTypeAt(path, files);
+    return type != 0 && type != S_IFREG && type != S_IFLNK;
+}
+
+JobResult Fault(JobFault fault, const std::string& path, int error)
+{
+    JobResult result;
+    result.fault = fault;
+    result.path = path;
+    result.error = error;
+    return result;
+}
+
+}  // namespace
+
+SplitRequest SplitRequestFrom(JobPort& port, SplitRequest rest)
+{
+    rest.source = port.SourcePath();
+    rest.plan = port.PlanEntries(0, port.PlanEntryCount());
+    return rest;
+}
+
+JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atomic<bool>& abort)
+{
+    RunReports reports(reporter, abort);
+    const JobSettings& settings = request.settings;
+    Transfer job(reports, settings);
+    job.ClearAbort();
+    const std::string& sourcePath = request.source;
+    const std::vector<SplitEntry>& plan = request.plan;
+    // What is no regular file is not cut, and nothing shows it; the caller
+    // names it from the result.
+    if (!IsRegularFile(sourcePath, job.Files())) {
+        JobResult result = Fault(JobFault::SourceNotRegular, sourcePath, 0);
+        result.fileType = FileTypeAt(sourcePath, nullptr, job.Files());
+        return result;
+    }
+    job.Start();
+
+    // Every way out: what was created and not kept is gone before the end is
+    // told, and the end carries the whole outcome.
+    SplitManifest manifest;
+    std::unique_ptr<Par2Creation> recovery;
+    ReservedNames reserved;
+    StagedFile stage;  // the part being written, when staged
+    std::vector<WrittenPart> written;
+    SideFile manifestSide;
+    SideFile setSide;
+    const auto end = [&](JobResult result) {
+        stage.Discard();
+        reserved.Release();
+        manifest.Discard();
+        if (recovery)
+            recovery->Discard();
+        result.parts = std::move(written);
+        result.checksumFile = manifestSide;
+        result.recoverySet = setSide;
+        return reports.End(std::move(result), job.Copied(), job.Total());
+    };
+
+    // Looked at again on the open file (the name may have changed hands); a
+    // file that holds more than its size says (a /proc file says 0) would be
+    // cut as if it ended there.
+    std::unique_ptr<NFile> source;
+    const Admission admission = job.Admit(sourcePath, source);
+    if (!admission.Admitted())
+        return end(job.Fail(Transfer::Refused(admission, sourcePath, JobFault::SourceOpen, JobFault::SourceNotRegular),
+                            {}));
+    const std::int64_t size = admission.size;
+
+    // A plan that cannot be carried out whole is refused before any file is
+    // created: more entries than free part names, an entry that runs
+    // backwards, or one that ends past the end of the source.
+    const std::string stem = PartStem(sourcePath, request.folder);
+    const std::size_t count = plan.size();
+    const bool staged = request.numbering != PartNumbering::LowestFree;
+    std::vector<std::string> names;
+    if (count > 0 && !staged) {
+        const FreeParts free = CountFreeParts(stem, count, job.Files());
+        // A name that cannot even be looked up fails as its creation would.
+        if (free.error != 0)
+            return end(job.Fail(JobFault::PartCreate, free.first, free.error, {source.get()}));
+        if (free.count < count)
+            return end(job.Fail(JobFault::TooManyParts, free.first, 0, {source.get()}));
+        names = free.names;
+    }
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const SplitEntry& entry = plan[i];
+        if (entry.start < 0 || entry.end < entry.start || entry.end > size) {
+            JobResult result = Fault(entry.end > size && entry.start >= 0 && entry.end >= entry.start
+                                         ? JobFault::PlanPastEnd
+                                         : JobFault::PlanLine,
+                                     sourcePath, 0);
+            result.line = i;
+            result.size = size;
+            return end(job.Fail(std::move(result), {source.get()}));
+        }
+        total = SaturatedAdd(total, entry.end - entry.start);
+    }
+
+    // The checksum file's name, then the recovery set's, then the parts':
+    // all taken before the first byte.
+    const SplitChecksums sums = ChecksumsForSplit(plan, size);
+    if (request.checksums) {
+        manifestSide.path = ManifestPath(sourcePath, request.folder);
+        const auto refuse = [&](SideState state, int error) {
+            manifestSide.state = state;
+            manifestSide.error = error;
+            return end(job.Fail(JobFault::ChecksumFile, manifestSide.path, error, {source.get()}));
+        };
+        if (!sums.write) {
+            manifestSide.state = SideState::NoBytes;
+        } else {
+            if (NoFileAt(manifestSide.path, job.Files()))
+                return refuse(SideState::NotAFile, 0);
+            manifestSide.why = Sha256::Load();
+            if (!manifestSide.why.empty())
+                return refuse(SideState::NoSha256, 0);
+            switch (manifest.Reserve(sourcePath, request.folder, request.replace)) {
+            case ManifestFileFault::None: break;
+            case ManifestFileFault::IsSource: return refuse(SideState::IsSource, 0);
+            case ManifestFileFault::Exists: return refuse(SideState::Exists, EEXIST);
+            default: return refuse(SideState::Create, manifest.Error());
+            }
+            // Written once the parts are.
+            manifestSide.state = SideState::NotWritten;
+        }
+    }
+    std::optional<std::string> staleSet;
+    if (request.recovery.amount > 0) {
+        Par2Planned planned = PlanPar2ForPlan(plan, request.recovery);
+        Par2Layout layout = std::move(planned.layout);
+        if (planned.fault != Par2LayoutFault::None) {
+            setSide.state = SideState::Layout;
+            setSide.layoutFault = static_cast<int>(planned.fault);
+            setSide.needed = planned.needed;
+            setSide.limit = planned.limit;
+            return end(job.Fail(JobFault::RecoverySet, stem + ".par2", 0, {source.get()}));
+        }
+        if (layout.sliceSize == 0) {
+            setSide.state = SideState::NoBytes;
+        } else {
+            std::vector<std::int64_t> lengths;
+            lengths.reserve(count);
+            for (const SplitEntry& entry : plan)
+                lengths.push_back(entry.end - entry.start);
+            setSide.reach = Par2ReachOf(lengths, layout.sliceSize, layout.recoverySlices);
+            setSide.files = Par2Names(stem, layout);
+            setSide.path = setSide.files.front();
+            const auto refuse = [&](SideState state, const std::string& path, int error) {
+                setSide.state = state;
+                setSide.error = error;
+                return end(job.Fail(JobFault::RecoverySet, path, error, {source.get()}));
+            };
+            for (const std::string& name : setSide.files) {
+                if (NoFileAt(name, job.Files()))
+                    return refuse(SideState::NotAFile, name, 0);
+            }
+            recovery = std::make_unique<Par2Creation>(std::move(layout), request.creator, abort);
+            const int error = recovery->Reserve(stem, request.replace);
+            if (error == EEXIST && !request.replace)
+                return refuse(SideState::Exists, recovery->FaultPath(), error);
+            if (error != 0)
+                return refuse(SideState::Create, recovery->FaultPath(), error);
+            setSide.state = SideState::NotWritten;
+            // Said before the first byte.
+            if (request.recovery.kind == Par2Ask::Kind::Percent && setSide.reach.lostParts == 0) {
+                JobEvent note;
+                note.kind = JobEvent::Kind::Note;
+                note.note = JobNote::RecoveryShort;
+                note.path = setSide.path;
+                note.side = &setSide;
+                reports.Send(note);
+            }
+        }
+    } else if (const std::string index = stem + ".par2"; EntryTypeAt(index, job.Files()) != 0) {
+        // An earlier split's set would "repair" these parts back to its own.
+        setSide.state = SideState::Stale;
+        setSide.path = index;
+        if (request.replace)
+            staleSet = index;
+    }
+    if (count > 0 && staged) {
+        int lastError = 0;
+        for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
+            int first = 0;
+            if (request.numbering == PartNumbering::AfterExisting) {
+                int error = 0;
+                first = HighestTakenPart(stem, job.Files(), &error) + 1;
+                if (error != 0)
+                    return end(job.Fail(JobFault::PartCreate, PartName(stem, first), error, {source.get()}));
+            }
+            if (first + count > static_cast<std::size_t>(kPartNumbers))
+                return end(job.Fail(JobFault::TooManyParts, first < kPartNumbers ? PartName(stem, first) : "", 0,
+                                    {source.get()}));
+            names.clear();
+            for (std::size_t i = 0; i < count; ++i)
+                names.push_back(PartName(stem, static_cast<int>(first + i)));
+            std::size_t failed = 0;
+            lastError = reserved.Take(names, job.Files(), &failed);
+            if (lastError == 0)
+                break;
+            if (lastError != EEXIST)
+                return end(job.Fail(JobFault::PartCreate, names[failed], lastError, {source.get()}));
+            if (request.numbering == PartNumbering::FromZero)
+                return end(job.Fail(JobFault::PartsExist, names[failed], EEXIST, {source.get()}));
+        }
+        if (lastError != 0)
+            return end(job.Fail(JobFault::PartCreate, names.front(), lastError, {source.get()}));
+    }
+    if (staleSet) {
+        for (const std::string& file : Par2SetFiles(*staleSet))
+            (void)job.Files().Remove(file);
+        setSide.state = SideState::Removed;
+    }
+
+    if (!job.AllocateBuffer(total))
+        return end(job.Fail(JobFault::NoMemory, {}, ENOMEM, {source.get()}));
+
+    // The digests are taken from the source's ranges by threads of their
+    // own, while the copy goes on as it would without them.
+    JobChecksums checks;
+    checks.whole = sums.whole;
+    std::optional<HashStreams> hashing;
+    const bool writesManifest = manifestSide.state == SideState::NotWritten;
+    if (writesManifest) {
+        std::vector<HashRange> ranges;
+        ranges.reserve(count);
+        for (const SplitEntry& entry : plan)
+            ranges.push_back({sourcePath, entry.start, entry.end - entry.start});
+        HashSettings hash;
+        hash.whole = checks.whole;
+        hash.files = settings.hashFiles ? settings.hashFiles : &job.Files();
+        hashing.emplace(std::move(ranges), std::move(hash), abort);
+        job.AttachHashing(&*hashing);
+        hashing->Start();
+    }
+
+    // The recovery set names its parts before they exist: by the names they
+    // will take, which a part that ends up under another name (another
+    // program took its name meanwhile) fails.
+    if (recovery) {
+        std::vector<Par2Piece> pieces;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (plan[i].end > plan[i].start)
+                pieces.push_back({NameOf(names[i]), plan[i].start, plan[i].end - plan[i].start});
+        }
+        if (!recovery->Start(sourcePath, std::move(pieces), job.Files()))
+            return end(job.Fail(JobFault::Read, recovery->FaultPath(), recovery->FaultError(), {source.get()}));
+    }
+
+    for (std::size_t index = 0; index < count; ++index) {
+        const SplitEntry& entry = plan[index];
+        if (job.AbortRequested())
+            break;
+        std::string name;
+        std::unique_ptr<NFile> part;
+        if (staged) {
+            name = names[index];
+            part = stage.Create(name, job.Files());
+            part->WatchAbort(&abort);
+        } else {
+            part = CreatePart(job, stem, name);
+        }
+        if (!part->IsOpen())
+            return end(job.Fail(JobFault::PartCreate, name, part->LastError(), {source.get()}));
+        if (recovery && name != names[index])
+            return end(job.Fail(JobFault::PartCreate, names[index], EEXIST, {part.get(), source.get()}));
+        if (!source->Seek(entry.start, 0))
+            return end(job.Fail(JobFault::Read, sourcePath, source->LastError(), {part.get(), source.get()}));
+        const Transfer::Copy copy = job.CopyPiece(*source, *part, name, entry.start, entry.end - entry.start, false);
+        if (copy != Transfer::Copy::Done)
+            return end(job.EndAfter(copy, *source, sourcePath, *part, name, name, size, {part.get(), source.get()}));
+        // A digest says what the part holds only if it holds its range, no
+        // more and no less.
+        if (hashing && part->GetSize() != entry.end - entry.start)
+            return end(job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()}));
+        if (settings.flushEveryPart && !part->Flush())
+            return end(job.Fail(JobFault::Write, name, part->LastError(), {part.get(), source.get()}));
+        if (staged) {
+            part->Close();
+            if (const int error = stage.Commit(true); error != 0)
+                return end(job.Fail(JobFault::PartCreate, name, error, {source.get()}));
+            reserved.Filled(index);
+        }
+        written.push_back({name, entry.start, entry.end - entry.start});
+    }
+    if (recovery && !job.AbortRequested() && !recovery->Wait() && recovery->Failed())
+        return end(job.Fail(recovery->FaultInWriting() ? JobFault::Write : JobFault::Read, recovery->FaultPath(),
+                            recovery->FaultError(), {source.get()}));
+    if (hashing && !job.AbortRequested()) {
+        const bool complete = job.AwaitHashing();
+        if (hashing->Failed())
+            return end(job.FailHashing(*hashing, {source.get()}));
+        if (complete) {
+            for (const RangeDigest& piece : hashing->Pieces())
+                checks.digests.push_back(piece.digest);
+            checks.wholeDigest = hashing->Whole();
+        }
+    }
+    JobResult result = job.Finish({source.get()});
+    if (result.end != JobEnd::Finished)
+        return end(std::move(result));
+
+    // Put in place only after every part is whole.
+    if (writesManifest) {
+        std::vector<std::string> parts;
+        for (const WrittenPart& part : written)
+            parts.push_back(part.path);
+        const ManifestFileFault fault = manifest.Write(parts, checks, settings.flushEveryPart);
+        if (fault != ManifestFileFault::None) {
+            manifestSide.state = fault == ManifestFileFault::Write || fault == ManifestFileFault::NoDigests
+                                     ? SideState::Write
+                                     : SideState::Create;
+            manifestSide.error = manifest.Error();
+            result = Fault(JobFault::ChecksumFile, manifestSide.path, manifest.Error());
+            result.end = JobEnd::Failed;
+            return end(std::move(result));
+        }
+        manifestSide.state = SideState::Written;
+    }
+    if (recovery) {
+        if (const int error = recovery->Commit(settings.flushEveryPart); error != 0) {
+            setSide.state = SideState::Write;
+            setSide.error = error;
+            result = Fault(JobFault::RecoverySet, recovery->FaultPath(), error);
+            result.end = JobEnd::Failed;
+            return end(std::move(result));
+        }
+        setSide.state = SideState::Written;
+    }
+    return end(std::move(result));
+}
+
+}  // namespace tessera
