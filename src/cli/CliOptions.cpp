@@ -297,8 +297,8 @@ std::optional<std::string> CheckStreamOptions(const Options& o)
                        " needs the source's size, which standard input has not: only --size and --snap cut a stream";
             }
         }
-        if (sizes > 1)
-            return "standard input is cut by one --size";
+        if (sizes != 1)
+            return "standard input is cut by one --size (and --snap)";
         if (o.resume)
             return "--resume checks the parts against the source, and standard input cannot be read again";
     } else if (!o.name.empty()) {

@@ -108,6 +108,8 @@ enum class JobFault {
     Write,               // a write or flush failed
     NoMemory,            // no transfer buffer
     Check,               // the front end refused a piece
+    Filter,              // split: the command a part was handed to failed (path: the part; filterExit)
+    StreamRead,          // split: reading the stream failed (error)
 };
 
 // A part a split wrote: its name and the source's range it holds.
@@ -185,6 +187,10 @@ struct JobResult {
     std::uint32_t fileType = 0;
     // PlanPastEnd, LongerThanSize: the size the file reported.
     std::int64_t size = -1;
+    // Filter: the command's exit status, or (negative) the signal that ended it.
+    int filterExit = 0;
+    // A split of a stream: the bytes read from it.
+    std::int64_t streamRead = 0;
 
     // The whole outcome, as the Ended event carries it.
     // Split: the parts written whole, in plan order (a part cut short by an

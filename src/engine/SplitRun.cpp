@@ -12,6 +12,7 @@
 #include "Manifest.h"
 #include "ManifestFiles.h"
 #include "PartNames.h"
+#include "StreamSplit.h"
 #include "Transfer.h"
 #include "engine/kernels/Sha256.h"
 #include "engine/recovery/Par2Create.h"
@@ -81,6 +82,9 @@ SplitRequest SplitRequestFrom(JobPort& port, SplitRequest rest)
 
 JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atomic<bool>& abort)
 {
+    // A stream is cut as it is read (StreamSplit.cpp).
+    if (request.stream.on)
+        return RunStreamSplit(request, reporter, abort);
     RunReports reports(reporter, abort);
     const JobSettings& settings = request.settings;
     Transfer job(reports, settings);

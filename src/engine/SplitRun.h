@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "JobPort.h"
+#include "StreamCut.h"
 #include "engine/recovery/Par2Layout.h"
 #include "plan/SplitEntry.h"
 
@@ -52,6 +53,22 @@ struct SplitRequest {
     bool replace = false;
     // How the bytes move.
     JobSettings settings;
+
+    // A stream cut as it is read, once, instead of a file by a plan (the
+    // plan is then left empty): source is only the name its parts, its
+    // checksum file and its recovery set are named after. Its parts are
+    // numbered as PartNumbering says (LowestFree counts as FromZero); the
+    // set is made from the parts read back once the stream has ended.
+    struct Stream {
+        bool on = false;
+        StreamCut cut;
+        // What is read; nullptr: standard input.
+        NFile* input = nullptr;
+    };
+    Stream stream;
+    // Each part handed to `sh -c filter` on its standard input (FILE set to
+    // the part's name) instead of written; empty: written to its file.
+    std::string filter;
 };
 
 // The split run: the source admitted (a source that is no regular file ends

@@ -79,7 +79,9 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     case JobFault::InputOpen:
     case JobFault::InputNotRegular: return kStatusOpenFailed + result.path;
     case JobFault::LongerThanSize:
+    case JobFault::StreamRead:
     case JobFault::Read: return kStatusReadFailed + result.path;
+    case JobFault::Filter:
     case JobFault::Write: return kStatusWriteFailed + result.path;
     case JobFault::NoMemory: return kStatusNoMemory;
     case JobFault::Check: return kStatusCheckFailed + result.path;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # tessera-cli in pipelines, GNU split as the oracle: cuts that keep records
-# whole (--snap) against split -C.
+# whole (--snap) against split -C, standard input cut as it is read, a join to
+# standard output.
 #   cli_pipes.sh <path of tessera-cli>
 set -uo pipefail
 
@@ -57,6 +58,106 @@ TABLE
 # A pattern of several bytes ends each part after its last whole occurrence.
 printf 'ab\r\ncd\r\n\r\nefgh' >snap/crlf
 [ "$("$cli" plan --size 5 --snap '0d 0a' snap/crlf | tr '\n' ,)" = "0 4,4 8,8 10,10 14," ] || fail "--snap 0d0a"
+
+# --- Standard input cut as it is read: the parts of split -b and -C --------------
+mkdir stream
+head -c 250000 /dev/urandom >stream/data
+while read -r length piece; do
+  rm -f stream/s.* stream/gnu.*
+  head -c "$length" stream/data >stream/in
+  (cd stream && split -a 3 -d -b "$piece" in gnu.)
+  "$cli" split -q --size "$piece" - --name stream/s <stream/in || fail "stream of $length by $piece: exit $?"
+  said=$(same_parts stream/s stream/gnu) || fail "stream of $length by $piece: $said"
+done <<TABLE
+0 100
+100 100
+101 100
+250000 65536
+2500 3
+TABLE
+rm -f stream/s.* stream/gnu.*
+text 5 3000 900 >stream/t
+(cd stream && split -a 3 -d -C 2000 t gnu.)
+cat stream/t | "$cli" split -q --size 2000 --snap 0A - --name stream/s || fail "stream --snap 0A: exit $?"
+said=$(same_parts stream/s stream/gnu) || fail "stream --snap 0A: $said"
+
+# The checksum file and the set come from the one pass, and read back as such.
+mkdir sums
+head -c 200000 stream/data | "$cli" split -q --size 70000 --checksum - --name sums/b --into sums ||
+  fail "stream --checksum: exit $?"
+(cd sums && sha256sum --quiet -c b.sha256) || fail "stream checksums: sha256sum -c"
+[ "$(wc -l <sums/b.sha256)" = 3 ] || fail "stream checksums: one line per part, none for the stream"
+if command -v par2 >/dev/null; then
+  rm -f sums/*
+  head -c 200000 stream/data | "$cli" split -q --size 70000 --recovery 1part - --name sums/b || fail "stream --recovery: exit $?"
+  (cd sums && par2 verify -q b.par2 >/dev/null) || fail "stream recovery set: par2 verify"
+  rm sums/b.001
+  (cd sums && par2 repair -q b.par2 >/dev/null) && cmp -s <(cat sums/b.00?) <(head -c 200000 stream/data) ||
+    fail "stream recovery set: par2 repair of a lost part"
+fi
+
+# Only --size and --snap cut a stream; each refusal says why (exit 2).
+while IFS='|' read -r args why; do
+  # shellcheck disable=SC2086
+  said=$("$cli" split $args </dev/null 2>&1 >/dev/null)
+  code=$?
+  [ $code = 2 ] && [[ $said == *"$why"* ]] || fail "split $args: exit $code, said: $said"
+done <<'TABLE'
+--pieces 3 - --name x|--pieces needs the source's size
+--size 10 --at 5 - --name x|only --size and --snap cut a stream
+--size 10 -|give --name NAME
+--size 10 stream/t --name x|give - as the source
+--size 10 --resume - --name x|standard input cannot be read again
+--size 10 --recovery 10 --filter cat - --name x|with --filter there are none to read
+TABLE
+
+# Parts of an earlier run refuse a stream's split before it reads a byte.
+said=$(echo more | "$cli" split --size 10 - --name stream/s 2>&1)
+[ $? = 1 ] && [[ $said == *"stream/s.000' exists"* ]] || fail "stream over earlier parts: $said"
+
+# Stopped mid-stream: the whole parts stay, the part begun is gone, and the
+# message says what was written.
+mkdir stop
+mkfifo stop/in
+"$cli" split --size 100000 - --name stop/p <stop/in 2>stop/said &
+cli_pid=$!
+exec 3>stop/in
+head -c 250000 stream/data >&3
+for _ in $(seq 100); do [ -e stop/p.001 ] && break; sleep 0.1; done
+sleep 0.2
+kill -INT $cli_pid
+wait $cli_pid
+code=$?
+exec 3>&-
+[ $code = 130 ] || fail "stream stopped by SIGINT: exit $code"
+[ "$(ls -A stop | tr '\n' ' ')" = "in p.000 p.001 said " ] || fail "stream stopped: left $(ls -A stop | tr '\n' ' ')"
+cmp -s <(cat stop/p.000 stop/p.001) <(head -c 200000 stream/data) || fail "stream stopped: the whole parts differ"
+grep -q "read 2[0-9]* bytes of standard input; 2 parts written: 'stop/p.000' to 'stop/p.001', which are whole" stop/said ||
+  fail "stream stopped: said $(cat stop/said)"
+# A writer that dies leaves the stream ended there: every part whole.
+rm -f stop/p.*
+code=$({ (head -c 150000 stream/data; kill -KILL $BASHPID) | "$cli" split --size 100000 - --name stop/p 2>stop/said
+  echo "${PIPESTATUS[1]}"; } 2>/dev/null)
+[ $code = 0 ] || fail "writer killed: exit $code"
+cmp -s <(cat stop/p.000 stop/p.001) <(head -c 150000 stream/data) || fail "writer killed: parts"
+grep -q "read 150000 bytes of standard input; 2 parts written" stop/said || fail "writer killed: said $(cat stop/said)"
+
+# --- A join to standard output ----------------------------------------------------------
+mkdir out
+head -c 200000 stream/data | "$cli" split -q --size 70000 --checksum - --name out/j || fail "split for join: exit $?"
+"$cli" join -q --series out/j.000 -o - | cmp -s - <(head -c 200000 stream/data) || fail "join -o - | cmp"
+# A reader that goes away ends the join quietly, as cat ends.
+said=$("$cli" join -q --series out/j.000 -o - 2>&1 | head -c 1 | wc -c)
+[ "$said" = 1 ] || fail "join -o - | head -c 1: $said"
+"$cli" join -q --series out/j.000 -o - 2>out/said | head -c 1 >/dev/null
+code=${PIPESTATUS[0]}
+[ $code = 141 ] && [ ! -s out/said ] || fail "join -o - | head: exit $code, said $(cat out/said)"
+# A part that differs from its checksum: exit 1, naming it and what went out.
+printf X | dd of=out/j.001 bs=1 seek=7 conv=notrunc 2>/dev/null
+said=$("$cli" join -q --series out/j.000 -o - 2>&1 >/dev/null)
+code=$?
+[ $code = 1 ] && [[ $said == *"'out/j.001' does not match"*"already written to standard output"* ]] ||
+  fail "join -o - mismatch: exit $code, said: $said"
 
 [ $failures -eq 0 ] || { echo "$failures failures"; exit 1; }
 echo "OK"
