@@ -197,6 +197,9 @@ struct JobWords {
     std::string destination;          // join
     std::vector<std::string> inputs;  // join
     bool given = false;               // join --check
+    bool filtered = false;            // split --filter
+    bool stream = false;              // split of standard input
+    std::size_t planParts = 0;        // split: the plan's entries
     Par2Ask ask;                      // split
 };
 
@@ -249,7 +252,9 @@ int Report(const JobResult& result, const JobWords& words)
     const std::string& destination = words.destination;
     // A split's part cut short is never left: its bytes were staged.
     const std::string cutShort =
-        result.cutShort.empty() || !destination.empty() ? "" : "; " + Quoted(result.cutShort) + " was cut short and removed";
+        result.cutShort.empty() || !destination.empty() ? ""
+        : words.filtered ? "; the filter of " + Quoted(result.cutShort) + " had only the start of its part"
+                         : "; " + Quoted(result.cutShort) + " was cut short and removed";
     switch (result.end) {
     case JobEnd::Finished:
         return kExitDone;
@@ -284,9 +289,16 @@ int Report(const JobResult& result, const JobWords& words)
     case JobFault::TooManyParts:
         return Fail("cannot " + what + ": too few of the part names .000 to .999 are free for the plan");
     case JobFault::PartsExist:
-        return Fail("cannot " + what + ": " + path +
-                    " exists (an earlier split's part?); remove the earlier parts, or --after-existing numbers"
-                    " these after them");
+        return Fail("cannot " + what + ": " + path + " exists (an earlier split's part?); " +
+                    (words.stream ? std::string() : "--resume finishes that split; ") +
+                    "remove the earlier parts, or --after-existing numbers these after them");
+    case JobFault::PartDiffers:
+        if (result.line >= words.planParts)
+            return Fail("cannot resume the " + what + ": " + path + " is no part of this plan (" +
+                        std::to_string(words.planParts) + (words.planParts == 1 ? " part" : " parts") +
+                        "); nothing was written");
+        return Fail("cannot resume the " + what + ": " + path +
+                    " is not its range of the source (another split's part, or changed since); nothing was written");
     case JobFault::ChecksumFile:
         return SideFileFailure(result.checksumFile, result, words);
     case JobFault::RecoverySet:
@@ -311,6 +323,8 @@ int Report(const JobResult& result, const JobWords& words)
     case JobFault::StreamRead:
         return Fail(WithError("cannot read standard input", result.error) + cutShort);
     case JobFault::Filter: {
+        if (result.error != 0)
+            return Fail(WithError("cannot start the filter of " + path, result.error));
         const int exit = result.filterExit;
         const std::string how = exit >= 0 ? "exited with status " + std::to_string(exit)
                                            : "was killed by signal " + std::to_string(-exit);
@@ -385,6 +399,7 @@ int RunSplit(const Options& options)
         }
     }
     request.filter = options.filter;
+    request.resume = options.resume;
     request.folder = options.into;
     request.numbering = options.afterExisting ? PartNumbering::AfterExisting : PartNumbering::FromZero;
     request.checksums = options.checksum;
@@ -427,6 +442,12 @@ int RunSplit(const Options& options)
     words.what = "split " + (stream ? std::string("standard input") : Quoted(options.source));
     words.source = options.source;
     words.ask = options.recoveryAsk;
+    words.filtered = !options.filter.empty();
+    words.stream = stream;
+    words.planParts = request.plan.size();
+    if (options.resume && result.end == JobEnd::Finished && !options.quiet)
+        Note("kept " + std::to_string(result.kept) + " of " + std::to_string(result.parts.size()) +
+             " parts, already whole; wrote the others");
     return Report(result, words);
 }
 

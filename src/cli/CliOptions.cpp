@@ -310,6 +310,8 @@ std::optional<std::string> CheckStreamOptions(const Options& o)
         if (o.resume)
             return "--resume checks the parts written, and with --filter there are none";
     }
+    if (o.resume && o.afterExisting)
+        return "--resume finishes the parts from .000; --after-existing starts a new run after them";
     return std::nullopt;
 }
 

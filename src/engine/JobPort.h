@@ -110,6 +110,8 @@ enum class JobFault {
     Check,               // the front end refused a piece
     Filter,              // split: the command a part was handed to failed (path: the part; filterExit)
     StreamRead,          // split: reading the stream failed (error)
+    PartDiffers,         // split --resume: a part there is not its range of the source (path; line: its index,
+                         // size: its size; line past the plan: no part of it)
 };
 
 // A part a split wrote: its name and the source's range it holds.
@@ -191,6 +193,8 @@ struct JobResult {
     int filterExit = 0;
     // A split of a stream: the bytes read from it.
     std::int64_t streamRead = 0;
+    // A resumed split: how many of parts were there whole already, and kept.
+    std::size_t kept = 0;
 
     // The whole outcome, as the Ended event carries it.
     // Split: the parts written whole, in plan order (a part cut short by an

@@ -72,6 +72,7 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
         default: return kStatusCreateFailed + result.path;
         }
     case JobFault::RecoverySet:
+    case JobFault::PartDiffers:
     case JobFault::PartsExist:
     case JobFault::TooManyParts:
     case JobFault::PartCreate: return kStatusCreateFailed + result.path;

@@ -159,5 +159,86 @@ code=$?
 [ $code = 1 ] && [[ $said == *"'out/j.001' does not match"*"already written to standard output"* ]] ||
   fail "join -o - mismatch: exit $code, said: $said"
 
+# --- A command per part (--filter) ------------------------------------------------------
+mkdir filter
+head -c 100000 stream/data >filter/f
+(cd filter && split -a 3 -d -b 30000 --filter='gzip >$FILE.gz' f gnu.)
+"$cli" split -q --size 30000 --checksum --filter 'gzip >$FILE.gz' filter/f || fail "--filter on a file: exit $?"
+head -c 100000 stream/data | "$cli" split -q --size 30000 --filter 'gzip >$FILE.gz' - --name filter/s ||
+  fail "--filter on a stream: exit $?"
+for i in 000 001 002 003; do
+  zcat filter/gnu.$i.gz >filter/gnu.$i
+  cmp -s <(zcat filter/f.$i.gz) filter/gnu.$i || fail "--filter on a file: part $i"
+  cmp -s <(zcat filter/s.$i.gz) filter/gnu.$i || fail "--filter on a stream: part $i"
+done
+[ ! -e filter/f.000 ] && [ ! -e filter/f.004.gz ] || fail "--filter: a part written as a file, or one too many"
+# The checksum file lists the parts by name, from the bytes handed over.
+[ "$(cd filter && sha256sum gnu.00? | sed 's/ gnu\./ f./')" = "$(cat filter/f.sha256)" ] ||
+  fail "--filter --checksum: $(cat filter/f.sha256)"
+# A command that fails fails the split, named.
+for source in "filter/f" "- --name filter/f"; do
+  # shellcheck disable=SC2086
+  said=$(head -c 100000 stream/data | "$cli" split --size 30000 --filter '[ "$FILE" != filter/f.001 ] && cat >/dev/null' \
+    $source 2>&1 | grep -v "standard input;")
+  [[ $said == *"the filter of 'filter/f.001' exited with status 1"* ]] || fail "a failing filter, $source: $said"
+done
+# A command that takes only what it wants is no failure.
+"$cli" split -q --size 30000 --filter 'head -c 1 >$FILE.head' filter/f && [ "$(cat filter/f.003.head)" = "$(head -c 1 filter/gnu.003)" ] ||
+  fail "a filter that stops reading"
+
+# --- --resume: finish an interrupted split of the same plan ---------------------------
+mkdir resume resume/ref
+head -c 450000 /dev/urandom >resume/src
+"$cli" split -q --size 100000 --checksum --into resume/ref resume/src || fail "reference split: exit $?"
+# same_as_reference: the parts and the checksum file are the one-go split's.
+same_as_reference() {
+  local f
+  for f in resume/ref/*; do cmp -s "$f" "resume/${f##*/}" || { echo "${f##*/} differs"; return 1; }; done
+  [ "$(ls resume | grep -c '^src\.')" = 6 ] || { echo "left $(ls -A resume | tr '\n' ' ')"; return 1; }
+}
+# Stopped wherever a SIGINT finds it (paced: a part takes several blocks),
+# then resumed: the same parts and checksum file as a split in one go.
+"$cli" split -q --pace --size 100000 --checksum resume/src &
+cli_pid=$!
+for _ in $(seq 200); do [ -e resume/src.001 ] && break; sleep 0.05; done
+kill -INT $cli_pid
+wait $cli_pid
+[ $? = 130 ] || fail "paced split not stopped by SIGINT"
+said=$("$cli" split --size 100000 --checksum --resume resume/src 2>&1) || fail "resume after SIGINT: $said"
+[[ $said == *"kept "*" of 5 parts, already whole"* ]] || fail "resume after SIGINT said: $said"
+said=$(same_as_reference) || fail "resume after SIGINT: $said"
+# Every part whole, the checksum file not yet written; a part cut short and
+# the parts after it missing.
+while IFS="|" read -r keep cut; do
+  rm -f resume/src.*
+  for i in $keep; do cp resume/ref/src.00$i resume/; done
+  [ -z "$cut" ] || head -c 777 resume/ref/src.00$cut >resume/src.00$cut
+  "$cli" split -q --size 100000 --checksum --resume resume/src || fail "resume of '$keep' '$cut': exit $?"
+  said=$(same_as_reference) || fail "resume of '$keep' '$cut': $said"
+done <<TABLE
+0 1 2 3 4|
+0 1 2|
+0 1|2
+|0
+TABLE
+# A part that differs is refused by its name, and nothing is written.
+rm -f resume/src.*
+cp resume/ref/src.00[0-2] resume/
+printf X | dd of=resume/src.001 bs=1 seek=99999 conv=notrunc 2>/dev/null
+before=$(ls -l --time-style=full-iso resume | md5sum)
+said=$("$cli" split --size 100000 --checksum --resume resume/src 2>&1)
+[ $? = 1 ] && [[ $said == *"'resume/src.001' is not its range of the source"*"nothing was written"* ]] ||
+  fail "resume over a changed part: $said"
+[ "$before" = "$(ls -l --time-style=full-iso resume | md5sum)" ] || fail "resume over a changed part changed files"
+# So is a part the plan does not have.
+rm -f resume/src.*
+cp resume/ref/src.00[0-4] resume/
+cp resume/ref/src.000 resume/src.005
+said=$("$cli" split --size 100000 --resume resume/src 2>&1)
+[ $? = 1 ] && [[ $said == *"'resume/src.005' is no part of this plan (5 parts)"* ]] || fail "resume past the plan: $said"
+# Without --resume, the earlier parts are pointed out.
+said=$("$cli" split --size 100000 resume/src 2>&1)
+[[ $said == *"--resume finishes that split"* ]] || fail "split over earlier parts: $said"
+
 [ $failures -eq 0 ] || { echo "$failures failures"; exit 1; }
 echo "OK"
