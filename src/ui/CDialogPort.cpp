@@ -104,10 +104,11 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
     case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
     case Kind::Progress: SetProgress(event.position); break;
     case Kind::Ended:
-        // A join checked against a checksum file says how the check went.
+        // A join checked against a checksum file says how the check went; a
+        // split that wrote a recovery set, what the set rebuilds.
         SetStatus(event.result->checksumFile.state == tessera::SideState::Checked
                       ? tessera::CheckedEndStatusText(*event.result, DestinationPath())
-                      : tessera::EndStatusText(*event.result));
+                      : tessera::SplitEndStatusText(*event.result));
         // A failure leaves the bar where it stood.
         if (event.result->end != tessera::JobEnd::Failed)
             SetProgress(event.position);

@@ -1,6 +1,7 @@
 #include "ListActions.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QEvent>
@@ -126,6 +127,35 @@ QString FaultText(const PlanTextReader& reader)
 
 // The setting of the split list's menu item チェックサムを作成.
 constexpr const char* kChecksumsKey = "Split/WriteChecksums";
+// The setting of the submenu リカバリセット: the key of the choice, as the
+// command line's --recovery spells it.
+constexpr const char* kRecoveryKey = "Split/RecoverySet";
+using AskKind = tessera::Par2Ask::Kind;
+constexpr struct {
+    const char* name;
+    const char* text;
+    const char* key;
+    AskKind kind;
+    unsigned amount;
+} kRecoveryChoices[] = {
+    {"actionSplitRecoveryNone", "作成しない", "", AskKind::Percent, 0},
+    {"actionSplitRecovery1Part", "パート 1 個の欠損を修復できる量", "1part", AskKind::Parts, 1},
+    {"actionSplitRecovery2Parts", "パート 2 個の欠損を修復できる量", "2parts", AskKind::Parts, 2},
+    {"actionSplitRecovery10", "データの 10 %", "10", AskKind::Percent, 10},
+    {"actionSplitRecovery25", "データの 25 %", "25", AskKind::Percent, 25},
+};
+
+// The key of the choice kept in the settings; none when it is none of the
+// submenu's.
+std::string RecoveryKey()
+{
+    const std::string key = QSettings().value(QLatin1String(kRecoveryKey)).toString().toStdString();
+    for (const auto& choice : kRecoveryChoices) {
+        if (key == choice.key)
+            return key;
+    }
+    return {};
+}
 
 // Why a checksum file gives the join list nothing.
 QString ManifestFaultText(const ManifestRead& read)
@@ -207,6 +237,20 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
     connect(splitChecksums_, &QAction::toggled, this,
             [](bool on) { QSettings().setValue(QLatin1String(kChecksumsKey), on); });
     menus_[kListSplit]->addAction(splitChecksums_);
+    splitRecovery_ = menus_[kListSplit]->addMenu(QStringLiteral("リカバリセット"));
+    splitRecovery_->setObjectName(QStringLiteral("menuSplitRecovery"));
+    splitRecovery_->menuAction()->setObjectName(QStringLiteral("actionSplitRecovery"));
+    auto* recoveryGroup = new QActionGroup(this);
+    const std::string recovery = RecoveryKey();
+    for (const auto& choice : kRecoveryChoices) {
+        QAction* action = splitRecovery_->addAction(QString::fromUtf8(choice.text));
+        action->setObjectName(QLatin1String(choice.name));
+        action->setCheckable(true);
+        action->setChecked(recovery == choice.key);
+        recoveryGroup->addAction(action);
+        const QString key = QLatin1String(choice.key);
+        connect(action, &QAction::triggered, this, [key] { QSettings().setValue(QLatin1String(kRecoveryKey), key); });
+    }
     // Checked while a folder is chosen; choosing it again goes back to beside
     // the source. Never kept: a new window splits beside the source.
     splitFolder_ = new QAction(QStringLiteral("分割先フォルダ…"), this);
@@ -224,10 +268,24 @@ bool ListActions::SplitWritesChecksums()
     return QSettings().value(QLatin1String(kChecksumsKey), false).toBool();
 }
 
+tessera::Par2Ask ListActions::SplitRecoverySet()
+{
+    const std::string key = RecoveryKey();
+    tessera::Par2Ask ask;
+    for (const auto& choice : kRecoveryChoices) {
+        if (key == choice.key) {
+            ask.kind = choice.kind;
+            ask.amount = choice.amount;
+        }
+    }
+    return ask;
+}
+
 WindowSplitChoices ListActions::SplitChoices() const
 {
     WindowSplitChoices choices;
     choices.checksums = SplitWritesChecksums();
+    choices.recovery = SplitRecoverySet();
     choices.folder = splitFolderPath_;
     return choices;
 }
@@ -307,6 +365,7 @@ void ListActions::UpdateActions()
     splitDelete_->setEnabled(split && SelectedRow(kListSplit) >= 0);
     // Read when a split starts: a change during one is for the next.
     splitChecksums_->setEnabled(split);
+    splitRecovery_->setEnabled(split);
     splitFolder_->setEnabled(split);
 }
 

@@ -46,6 +46,10 @@ public:
     // parts (the split list's menu item; off until it is checked).
     [[nodiscard]] static bool SplitWritesChecksums();
 
+    // The recovery set a split from the window writes beside its parts
+    // (the split list's submenu; none until chosen).
+    [[nodiscard]] static tessera::Par2Ask SplitRecoverySet();
+
     // What the split list's menu asks of the next split.
     [[nodiscard]] WindowSplitChoices SplitChoices() const;
 
@@ -96,6 +100,7 @@ private:
     QAction* splitOpen_ = nullptr;
     QAction* splitDelete_ = nullptr;
     QAction* splitChecksums_ = nullptr;
+    QMenu* splitRecovery_ = nullptr;
     QAction* splitFolder_ = nullptr;
     // The folder the parts go into; empty: beside the source.
     std::string splitFolderPath_;

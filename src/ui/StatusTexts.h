@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,15 @@ inline constexpr const char* kStatusJoinedMismatch = " (結合結果が元ファ
 inline constexpr const char* kStatusChecksumFileExists = " (チェックサムファイルが既にあります)";
 inline constexpr const char* kStatusChecksumFileIsSource = " (チェックサムファイル名が分割元ファイルを指しています)";
 inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライブラリがありません)";
+// Added after the texts above for a recovery set a split could not take, and
+// after "終了" for what the set a split wrote rebuilds.
+inline constexpr const char* kStatusRecoverySetExists = " (リカバリセットが既にあります)";
+inline constexpr const char* kStatusRecoverySetNotAFile = " (リカバリセットの名前にファイル以外のものがあります)";
+inline constexpr const char* kStatusRecoverySetLayout = " (この分割にはリカバリセットを割り付けられません)";
+inline constexpr const char* kStatusRecoveryLostParts = " (リカバリセット : 失われたパート %1% 個まで修復できます)";
+inline constexpr const char* kStatusRecoveryNoPart = " (リカバリセット : 失われたパートは修復できません";
+inline constexpr const char* kStatusRecoveryOnePartPercent = "。1 個の修復には %1% % 必要です";
+inline constexpr const char* kStatusRecoveryNoBytes = " (パートにデータがないため、リカバリセットは作成しません)";
 
 // "読込中 " or "書込中 " and the path, for a block being read or written.
 [[nodiscard]] inline std::string BlockStatusText(JobEvent::Kind kind, std::string_view path)
@@ -38,6 +48,17 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     text.replace(text.find("%1%"), 3, path);
     return text;
 }
+
+namespace detail {
+
+inline std::string WithNumber(const char* text, std::uint64_t number)
+{
+    std::string with = text;
+    with.replace(with.find("%1%"), 3, std::to_string(number));
+    return with;
+}
+
+}  // namespace detail
 
 // What the status line shows at the end of a job: "終了" for one that ran to
 // its end, completed or aborted; for a failure, its text, with the path it
@@ -72,6 +93,13 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
         default: return kStatusCreateFailed + result.path;
         }
     case JobFault::RecoverySet:
+        switch (result.recoverySet.state) {
+        case SideState::Exists: return kStatusCreateFailed + result.path + kStatusRecoverySetExists;
+        case SideState::NotAFile: return kStatusCreateFailed + result.path + kStatusRecoverySetNotAFile;
+        case SideState::Layout: return kStatusCreateFailed + result.path + kStatusRecoverySetLayout;
+        case SideState::Write: return kStatusWriteFailed + result.path;
+        default: return kStatusCreateFailed + result.path;
+        }
     case JobFault::PartDiffers:
     case JobFault::PartsExist:
     case JobFault::TooManyParts:
@@ -88,6 +116,27 @@ inline constexpr const char* kStatusNoSha256 = " (SHA-256 を計算するライ�
     case JobFault::Check: return kStatusCheckFailed + result.path;
     }
     return kStatusAborted;
+}
+
+// The end text of a split: EndStatusText, and after "終了" what the recovery
+// set it wrote rebuilds (nothing more when it wrote none).
+[[nodiscard]] inline std::string SplitEndStatusText(const JobResult& result)
+{
+    std::string text = EndStatusText(result);
+    if (result.end != JobEnd::Finished)
+        return text;
+    const Par2Reach& reach = result.recoverySet.reach;
+    switch (result.recoverySet.state) {
+    case SideState::Written:
+        if (reach.lostParts > 0)
+            return text + detail::WithNumber(kStatusRecoveryLostParts, reach.lostParts);
+        text += kStatusRecoveryNoPart;
+        if (reach.onePartPercent > 0)
+            text += detail::WithNumber(kStatusRecoveryOnePartPercent, reach.onePartPercent);
+        return text + ")";
+    case SideState::NoBytes: return text + kStatusRecoveryNoBytes;
+    default: return text;
+    }
 }
 
 // The end text of a join checked against a checksum file: "終了", and after

@@ -11,6 +11,7 @@ void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSpl
     port.Freeze();
     SplitRequest request;
     request.checksums = choices.checksums;
+    request.recovery = choices.recovery;
     request.folder = choices.folder;
     RunSplit(SplitRequestFrom(port, std::move(request)), port, abort);
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <string>
 
+#include "engine/recovery/Par2Layout.h"
+
 class CDialogPort;
 
 namespace tessera::ui {
@@ -11,6 +13,8 @@ namespace tessera::ui {
 struct WindowSplitChoices {
     // "<source name>.sha256" beside the parts.
     bool checksums = false;
+    // "<source name>.par2" and its volumes beside the parts (amount 0: none).
+    tessera::Par2Ask recovery;
     // The folder the parts (and the checksum file) go into; empty: beside
     // the source.
     std::string folder;

@@ -112,7 +112,14 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
                                              "actionSplitSavePlan プランを保存…", "actionSplitOpenPlan プランを開く…",
                                              "-", "actionSplitDelete 削除", "-",
                                              "actionSplitChecksums チェックサムを作成",
+                                             "actionSplitRecovery リカバリセット",
                                              "actionSplitFolder 分割先フォルダ…"}));
+    auto* recoveryMenu = dialog.findChild<QMenu*>(QStringLiteral("menuSplitRecovery"));
+    ASSERT_TRUE(recoveryMenu);
+    EXPECT_EQ(texts(recoveryMenu),
+              QStringList({"actionSplitRecoveryNone 作成しない", "actionSplitRecovery1Part パート 1 個の欠損を修復できる量",
+                           "actionSplitRecovery2Parts パート 2 個の欠損を修復できる量",
+                           "actionSplitRecovery10 データの 10 %", "actionSplitRecovery25 データの 25 %"}));
     EXPECT_EQ(Action("actionJoinMoveUp")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Up));
     EXPECT_EQ(Action("actionJoinMoveDown")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Down));
     EXPECT_EQ(Action("actionJoinDelete")->shortcut(), QKeySequence(Qt::Key_Delete));

@@ -53,7 +53,11 @@ void SplitTables(std::uint16_t factor, std::uint16_t low[256], std::uint16_t hig
     }
 }
 
-std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to)
+namespace {
+
+// The 8 x 8 block of the product's matrix taking bits [from, from + 8) of a
+// word to bits [to, to + 8), from the images of the word's bits (basis).
+constexpr std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to)
 {
     // Byte j: the image of source bit j, bit i of which is the weight of
     // source bit j in result bit i (a column).
@@ -70,6 +74,42 @@ std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to)
     t = (columns ^ (columns >> 28)) & 0x00000000F0F0F0F0ull;
     columns ^= t ^ (t << 28);
     return __builtin_bswap64(columns);
+}
+
+// entry[k][x]: the four blocks of the constant x << 4k.
+struct AffineByNibble {
+    std::uint64_t entry[4][16][2][2];
+    constexpr AffineByNibble() : entry()
+    {
+        for (int k = 0; k < 4; ++k)
+            for (int x = 0; x < 16; ++x) {
+                std::uint16_t basis[16] = {};
+                std::uint32_t word = static_cast<std::uint32_t>(x) << (4 * k);
+                for (int i = 0; i < 16; ++i) {
+                    basis[i] = static_cast<std::uint16_t>(word);
+                    word <<= 1;
+                    if (word & 0x10000)
+                        word ^= 0x1100B;
+                }
+                for (int from = 0; from < 2; ++from)
+                    for (int to = 0; to < 2; ++to)
+                        entry[k][x][from][to] = AffineMatrix(basis, 8 * from, 8 * to);
+            }
+    }
+};
+constexpr AffineByNibble kAffineByNibble;
+
+}  // namespace
+
+void AffineBlocks(std::uint16_t factor, std::uint64_t blocks[2][2])
+{
+    const auto& n0 = kAffineByNibble.entry[0][factor & 15];
+    const auto& n1 = kAffineByNibble.entry[1][(factor >> 4) & 15];
+    const auto& n2 = kAffineByNibble.entry[2][(factor >> 8) & 15];
+    const auto& n3 = kAffineByNibble.entry[3][factor >> 12];
+    for (int from = 0; from < 2; ++from)
+        for (int to = 0; to < 2; ++to)
+            blocks[from][to] = n0[from][to] ^ n1[from][to] ^ n2[from][to] ^ n3[from][to];
 }
 
 // Split tables: the product of the factor with each value of a word's low
@@ -110,20 +150,23 @@ struct Entry {
     detail::WordsKernel words;          // or null: see roundTrip
     detail::Blocks prepare, unprepare;  // of whole blocks, or null: by byte
     bool roundTrip;                     // MulAddWords gains by preparing
+    const detail::TableKernel* tables;  // or null: the plain factors
 };
 
 // From the slowest to the fastest: the last the processor may use is used.
 const Entry kEntries[] = {
-    {"scalar", 0, detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false},
+    {"scalar", 0, detail::MulAddScalar, nullptr, nullptr, nullptr, nullptr, false, nullptr},
 #ifdef TESSERA_X86
-    {"ssse3", cpu::kSsse3, detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true},
-    {"avx2", cpu::kAvx2, detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true},
+    {"ssse3", cpu::kSsse3, detail::MulAddSsse3, nullptr, nullptr, detail::PrepareSsse3, detail::UnprepareSsse3, true,
+     &detail::kTablesSsse3},
+    {"avx2", cpu::kAvx2, detail::MulAddAvx2, nullptr, nullptr, detail::PrepareAvx2, detail::UnprepareAvx2, true,
+     &detail::kTablesAvx2},
     {"avx512bw", cpu::kAvx2 | cpu::kAvx512, detail::MulAddAvx512, nullptr, nullptr, detail::PrepareAvx2,
-     detail::UnprepareAvx2, true},
+     detail::UnprepareAvx2, true, &detail::kTablesAvx512},
     {"gfni-avx2", cpu::kAvx2 | cpu::kGfni, detail::MulAddGfniAvx2, nullptr, detail::MulAddWordsGfniAvx2,
-     detail::PrepareAvx2, detail::UnprepareAvx2, true},
+     detail::PrepareAvx2, detail::UnprepareAvx2, true, &detail::kTablesGfniAvx2},
     {"gfni", cpu::kAvx2 | cpu::kAvx512 | cpu::kGfni, detail::MulAddGfni, detail::MulAddInputsGfni,
-     detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true},
+     detail::MulAddWordsGfni, detail::PrepareAvx2, detail::UnprepareAvx2, true, &detail::kTablesGfni},
 #endif
 };
 
@@ -218,6 +261,37 @@ void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::s
     }
     for (std::size_t i = 0; i < inputs; ++i)
         entry.kernel(ins[i], bytes, factors + i * count, accs, count);
+}
+
+void Factors::Make(const std::uint16_t* factors, std::size_t inputs, std::size_t count)
+{
+    const Entry& entry = Current();
+    kernel_ = &entry;
+    inputs_ = inputs;
+    count_ = count;
+    if (entry.tables) {
+        plain_.clear();
+        tables_.resize((inputs * count * entry.tables->bytes + sizeof(Line) - 1) / sizeof(Line));
+        entry.tables->make(factors, inputs, count, tables_.data()->bytes);
+    } else {
+        tables_.clear();
+        plain_.assign(factors, factors + inputs * count);
+    }
+}
+
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t bytes, const Factors& factors,
+                      std::uint8_t* const* accs)
+{
+    CheckWholeBlocks(bytes);
+    if (bytes == 0 || factors.inputs_ == 0 || factors.count_ == 0)
+        return;
+    const Entry& entry = *static_cast<const Entry*>(factors.kernel_);
+    if (entry.tables) {
+        entry.tables->run(factors.tables_.data()->bytes, ins, factors.inputs_, bytes, accs, factors.count_);
+        return;
+    }
+    for (std::size_t i = 0; i < factors.inputs_; ++i)
+        entry.kernel(ins[i], bytes, factors.plain_.data() + i * factors.count_, accs, factors.count_);
 }
 
 void MulAddWords(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes)

@@ -44,6 +44,34 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
 void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 
+// The factors of MulAddManyInputs made once into the tables of the kernel in
+// use, for a caller that multiplies the same inputs over many column ranges:
+// the kernels would otherwise make them anew at every call. A kernel's
+// tables are about 128 to 256 bytes a factor.
+class Factors {
+public:
+    // factors[i * count + j], as MulAddManyInputs takes them.
+    void Make(const std::uint16_t* factors, std::size_t inputs, std::size_t count);
+    [[nodiscard]] std::size_t Inputs() const { return inputs_; }
+    [[nodiscard]] std::size_t Count() const { return count_; }
+
+private:
+    friend void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t bytes, const Factors& factors,
+                                 std::uint8_t* const* accs);
+    struct alignas(64) Line {
+        std::uint8_t bytes[64];
+    };
+    const void* kernel_ = nullptr;  // the one they were made for, which runs them
+    std::size_t inputs_ = 0, count_ = 0;
+    std::vector<Line> tables_;
+    std::vector<std::uint16_t> plain_;  // for a kernel without tables
+};
+
+// MulAddManyInputs with its factors made (factors.Inputs() inputs,
+// factors.Count() accumulators), by the kernel they were made for.
+void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t bytes, const Factors& factors,
+                      std::uint8_t* const* accs);
+
 // out ^= factor * in over `bytes` bytes (even) of little-endian words as they
 // stand, not prepared: for a caller with one factor at a time. Prepares the
 // words piece by piece where the kernel in use gains by it.

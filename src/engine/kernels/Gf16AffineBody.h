@@ -18,7 +18,9 @@
 //       V Or(V, V)
 //       V Words(V low, V high)                each word's low byte from low, high from high
 //       V Down(V), V Up(V)                    each word shifted by 8 bits
-// then calls MulAddAffine<ThatStruct> and MulAddWordsAffine<ThatStruct>.
+// then calls MulAddAffine<ThatStruct> and MulAddWordsAffine<ThatStruct>, and
+// makes its TableKernel of MakeAffineFactors<ThatStruct> and
+// RunAffineFactors<ThatStruct> (or of its own).
 #ifndef TESSERA_GF16_TARGET
 #error "define TESSERA_GF16_TARGET before including the kernel body"
 #endif
@@ -43,14 +45,10 @@ template <typename Isa>
 TESSERA_GF16_TARGET void MakeAffineMatrices(std::uint16_t factor, AffineMatrices<Isa>& matrices)
 {
     using L = Layout<Isa::kWidth>;
-    std::uint16_t basis[16];
-    Basis(factor, basis);
     // blocks[from][to]: from the low (0) or high (1) bytes of the words to
     // the low or high bytes of the products.
     std::uint64_t blocks[2][2];
-    for (int from = 0; from < 2; ++from)
-        for (int to = 0; to < 2; ++to)
-            blocks[from][to] = AffineMatrix(basis, 8 * from, 8 * to);
+    AffineBlocks(factor, blocks);
     alignas(64) std::uint64_t lanes[Isa::kWidth / 8];
     for (std::size_t r = 0; r < L::kResults; ++r) {
         for (int swapped = 0; swapped < 2; ++swapped) {
@@ -119,6 +117,27 @@ TESSERA_GF16_TARGET void MulAddAffine(const std::uint8_t* in, std::size_t bytes,
     }
 }
 
+// Matrices made once for factors[i * count + j]: AffineMatrices in the same
+// order.
+template <typename Isa>
+TESSERA_GF16_TARGET void MakeAffineFactors(const std::uint16_t* factors, std::size_t inputs, std::size_t count,
+                                           std::uint8_t* tables)
+{
+    auto* m = reinterpret_cast<AffineMatrices<Isa>*>(tables);
+    for (std::size_t k = 0; k < inputs * count; ++k)
+        MakeAffineMatrices<Isa>(factors[k], m[k]);
+}
+
+template <typename Isa>
+TESSERA_GF16_TARGET void RunAffineFactors(const std::uint8_t* tables, const std::uint8_t* const* ins,
+                                          std::size_t inputs, std::size_t bytes, std::uint8_t* const* accs,
+                                          std::size_t count)
+{
+    const auto* m = reinterpret_cast<const AffineMatrices<Isa>*>(tables);
+    for (std::size_t i = 0; i < inputs; ++i)
+        RunAffine<Isa>(ins[i], bytes, m + i * count, accs, count);
+}
+
 // The four blocks of one factor's matrix, each in every 64 bits of a register.
 template <typename Isa>
 struct WordMatrices {
@@ -149,13 +168,13 @@ template <typename Isa>
 TESSERA_GF16_TARGET void MulAddWordsAffine(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out,
                                            std::size_t bytes)
 {
-    std::uint16_t basis[16];
-    Basis(factor, basis);
+    std::uint64_t blocks[2][2];
+    AffineBlocks(factor, blocks);
     WordMatrices<Isa> m;
-    m.lowFromLow = Broadcast<Isa>(AffineMatrix(basis, 0, 0));
-    m.lowFromHigh = Broadcast<Isa>(AffineMatrix(basis, 8, 0));
-    m.highFromLow = Broadcast<Isa>(AffineMatrix(basis, 0, 8));
-    m.highFromHigh = Broadcast<Isa>(AffineMatrix(basis, 8, 8));
+    m.lowFromLow = Broadcast<Isa>(blocks[0][0]);
+    m.lowFromHigh = Broadcast<Isa>(blocks[1][0]);
+    m.highFromLow = Broadcast<Isa>(blocks[0][1]);
+    m.highFromHigh = Broadcast<Isa>(blocks[1][1]);
     std::size_t at = 0;
     for (; at + Isa::kWidth <= bytes; at += Isa::kWidth)
         Isa::Store(out + at, WordsProduct<Isa>(Isa::Load(in + at), Isa::Load(out + at), m));

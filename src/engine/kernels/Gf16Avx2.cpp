@@ -33,6 +33,8 @@ struct Avx2 {
 
 namespace tessera::gf16::detail {
 
+const TableKernel kTablesAvx2 = {sizeof(LookupTables<Avx2>), MakeLookupFactors<Avx2>, RunLookupFactors<Avx2>};
+
 void MulAddAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count)
 {

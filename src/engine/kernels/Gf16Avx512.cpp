@@ -36,6 +36,8 @@ struct Avx512 {
 
 namespace tessera::gf16::detail {
 
+const TableKernel kTablesAvx512 = {sizeof(LookupTables<Avx512>), MakeLookupFactors<Avx512>, RunLookupFactors<Avx512>};
+
 void MulAddAvx512(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                   std::uint8_t* const* accs, std::size_t count)
 {

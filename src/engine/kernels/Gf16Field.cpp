@@ -72,6 +72,17 @@ std::uint16_t InputConstant(std::uint32_t index)
     return T().exp[n];
 }
 
+std::vector<std::uint16_t> InputConstants(std::uint64_t count)
+{
+    std::vector<std::uint16_t> constants(count);
+    std::uint32_t n = 0;
+    for (std::uint16_t& constant : constants) {
+        n = NextConstantLog(n);
+        constant = T().exp[n];
+    }
+    return constants;
+}
+
 std::vector<std::uint16_t> SliceFactors(std::uint64_t slices, const std::vector<std::uint32_t>& exponents)
 {
     std::vector<std::uint16_t> factors(slices * exponents.size());

@@ -20,6 +20,9 @@ std::uint16_t Inverse(std::uint16_t a);
 // coprime to 65535.
 std::uint16_t InputConstant(std::uint32_t index);
 
+// The constants of input slices 0 .. count - 1.
+std::vector<std::uint16_t> InputConstants(std::uint64_t count);
+
 // What input slice i is multiplied by in the recovery slice of exponent
 // exponents[j], at [i * exponents.size() + j], for the first `slices` input
 // slices.

@@ -86,6 +86,40 @@ TESSERA_GF16_TARGET void RunInputs(const std::uint8_t* const* ins, std::size_t b
 
 }  // namespace
 
+// Matrices made once for factors[i * count + j], for up to four inputs at a
+// time: the inputs 4q .. 4q + n - 1 (n up to 4) from 4q * count on, row by
+// row, each row's n side by side, as RunInputs<n> takes them.
+TESSERA_GF16_TARGET void MakeGfniFactors(const std::uint16_t* factors, std::size_t inputs, std::size_t count,
+                                         std::uint8_t* tables)
+{
+    auto* m = reinterpret_cast<AffineMatrices<Gfni>*>(tables);
+    for (std::size_t first = 0; first < inputs; first += 4) {
+        const std::size_t n = std::min<std::size_t>(4, inputs - first);
+        AffineMatrices<Gfni>* quad = m + first * count;
+        for (std::size_t j = 0; j < count; ++j)
+            for (std::size_t i = 0; i < n; ++i)
+                MakeAffineMatrices<Gfni>(factors[(first + i) * count + j], quad[j * n + i]);
+    }
+}
+
+TESSERA_GF16_TARGET void RunGfniFactors(const std::uint8_t* tables, const std::uint8_t* const* ins,
+                                        std::size_t inputs, std::size_t bytes, std::uint8_t* const* accs,
+                                        std::size_t count)
+{
+    const auto* m = reinterpret_cast<const AffineMatrices<Gfni>*>(tables);
+    for (std::size_t first = 0; first < inputs; first += 4) {
+        const AffineMatrices<Gfni>* quad = m + first * count;
+        switch (std::min<std::size_t>(4, inputs - first)) {
+        case 1: RunInputs<1>(ins + first, bytes, quad, accs, count); break;
+        case 2: RunInputs<2>(ins + first, bytes, quad, accs, count); break;
+        case 3: RunInputs<3>(ins + first, bytes, quad, accs, count); break;
+        default: RunInputs<4>(ins + first, bytes, quad, accs, count); break;
+        }
+    }
+}
+
+const TableKernel kTablesGfni = {sizeof(AffineMatrices<Gfni>), MakeGfniFactors, RunGfniFactors};
+
 void MulAddGfni(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                 std::uint8_t* const* accs, std::size_t count)
 {

@@ -49,6 +49,9 @@ struct GfniAvx2 {
 
 namespace tessera::gf16::detail {
 
+const TableKernel kTablesGfniAvx2 = {sizeof(AffineMatrices<GfniAvx2>), MakeAffineFactors<GfniAvx2>,
+                                     RunAffineFactors<GfniAvx2>};
+
 void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                     std::uint8_t* const* accs, std::size_t count)
 {

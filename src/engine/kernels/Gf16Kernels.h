@@ -37,9 +37,21 @@ struct NibbleTables {
 void MakeNibbleTables(std::uint16_t factor, NibbleTables& tables);
 
 // Multiplying a word by a constant is linear over GF(2), a 16 x 16 bit
-// matrix. This is its 8 x 8 block taking bits [from, from + 8) of a word to
-// bits [to, to + 8) of the product, as GF2P8AFFINEQB reads a matrix.
-std::uint64_t AffineMatrix(const std::uint16_t basis[16], int from, int to);
+// matrix. blocks[from][to] is its 8 x 8 block taking the low (0) or high (1)
+// byte of a word to the low or high byte of the product, as GF2P8AFFINEQB
+// reads a matrix. The matrix is linear in the constant too, and is made from
+// a table of those of each nibble value: a few loads, not a bit at a time.
+void AffineBlocks(std::uint16_t factor, std::uint64_t blocks[2][2]);
+
+// A kernel's tables for factors[i * count + j], made once (Factors) and run
+// over many column ranges: tables of `bytes` bytes a factor, in an order of
+// the kernel's own.
+struct TableKernel {
+    std::size_t bytes;  // a factor's; 0: the kernel has none
+    void (*make)(const std::uint16_t* factors, std::size_t inputs, std::size_t count, std::uint8_t* tables);
+    void (*run)(const std::uint8_t* tables, const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
+                std::uint8_t* const* accs, std::size_t count);
+};
 
 // Factors are taken this many at a time, so that their tables stay in the
 // first-level cache.
@@ -101,6 +113,7 @@ void MulAddWordsGfni(std::uint16_t factor, const std::uint8_t* in, std::uint8_t*
 void MulAddGfniAvx2(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                     std::uint8_t* const* accs, std::size_t count);
 void MulAddWordsGfniAvx2(std::uint16_t factor, const std::uint8_t* in, std::uint8_t* out, std::size_t bytes);
+extern const TableKernel kTablesSsse3, kTablesAvx2, kTablesAvx512, kTablesGfniAvx2, kTablesGfni;
 // Prepare and Unprepare of whole blocks (blocks * kBlock bytes).
 void PrepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);
 void UnprepareSsse3(const std::uint8_t* in, std::size_t blocks, std::uint8_t* out);

@@ -13,7 +13,8 @@
 //       V Low(V), V High(V)                   each byte's low, high nibble
 //       V Lookup(V table, V nibbles)          per 16-byte lane
 //       V Sum(V acc, V, V, V, V)              acc ^ the four
-// then calls MulAddLookup<ThatStruct>.
+// then calls MulAddLookup<ThatStruct>, and makes its TableKernel of
+// MakeLookupFactors<ThatStruct> and RunLookupFactors<ThatStruct>.
 #ifndef TESSERA_GF16_TARGET
 #error "define TESSERA_GF16_TARGET before including the kernel body"
 #endif
@@ -118,6 +119,26 @@ TESSERA_GF16_TARGET void MulAddLookup(const std::uint8_t* in, std::size_t bytes,
         if (used)
             RunLookup<Isa>(in, bytes, tables, outs, used);
     }
+}
+
+// Tables made once for factors[i * count + j]: LookupTables in the same order.
+template <typename Isa>
+TESSERA_GF16_TARGET void MakeLookupFactors(const std::uint16_t* factors, std::size_t inputs, std::size_t count,
+                                           std::uint8_t* tables)
+{
+    auto* t = reinterpret_cast<LookupTables<Isa>*>(tables);
+    for (std::size_t k = 0; k < inputs * count; ++k)
+        MakeLookupTables<Isa>(factors[k], t[k]);
+}
+
+template <typename Isa>
+TESSERA_GF16_TARGET void RunLookupFactors(const std::uint8_t* tables, const std::uint8_t* const* ins,
+                                          std::size_t inputs, std::size_t bytes, std::uint8_t* const* accs,
+                                          std::size_t count)
+{
+    const auto* t = reinterpret_cast<const LookupTables<Isa>*>(tables);
+    for (std::size_t i = 0; i < inputs; ++i)
+        RunLookup<Isa>(ins[i], bytes, t + i * count, accs, count);
 }
 
 }  // namespace

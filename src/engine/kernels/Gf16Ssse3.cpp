@@ -33,6 +33,8 @@ struct Ssse3 {
 
 namespace tessera::gf16::detail {
 
+const TableKernel kTablesSsse3 = {sizeof(LookupTables<Ssse3>), MakeLookupFactors<Ssse3>, RunLookupFactors<Ssse3>};
+
 void MulAddSsse3(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* factors,
                  std::uint8_t* const* accs, std::size_t count)
 {

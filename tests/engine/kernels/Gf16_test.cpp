@@ -11,6 +11,7 @@
 
 #include "engine/kernels/Cpu.h"
 #include "engine/kernels/Gf16Field.h"
+#include "engine/kernels/Gf16Threads.h"
 
 namespace tessera {
 namespace cpu {
@@ -95,6 +96,11 @@ TEST_P(Gf16Kernel, MulAddManyAgreesWithTheFieldWordByWord)
     }
 }
 
+// Three ways to the same sums: factors as they stand, made into the kernel's
+// tables once, and with the columns shared between threads (some of which
+// may get none, and each going through its share a range at a time).
+enum class Way { Plain, Made, Threads };
+
 TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
 {
     std::mt19937 random(23);
@@ -102,36 +108,52 @@ TEST_P(Gf16Kernel, MulAddManyInputsSumsEveryInputTimesItsFactor)
         std::size_t blocks, inputs, count;
     };
     // Inputs fewer than, as many as and more than a kernel takes at once;
-    // accumulators past one group of tables.
-    for (const Case c : {Case{1, 1, 1}, Case{1, 3, 2}, Case{37, 4, 5}, Case{33, 5, 3}, Case{2, 9, 20}, Case{3, 2, 40}}) {
-        SCOPED_TRACE(testing::Message() << c.blocks << " blocks, " << c.inputs << " inputs, " << c.count << " accumulators");
-        const std::size_t bytes = c.blocks * gf16::kBlock;
-        std::vector<std::vector<std::uint8_t>> inputs, accs;
-        std::vector<const std::uint8_t*> ins;
-        std::vector<std::uint8_t*> outs;
-        for (std::size_t i = 0; i < c.inputs; ++i)
-            inputs.push_back(RandomBytes(random, bytes));
-        for (auto& input : inputs)
-            ins.push_back(input.data());
-        for (std::size_t j = 0; j < c.count; ++j)
-            accs.push_back(RandomBytes(random, bytes));
-        for (auto& acc : accs)
-            outs.push_back(acc.data());
-        std::vector<std::uint16_t> factors(c.inputs * c.count);
-        for (auto& f : factors)
-            f = static_cast<std::uint16_t>(random());
-        factors[0] = 1;
-        factors[factors.size() / 2] = 0;
-        const auto before = accs;
+    // accumulators past one group of tables, and so many that a thread's
+    // share is gone through in several ranges.
+    for (const Case c : {Case{1, 1, 1}, Case{1, 3, 2}, Case{37, 4, 5}, Case{33, 5, 3}, Case{2, 9, 20}, Case{3, 2, 40},
+                         Case{100, 6, 200}}) {
+        for (const Way way : {Way::Plain, Way::Made, Way::Threads}) {
+            SCOPED_TRACE(testing::Message() << c.blocks << " blocks, " << c.inputs << " inputs, " << c.count
+                                            << " accumulators, way " << static_cast<int>(way));
+            const std::size_t bytes = c.blocks * gf16::kBlock;
+            std::vector<std::vector<std::uint8_t>> inputs, accs;
+            std::vector<const std::uint8_t*> ins;
+            std::vector<std::uint8_t*> outs;
+            for (std::size_t i = 0; i < c.inputs; ++i)
+                inputs.push_back(RandomBytes(random, bytes));
+            for (auto& input : inputs)
+                ins.push_back(input.data());
+            for (std::size_t j = 0; j < c.count; ++j)
+                accs.push_back(RandomBytes(random, bytes));
+            for (auto& acc : accs)
+                outs.push_back(acc.data());
+            std::vector<std::uint16_t> factors(c.inputs * c.count);
+            for (auto& f : factors)
+                f = static_cast<std::uint16_t>(random());
+            factors[0] = 1;
+            factors[factors.size() / 2] = 0;
+            const auto before = accs;
 
-        gf16::MulAddManyInputs(ins.data(), c.inputs, bytes, factors.data(), outs.data(), c.count);
+            gf16::Factors made;
+            if (way != Way::Plain)
+                made.Make(factors.data(), c.inputs, c.count);
+            if (way == Way::Plain) {
+                gf16::MulAddManyInputs(ins.data(), c.inputs, bytes, factors.data(), outs.data(), c.count);
+            } else if (way == Way::Made) {
+                gf16::MulAddManyInputs(ins.data(), bytes, made, outs.data());
+            } else {
+                gf16::ColumnThreads threads(3);
+                threads.Start(ins.data(), bytes, made, outs.data());
+                threads.Wait();
+            }
 
-        for (std::size_t j = 0; j < c.count; ++j) {
-            for (std::size_t w = 0; w < bytes / 2; ++w) {
-                std::uint16_t expected = PreparedWord(before[j], w);
-                for (std::size_t i = 0; i < c.inputs; ++i)
-                    expected ^= gf16::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
-                ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
+            for (std::size_t j = 0; j < c.count; ++j) {
+                for (std::size_t w = 0; w < bytes / 2; ++w) {
+                    std::uint16_t expected = PreparedWord(before[j], w);
+                    for (std::size_t i = 0; i < c.inputs; ++i)
+                        expected ^= gf16::Mul(factors[i * c.count + j], PreparedWord(inputs[i], w));
+                    ASSERT_EQ(expected, PreparedWord(accs[j], w)) << "accumulator " << j << ", word " << w;
+                }
             }
         }
     }
@@ -243,9 +265,14 @@ TEST(Gf16, PartBlocksAreRefusedNotOverrun)
     std::uint8_t* out = acc.data();
     const std::uint8_t* ins = in.data();
     const std::uint16_t factor = 3;
+    gf16::Factors made;
+    made.Make(&factor, 1, 1);
+    gf16::ColumnThreads threads(2);
     for (const std::size_t bytes : {2, 62, 66}) {
         EXPECT_THROW(gf16::MulAddMany(in.data(), bytes, &factor, &out, 1), std::invalid_argument) << bytes;
         EXPECT_THROW(gf16::MulAddManyInputs(&ins, 1, bytes, &factor, &out, 1), std::invalid_argument) << bytes;
+        EXPECT_THROW(gf16::MulAddManyInputs(&ins, bytes, made, &out), std::invalid_argument) << bytes;
+        EXPECT_THROW(threads.Start(&ins, bytes, made, &out), std::invalid_argument) << bytes;
     }
 }
 
