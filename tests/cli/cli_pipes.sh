@@ -173,7 +173,7 @@ for i in 000 001 002 003; do
 done
 [ ! -e filter/f.000 ] && [ ! -e filter/f.004.gz ] || fail "--filter: a part written as a file, or one too many"
 # The checksum file lists the parts by name, from the bytes handed over.
-[ "$(cd filter && sha256sum gnu.00? | sed 's/ gnu\./ f./')" = "$(cat filter/f.sha256)" ] ||
+[ "$(cd filter && sha256sum gnu.00? | sed 's/ gnu\./ f./')" = "$(head -n 4 filter/f.sha256)" ] ||
   fail "--filter --checksum: $(cat filter/f.sha256)"
 # A command that fails fails the split, named.
 for source in "filter/f" "- --name filter/f"; do
@@ -198,7 +198,7 @@ same_as_reference() {
 }
 # Stopped wherever a SIGINT finds it (paced: a part takes several blocks),
 # then resumed: the same parts and checksum file as a split in one go.
-"$cli" split -q --pace --size 100000 --checksum resume/src &
+"$cli" split -q --pace --size 100000 --checksum resume/src 2>/dev/null &
 cli_pid=$!
 for _ in $(seq 200); do [ -e resume/src.001 ] && break; sleep 0.05; done
 kill -INT $cli_pid
