@@ -339,6 +339,8 @@ int Report(const JobResult& result, const JobWords& words)
         return Fail(path + " does not match its checksum in " + Quoted(manifest));
     }
     case JobFault::None:
+    case JobFault::NoSha256:  // verify and repair only
+    case JobFault::Recovery:
         break;
     }
     return Fail("cannot " + what);
@@ -533,9 +535,11 @@ int Main(int argc, char** argv)
     case Command::Join:
         return RunJoin(options);
     case Command::Verify:
-        return RunVerify(options);
+        CatchStopSignals();
+        return VerifyCommand(options, g_abort, g_signal);
     case Command::Repair:
-        return RunRepair(options);
+        CatchStopSignals();
+        return RepairCommand(options, g_abort, g_signal);
     }
     return kExitUsage;
 }

@@ -3,16 +3,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "Manifest.h"
 #include "Messages.h"
+#include "ProgressLine.h"
 #include "engine/Manifest.h"
+#include "engine/RepairRun.h"
 #include "engine/kernels/Sha256.h"
-#include "engine/recovery/Par2Repair.h"
-#include "engine/recovery/Par2Stale.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera::cli {
@@ -28,7 +27,7 @@ std::string FaultText(Par2Fault fault)
     case Par2Fault::Unknown: return "a packet of an unknown type";
     case Par2Fault::Malformed: return "a malformed packet";
     case Par2Fault::OtherSet: return "a packet of another recovery set";
-    case Par2Fault::BadSliceSize: return "a slice size of 0 or not a multiple of 4";
+    case Par2Fault::BadSliceSize: return "a slice size of 0, not a multiple of 4, or longer than its files need";
     case Par2Fault::TooManySlices: return "more slices than a recovery set may hold";
     case Par2Fault::NoMainPacket: return "no intact main packet";
     case Par2Fault::MissingFileDescription: return "a file of the set is not described";
@@ -38,86 +37,146 @@ std::string FaultText(Par2Fault fault)
     return "a fault";
 }
 
+std::string Plural(std::uint64_t n, const char* what)
+{
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// Prints the files put in place as they are told.
+class RepairPrinter final : public JobReporter {
+public:
+    explicit RepairPrinter(ProgressLine& progress) : progress_(progress) {}
+
+    bool Report(const JobEvent& event) override
+    {
+        if (event.kind == JobEvent::Kind::Progress) {
+            progress_.Update(event.done, event.total);
+        } else if (event.kind == JobEvent::Kind::Verdict) {
+            progress_.Clear();
+            const std::string name = ShownName(std::string(event.path));
+            if (event.verdict == FileVerdict::Created)
+                std::printf("%s: created\n", name.c_str());
+            else if (event.verdict == FileVerdict::Rebuilt)
+                std::printf("%s: repaired; the damaged file kept as %s\n", name.c_str(),
+                            Quoted(std::string(event.other)).c_str());
+        }
+        return true;
+    }
+    void SetRunning(bool) override {}
+
+private:
+    ProgressLine& progress_;
+};
+
+// What the repair put in place and moved aside, for a failure that comes
+// after some of it: nothing of the user's is lost, and the message says
+// where it is.
+std::string WhatChanged(const RepairOutcome& outcome)
+{
+    const Par2RepairResult& repair = outcome.repair;
+    if (repair.rebuilt.empty() && repair.movedAside.empty())
+        return "; nothing changed";
+    std::string text;
+    for (const Par2Rebuilt& rebuilt : repair.rebuilt)
+        text += (text.empty() ? "; " : ", ") + Quoted(outcome.names[rebuilt.file]) + " was put in place";
+    for (const Par2Rebuilt& aside : repair.movedAside)
+        text += (text.empty() ? "; " : ", ") + Quoted(outcome.names[aside.file]) + " is kept as " +
+                Quoted(aside.keptAs);
+    return text;
+}
+
+std::string RecoveryFault(const RepairOutcome& outcome, const std::string& named)
+{
+    const Par2RepairResult& repair = outcome.repair;
+    switch (repair.fault) {
+    case Par2RepairFault::NotUsable: return Quoted(named) + " is not a usable recovery set";
+    case Par2RepairFault::NotEnough:
+        return "not repairable: " + Plural(outcome.badSlices, "slice") + " damaged or missing, " +
+               Plural(outcome.recoverySlices, "recovery slice") + ": needs " + std::to_string(repair.needed) +
+               " more recovery slices; nothing changed";
+    case Par2RepairFault::UnsafeName:
+        return "not repairable: " + Quoted(repair.path) +
+               " leaves the set's folder, passes through a symbolic link or is listed twice; nothing changed";
+    case Par2RepairFault::NotRegular:
+        if (repair.fileType != 0)
+            return "not repairable: " + Quoted(repair.path) + " is " + FileTypeName(repair.fileType) +
+                   ", not a regular file; nothing changed";
+        return WithError("not repairable: cannot read " + Quoted(repair.path), repair.error) + "; nothing changed";
+    case Par2RepairFault::TooLarge:
+        return "not repairable here: the computation needs " +
+               std::to_string((repair.memoryNeeded + (1 << 20) - 1) >> 20) + " MiB, more than its " +
+               std::to_string(kPar2RepairMemory >> 20) + " MiB; nothing changed";
+    case Par2RepairFault::Singular:
+        return "not repairable: the recovery slices present do not determine the lost ones; nothing changed";
+    case Par2RepairFault::Mismatch:
+        return "the rebuilt " + Quoted(repair.path) + " does not match its checksum; nothing changed";
+    case Par2RepairFault::Stale:
+        return "not repairing: " + Quoted(outcome.checksumFile) + " finds " + Quoted(outcome.staleFile) +
+               " intact, which " + Quoted(named) + " finds damaged: the set is older than the files; nothing changed";
+    case Par2RepairFault::None:
+    case Par2RepairFault::Read:
+    case Par2RepairFault::Write:
+    case Par2RepairFault::Stopped:
+        break;
+    }
+    return "cannot repair " + Quoted(named);
+}
+
 }  // namespace
 
-int RunRepair(const Options& options)
+int RepairCommand(const Options& options, std::atomic<bool>& abort, const volatile std::sig_atomic_t& signal)
 {
     const std::string& named = options.recoverySet;
-    if (const int state = NameState(named); state != 0)
-        return Fail(WithError("cannot read " + Quoted(named), state));
-    const Par2Set set = ReadPar2Set(named);
+    ProgressLine progress(stderr, !options.quiet && ::isatty(STDERR_FILENO) == 1);
+    RepairPrinter printer(progress);
+    RepairRequest request;
+    request.set = named;
+    const JobResult result = RunRepair(request, printer, abort);
+    progress.Clear();
+    const RepairOutcome& outcome = *result.repair;
     // Passed-over packets are told, as the set may still be whole without them.
-    for (const Par2FaultAt& fault : set.faults) {
-        if (fault.fault == Par2Fault::Unknown)
+    for (const Par2FaultAt& fault : outcome.passedOver) {
+        if (fault.fault == Par2Fault::Unknown || (options.quiet && outcome.usable))
             continue;
-        const std::string where = fault.file < set.paths.size() ? set.paths[fault.file] : named;
+        const std::string where = fault.file < outcome.setFiles.size() ? outcome.setFiles[fault.file] : named;
         std::string text = Quoted(where) + " at byte " + std::to_string(fault.offset) + ": " + FaultText(fault.fault);
-        if (fault.errorNumber != 0)
-            text = WithError(text, fault.errorNumber);
-        if (!options.quiet || !set.usable)
-            std::fprintf(stderr, "tessera-cli: %s\n", text.c_str());
+        if (fault.fileType != 0)
+            text = "cannot read " + Quoted(where) + ": it is " + FileTypeName(fault.fileType) + ", not a regular file";
+        else if (fault.errorNumber != 0)
+            text = WithError(fault.fault == Par2Fault::Open ? "cannot read " + Quoted(where) : text, fault.errorNumber);
+        std::fprintf(stderr, "tessera-cli: %s\n", text.c_str());
     }
-    if (!set.usable)
-        return Fail(Quoted(named) + " is not a usable recovery set");
-    const std::string folder = Par2Folder(named);
-    const Par2Check check = CheckPar2Set(set, folder);
-    if (check.state == Par2State::Intact) {
+    if (outcome.checksumRead.fault != ManifestFault::None)
+        std::fprintf(stderr, "tessera-cli: %s; repairing without it\n",
+                     ManifestReadMessage(outcome.checksumFile, outcome.checksumRead).c_str());
+    for (const auto& [path, error] : outcome.repair.leftBehind)
+        std::fprintf(stderr, "tessera-cli: %s\n",
+                     WithError("cannot remove the temporary file " + Quoted(path), error).c_str());
+    switch (result.end) {
+    case JobEnd::Finished:
+        break;
+    case JobEnd::Aborted: {
+        const int stoppedBy = signal != 0 ? signal : SIGINT;
+        Fail(std::string("stopped by ") + (stoppedBy == SIGTERM ? "SIGTERM" : "SIGINT") + "; nothing changed");
+        return 128 + stoppedBy;
+    }
+    case JobEnd::NotStarted:
+    case JobEnd::Failed:
+        switch (result.fault) {
+        case JobFault::NoSha256: return Fail("cannot check " + Quoted(result.path) + ": " + Sha256::Load());
+        case JobFault::Read: return Fail(WithError("cannot read " + Quoted(result.path), result.error) + WhatChanged(outcome));
+        case JobFault::Write:
+            return Fail(WithError("cannot write " + Quoted(result.path), result.error) + WhatChanged(outcome));
+        default: return Fail(RecoveryFault(outcome, named));
+        }
+    }
+    if (outcome.state == Par2State::Intact) {
         if (!options.quiet)
-            std::printf("%zu files intact: nothing to repair\n", set.files.size());
-        return kExitDone;
+            std::printf("%s intact: nothing to repair\n", Plural(outcome.names.size(), "file").c_str());
+    } else if (!options.quiet) {
+        std::printf("%s rebuilt from %s\n", Plural(outcome.repair.rebuilt.size(), "file").c_str(),
+                    Plural(outcome.repair.slicesRebuilt, "recovery slice").c_str());
     }
-    if (check.state == Par2State::NotRepairable) {
-        if (check.shortBy == 0)
-            return Fail("not repairable: a file's name leaves the set's folder");
-        return Fail("not repairable: " + std::to_string(check.badSlices) + " slices damaged or missing, " +
-                    std::to_string(check.recoverySlices) + " recovery slices: needs " +
-                    std::to_string(check.shortBy) + " more recovery slices; nothing changed");
-    }
-    // A file that the checksum file beside the set finds intact is newer
-    // than the set: nothing of a stale set is used.
-    if (const std::string manifest = ChecksumFileBesideSet(named); NameState(manifest) == 0) {
-        if (const std::string why = Sha256::Load(); !why.empty())
-            return Fail("cannot check " + Quoted(manifest) + ": " + why);
-        const std::atomic<bool> never{false};
-        const StaleFinding stale = FindStaleFiles(set, check, folder, manifest, never);
-        if (stale.read.fault != ManifestFault::None)
-            std::fprintf(stderr, "tessera-cli: %s; repairing without it\n",
-                         ManifestReadMessage(manifest, stale.read).c_str());
-        if (!stale.files.empty())
-            return Fail("not repairing: " + Quoted(manifest) + " finds " + Quoted(set.files[stale.files[0]].name) +
-                        " intact, which " + Quoted(named) + " finds damaged: the set is older than the files; nothing changed");
-    }
-    const Par2RepairResult result = RepairPar2Set(set, check, folder);
-    switch (result.fault) {
-    case Par2RepairFault::None: break;
-    case Par2RepairFault::NotUsable: return Fail(Quoted(named) + " is not a usable recovery set");
-    case Par2RepairFault::NotEnough:
-        return Fail("not repairable: needs " + std::to_string(result.needed) +
-                    " more recovery slices; nothing changed");
-    case Par2RepairFault::UnsafeName:
-        return Fail("not repairable: " + Quoted(result.path) + " leaves the set's folder or is listed twice");
-    case Par2RepairFault::TooLarge:
-        return Fail("not repairable here: the computation needs " + std::to_string((result.memoryNeeded + (1 << 20) - 1) >> 20) +
-                    " MiB, more than its " + std::to_string(kPar2RepairMemory >> 20) + " MiB; nothing changed");
-    case Par2RepairFault::Stopped: return Fail("stopped; nothing changed");
-    case Par2RepairFault::Singular:
-        return Fail("not repairable: the recovery slices present do not determine the lost ones; nothing changed");
-    case Par2RepairFault::Read: return Fail(WithError("cannot read " + Quoted(result.path), result.error));
-    case Par2RepairFault::Write:
-        return Fail(WithError("cannot write " + Quoted(result.path), result.error) + "; the old file is unchanged");
-    case Par2RepairFault::Mismatch:
-        return Fail("the rebuilt " + Quoted(result.path) + " does not match its checksum; the old file is unchanged");
-    }
-    for (const Par2Rebuilt& rebuilt : result.rebuilt) {
-        if (rebuilt.keptAs.empty())
-            std::printf("%s: created\n", ShownName(set.files[rebuilt.file].name).c_str());
-        else
-            std::printf("%s: repaired; the damaged file kept as %s\n", ShownName(set.files[rebuilt.file].name).c_str(),
-                        Quoted(rebuilt.keptAs).c_str());
-    }
-    if (!options.quiet)
-        std::printf("%zu files rebuilt from %llu recovery slices\n", result.rebuilt.size(),
-                    static_cast<unsigned long long>(result.slicesRebuilt));
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return Fail(WithError("cannot write the report", errno));
     return kExitDone;

@@ -95,7 +95,8 @@ enum class JobFault {
     PlanPastEnd,         // split: a plan line ends past the end of the source (size)
     TooManyParts,        // split: more plan lines than free part names
     PartsExist,          // split: a name of its run of parts exists (path; PartNumbering::FromZero)
-    ChecksumFile,        // split: the checksum file cannot be had; checksumFile says why
+    ChecksumFile,        // split: the checksum file cannot be had (checksumFile says why); join, verify:
+                         // the checksum file cannot be read (VerifyOutcome::read for verify)
     RecoverySet,         // split: the recovery set cannot be had; recoverySet says why
     PartCreate,          // split: a part file cannot be created
     DestinationOpen,     // join: the destination cannot be created or put in place
@@ -108,6 +109,8 @@ enum class JobFault {
     Write,               // a write or flush failed
     NoMemory,            // no transfer buffer
     Check,               // the front end refused a piece
+    NoSha256,            // verify, repair: no library to compute SHA-256 with
+    Recovery,            // repair: the recovery set cannot serve (RepairOutcome::repair says why)
     Filter,              // split: the command a part was handed to failed (path: the part; filterExit)
     StreamRead,          // split: reading the stream failed (error)
     PartDiffers,         // split --resume: a part there is not its range of the source (path; line: its index,
@@ -217,13 +220,17 @@ enum class FileVerdict {
     Ok,          // intact
     Failed,      // its digest differs
     Unreadable,  // it cannot be opened or read (error)
-    NotChecked,  // not looked at (count, path: why, in the run's terms)
-    Missing,     // not there
+    NotChecked,  // not looked at (verify: the source line, as a part failed)
+    Missing,     // not there, or (count: its S_IFMT bits) no regular file; error: why it could not be opened
     Damaged,     // count: slices damaged
     Refused,     // its name is refused (it leaves the set's folder, ...)
     Rebuilt,     // repair: written anew; other: where the old file was kept
     Created,     // repair: it was missing and is there now
     Stale,       // the recovery set disagrees with the checksum file
+    JoinedOk,    // verify: the parts joined match the source line
+    JoinedFailed,  // verify: the parts joined differ from the source line
+    ListedTwice,   // the recovery set lists another file of the same name
+    ThroughLink,   // a symbolic link stands at the name or on its way: never followed
 };
 
 // A note a run gives that is no failure.
@@ -259,7 +266,7 @@ struct JobEvent {
     JobNote note = JobNote::CheckingAgainst;
     // Verdict: a second path (Rebuilt: where the old file was kept).
     std::string_view other;
-    // Verdict: errno of Unreadable.
+    // Verdict: errno of Unreadable (or kNotRegularFile) and Missing.
     int error = 0;
     // Note: the file beside the pieces it concerns, as far as it is known.
     const SideFile* side = nullptr;

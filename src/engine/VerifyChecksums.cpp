@@ -10,7 +10,6 @@
 
 #include "Checksums.h"
 #include "engine/kernels/Sha256.h"
-#include "fileio/FileQuery.h"
 
 namespace tessera {
 
@@ -26,25 +25,28 @@ struct Survey {
     std::int64_t bytes = 0;
 };
 
-Survey Look(const std::string& path)
+Survey Look(const std::string& path, const FileOpener& files)
 {
     Survey survey;
     std::string sourceName = NameOf(path);
     const bool named = sourceName.ends_with(".sha256");
     sourceName.resize(named ? sourceName.size() - 7 : 0);
-    survey.read = StreamManifestFile(path, [&](ManifestLine&& line) {
-        const std::string file = ResolveFromManifest(path, line.name);
-        if (named && survey.source == std::string::npos && line.name == sourceName) {
-            survey.source = survey.lines;
-            survey.sourceThere = NameState(file) != ENOENT;
-            if (!survey.sourceThere) {
-                ++survey.lines;
-                return;
+    survey.read = StreamManifestFile(
+        path,
+        [&](ManifestLine&& line) {
+            const std::string file = ResolveFromManifest(path, line.name);
+            if (named && survey.source == std::string::npos && line.name == sourceName) {
+                survey.source = survey.lines;
+                survey.sourceThere = files.Status(file, Links::NoFollow).error != ENOENT;
+                if (!survey.sourceThere) {
+                    ++survey.lines;
+                    return;
+                }
             }
-        }
-        survey.bytes += std::max<std::int64_t>(SizeAt(file), 0);
-        ++survey.lines;
-    });
+            survey.bytes += std::max<std::int64_t>(files.Status(file, Links::Follow).size, 0);
+            ++survey.lines;
+        },
+        files);
     return survey;
 }
 
@@ -102,7 +104,7 @@ private:
                     return;
                 }
             }
-        });
+        }, files_);
         const std::string digest = sha.Finish();
         if (whole && read.fault == ManifestFault::None)
             digest_ = digest;
@@ -125,13 +127,13 @@ ChecksumVerification VerifyChecksumFile(const std::string& path, const std::atom
                                         const VerifySettings& settings)
 {
     ChecksumVerification result;
-    const Survey survey = Look(path);
+    const FileOpener& files = settings.files != nullptr ? *settings.files : RealFiles();
+    const Survey survey = Look(path, files);
     result.read = survey.read;
     if (survey.read.fault != ManifestFault::None)
         return result;
     result.lines = survey.lines;
     result.source = survey.source;
-    const FileOpener& files = settings.files != nullptr ? *settings.files : RealFiles();
     // The parts joined are the source only when there are parts.
     result.joinedChecked = survey.source != std::string::npos && survey.lines > 1;
     // A source line whose file is not there is checked only as the parts
@@ -211,7 +213,7 @@ ChecksumVerification VerifyChecksumFile(const std::string& path, const std::atom
         batch.push_back({at, std::move(line), std::move(file)});
         if (batch.size() >= settings.batch)
             flush();
-    });
+    }, files);
     if (!result.stopped && !batch.empty())
         flush();
     const std::string joinedDigest = joined.Wait();

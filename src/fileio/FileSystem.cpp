@@ -91,6 +91,84 @@ int FileSystem::List(const std::string& folder, std::vector<std::string>& names)
     return error;
 }
 
+namespace {
+
+// The folder that holds name's last step, beneath folder, closed when it
+// goes.
+class Parent {
+public:
+    Parent(const Folder& folder, const std::string& name) : fd_(OpenParentBeneath(folder.Descriptor(), name, leaf_))
+    {
+        error_ = fd_ < 0 ? errno : 0;
+    }
+    ~Parent()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Parent(const Parent&) = delete;
+    Parent& operator=(const Parent&) = delete;
+    [[nodiscard]] int Fd() const { return fd_; }
+    [[nodiscard]] int Error() const { return error_; }
+    [[nodiscard]] const char* Leaf() const { return leaf_.c_str(); }
+
+private:
+    std::string leaf_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<NFile> FileSystem::OpenBeneath(const Folder& folder, const std::string& name,
+                                               NFilePSDK::Form form) const
+{
+    return std::make_unique<NFilePSDK>(folder, name, form);
+}
+
+FileStatus FileSystem::StatusBeneath(const Folder& folder, const std::string& name) const
+{
+    FileStatus status;
+    const Parent parent(folder, name);
+    struct stat st;
+    if (parent.Fd() < 0 || ::fstatat(parent.Fd(), parent.Leaf(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        status.error = parent.Fd() < 0 ? parent.Error() : errno;
+        return status;
+    }
+    status.type = st.st_mode & S_IFMT;
+    status.size = st.st_size;
+    status.device = st.st_dev;
+    status.inode = st.st_ino;
+    return status;
+}
+
+int FileSystem::RenameBeneath(const Folder& folder, const std::string& from, const std::string& to,
+                              bool replace) const
+{
+    const Parent source(folder, from);
+    const Parent target(folder, to);
+    if (source.Fd() < 0 || target.Fd() < 0)
+        return source.Fd() < 0 ? source.Error() : target.Error();
+    if (replace)
+        return ::renameat(source.Fd(), source.Leaf(), target.Fd(), target.Leaf()) == 0 ? 0 : errno;
+    if (::renameat2(source.Fd(), source.Leaf(), target.Fd(), target.Leaf(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::linkat(source.Fd(), source.Leaf(), target.Fd(), target.Leaf(), 0) != 0)
+        return errno;
+    ::unlinkat(source.Fd(), source.Leaf(), 0);
+    return 0;
+}
+
+int FileSystem::RemoveBeneath(const Folder& folder, const std::string& name) const
+{
+    const Parent parent(folder, name);
+    if (parent.Fd() < 0)
+        return parent.Error();
+    return ::unlinkat(parent.Fd(), parent.Leaf(), 0) == 0 ? 0 : errno;
+}
+
 const FileSystem& RealFiles()
 {
     static const FileSystem real;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "FileStatus.h"
+#include "Folder.h"
 #include "NFilePSDK.h"
 
 namespace tessera {
@@ -41,6 +42,18 @@ public:
     // The names in folder, "." and ".." left out, in no particular order.
     // 0 or the errno (names is then empty).
     [[nodiscard]] virtual int List(const std::string& folder, std::vector<std::string>& names) const;
+
+    // The same beneath a folder held open: name is relative to it, and every
+    // step of it is resolved inside it, none through a symbolic link (ELOOP
+    // for a link on the way or at the end, EXDEV for a name that would leave
+    // the folder). What a set of files names, for reading and for writing.
+    [[nodiscard]] virtual std::unique_ptr<NFile> OpenBeneath(const Folder& folder, const std::string& name,
+                                                             NFilePSDK::Form form) const;
+    // The name itself, a link at its end not followed.
+    [[nodiscard]] virtual FileStatus StatusBeneath(const Folder& folder, const std::string& name) const;
+    [[nodiscard]] virtual int RenameBeneath(const Folder& folder, const std::string& from, const std::string& to,
+                                            bool replace) const;
+    virtual int RemoveBeneath(const Folder& folder, const std::string& name) const;
 };
 
 // The real files.

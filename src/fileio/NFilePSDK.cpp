@@ -1,5 +1,6 @@
 #include "NFilePSDK.h"
 
+#include "Folder.h"
 #include "OpenFile.h"
 #include "Retry.h"
 #include "Sigpipe.h"
@@ -25,25 +26,26 @@ constexpr int kWaitSliceMs = 50;
 constexpr std::uint32_t kWritePiece = 1024 * 1024;
 
 // The descriptor, locked as the form asks, or -1 with errno set.
-int OpenForm(const std::string& path, NFilePSDK::Form form, std::uint32_t& type)
+template <typename Opener>
+int OpenForm(Opener&& open, NFilePSDK::Form form, std::uint32_t& type)
 {
     using tessera::FileLock;
     int fd = -1;
     switch (form) {
     case NFilePSDK::Form::Reading:
     case NFilePSDK::Form::Stream:
-        fd = tessera::OpenFile(path, {O_RDONLY, FileLock::Shared, false}, &type);
+        fd = open({O_RDONLY, FileLock::Shared, false}, &type);
         if (fd >= 0)
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         break;
     case NFilePSDK::Form::Peeking:
-        fd = tessera::OpenFile(path, {O_RDONLY, FileLock::None, false}, &type);
+        fd = open({O_RDONLY, FileLock::None, false}, &type);
         break;
     case NFilePSDK::Form::Writing:
-        fd = tessera::OpenFile(path, {O_WRONLY | O_CREAT, FileLock::Exclusive, true}, &type);
+        fd = open({O_WRONLY | O_CREAT, FileLock::Exclusive, true}, &type);
         break;
     case NFilePSDK::Form::CreateNew:
-        fd = tessera::OpenFile(path, {O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, FileLock::Exclusive, false}, &type);
+        fd = open({O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, FileLock::Exclusive, false}, &type);
         break;
     }
     return fd;
@@ -54,7 +56,24 @@ int OpenForm(const std::string& path, NFilePSDK::Form form, std::uint32_t& type)
 NFilePSDK::NFilePSDK(const std::string& path, Form form)
 {
     std::uint32_t type = 0;
-    fd_ = OpenForm(path, form, type);
+    fd_ = OpenForm([&](const tessera::OpenRequest& request,
+                       std::uint32_t* found) { return tessera::OpenFile(path, request, found); },
+                   form, type);
+    if (fd_ < 0)
+        error_ = errno;
+    writing_ = form == Form::Writing || form == Form::CreateNew;
+    regular_ = fd_ >= 0 && type == S_IFREG;
+    waitForData_ = form == Form::Stream;
+}
+
+NFilePSDK::NFilePSDK(const tessera::Folder& folder, const std::string& name, Form form)
+{
+    std::uint32_t type = 0;
+    fd_ = OpenForm(
+        [&](const tessera::OpenRequest& request, std::uint32_t* found) {
+            return tessera::OpenFileBeneath(folder.Descriptor(), name, request, found);
+        },
+        form, type);
     if (fd_ < 0)
         error_ = errno;
     writing_ = form == Form::Writing || form == Form::CreateNew;

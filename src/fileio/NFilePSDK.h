@@ -4,6 +4,10 @@
 
 #include "NFile.h"
 
+namespace tessera {
+class Folder;
+}
+
 // A file over a POSIX descriptor, -1 when closed. Every form opens through
 // OpenFile (OpenFile.h): a FIFO or terminal never holds the opening.
 //
@@ -33,6 +37,9 @@ public:
     // Closed.
     NFilePSDK() = default;
     NFilePSDK(const std::string& path, Form form);
+    // The name beneath the folder, every step resolved inside it and none
+    // through a symbolic link (OpenFileBeneath).
+    NFilePSDK(const tessera::Folder& folder, const std::string& name, Form form);
     // The process's standard input in the Stream form, and its standard
     // output for writing, each over a descriptor of its own (closing it
     // leaves the standard one open). Closed, with the cause in LastError(),

@@ -33,4 +33,17 @@ struct OpenRequest {
 // errno set and nothing left open.
 [[nodiscard]] int OpenFile(const std::string& path, const OpenRequest& request, std::uint32_t* type = nullptr);
 
+// OpenFile for a relative name inside the folder open at dirfd: every step
+// of the name is resolved beneath that folder and none through a symbolic
+// link (openat2 with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS, or step by
+// step with O_NOFOLLOW where the kernel lacks it). A link on the way or at
+// the end gives ELOOP; an absolute name, "." or ".." steps, EXDEV.
+[[nodiscard]] int OpenFileBeneath(int dirfd, const std::string& name, const OpenRequest& request,
+                                  std::uint32_t* type = nullptr);
+
+// The folder that holds the last step of name, opened (O_PATH) beneath
+// dirfd as OpenFileBeneath resolves, and that last step in leaf; or -1 with
+// errno set.
+[[nodiscard]] int OpenParentBeneath(int dirfd, const std::string& name, std::string& leaf);
+
 }  // namespace tessera

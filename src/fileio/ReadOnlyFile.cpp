@@ -11,6 +11,13 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path, const FileSystem& files)
         error_ = file_->LastError();
 }
 
+ReadOnlyFile::ReadOnlyFile(const Folder& folder, const std::string& name, const FileSystem& files)
+    : file_(files.OpenBeneath(folder, name, NFilePSDK::Form::Reading))
+{
+    if (!file_->IsOpen())
+        error_ = file_->LastError();
+}
+
 bool ReadOnlyFile::Stat(std::uint32_t& type, std::uint64_t& size)
 {
     if (!IsOpen()) {

@@ -22,6 +22,8 @@ public:
     // Opens path for reading; when that fails, the file is closed and Error()
     // says why.
     explicit ReadOnlyFile(const std::string& path, const FileSystem& files = RealFiles());
+    // The name beneath the folder, resolved inside it and through no link.
+    ReadOnlyFile(const Folder& folder, const std::string& name, const FileSystem& files = RealFiles());
     ReadOnlyFile(ReadOnlyFile&& other) noexcept = default;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept = default;
     ReadOnlyFile(const ReadOnlyFile&) = delete;

@@ -28,10 +28,36 @@ StagedFile::~StagedFile()
     Discard();
 }
 
+std::unique_ptr<NFile> StagedFile::Create(const Folder& folder, const std::string& name, const FileSystem& files)
+{
+    Discard();
+    files_ = &files;
+    const auto slash = name.rfind('/');
+    const std::string within = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+    const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+    std::unique_ptr<NFile> file;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const std::string temporary = within + "." + leaf + ".tessera-" + RandomSuffix();
+        file = files.OpenBeneath(folder, temporary, NFilePSDK::Form::CreateNew);
+        if (file->IsOpen()) {
+            folder_ = &folder;
+            targetName_ = name;
+            temporaryName_ = temporary;
+            target_ = folder.PathOf(name);
+            temporary_ = folder.PathOf(temporary);
+            break;
+        }
+        if (file->LastError() != EEXIST)
+            break;
+    }
+    return file;
+}
+
 std::unique_ptr<NFile> StagedFile::Create(const std::string& target, const FileSystem& files)
 {
     Discard();
     files_ = &files;
+    folder_ = nullptr;
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -54,7 +80,8 @@ int StagedFile::Commit(bool replace)
 {
     if (temporary_.empty())
         return ENOENT;
-    const int error = files_->Rename(temporary_, target_, replace);
+    const int error = folder_ != nullptr ? files_->RenameBeneath(*folder_, temporaryName_, targetName_, replace)
+                                         : files_->Rename(temporary_, target_, replace);
     if (error != 0) {
         Discard();
         return error;
@@ -63,11 +90,13 @@ int StagedFile::Commit(bool replace)
     return 0;
 }
 
-void StagedFile::Discard()
+int StagedFile::Discard()
 {
+    int error = 0;
     if (!temporary_.empty())
-        (void)files_->Remove(temporary_);
+        error = folder_ != nullptr ? files_->RemoveBeneath(*folder_, temporaryName_) : files_->Remove(temporary_);
     temporary_.clear();
+    return error;
 }
 
 ReservedFile::~ReservedFile()

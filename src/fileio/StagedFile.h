@@ -28,8 +28,18 @@ public:
     // this object.
     [[nodiscard]] std::unique_ptr<NFile> Create(const std::string& target, const FileSystem& files = RealFiles());
 
+    // The same for a name beneath a folder held open: the temporary file
+    // beside it, its creation, renaming and removal all resolved beneath the
+    // folder and through no symbolic link (FileSystem's ...Beneath). The
+    // folder must outlive this object.
+    [[nodiscard]] std::unique_ptr<NFile> Create(const Folder& folder, const std::string& name,
+                                                const FileSystem& files = RealFiles());
+
+    // As paths (beneath a folder: the folder's path and the name).
     [[nodiscard]] const std::string& TemporaryPath() const { return temporary_; }
     [[nodiscard]] const std::string& Target() const { return target_; }
+    // Beneath a folder: the temporary file's name relative to it.
+    [[nodiscard]] const std::string& TemporaryName() const { return temporaryName_; }
 
     // Renames the temporary file to the target. With replace, a plain rename
     // (the directory entry is replaced, never the file it named: a hard link
@@ -37,13 +47,18 @@ public:
     // the target meanwhile is never replaced: the rename fails with EEXIST.
     // 0, or the errno; a failed commit removes the temporary file.
     [[nodiscard]] int Commit(bool replace);
-    // Removes the temporary file if it is still there.
-    void Discard();
+    // Removes the temporary file if it is still there: 0, or the errno of a
+    // removal that failed (the file is then left where it was).
+    int Discard();
 
 private:
     const FileSystem* files_ = &RealFiles();
     std::string target_;
     std::string temporary_;
+    // Beneath a folder: it, and both names relative to it.
+    const Folder* folder_ = nullptr;
+    std::string targetName_;
+    std::string temporaryName_;
 };
 
 // A new file whose name is taken when it is opened and whose contents count

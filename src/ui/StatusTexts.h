@@ -114,6 +114,8 @@ inline std::string WithNumber(const char* text, std::uint64_t number)
     case JobFault::Write: return kStatusWriteFailed + result.path;
     case JobFault::NoMemory: return kStatusNoMemory;
     case JobFault::Check: return kStatusCheckFailed + result.path;
+    case JobFault::NoSha256:  // verify and repair only
+    case JobFault::Recovery: break;
     }
     return kStatusAborted;
 }

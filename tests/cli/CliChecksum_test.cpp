@@ -56,32 +56,29 @@ TEST(Manifest, ReasonsBecomeMessages)
 // checked against the parts joined says so.
 TEST(Verify, TheReportKeepsEachNameOnItsLine)
 {
-    using V = LineVerdict;
-    const std::string d(64, 'a');
+    using V = FileVerdict;
     struct Case {
-        ManifestLine line;
+        const char* name;
         V verdict;
-        bool joined;
+        std::size_t count;
         const char* text;
-        const char* quiet;
+        bool shownQuiet;
     };
     const Case cases[] = {
-        {{d, "a\nb.000"}, V::Ok, false, "\\a\\nb.000: OK\n", ""},
-        {{d, "a\\b.001"}, V::Failed, false, "\\a\\\\b.001: FAILED\n", "\\a\\\\b.001: FAILED\n"},
-        {{d, "cr\r.002"}, V::Unreadable, false, "\\cr\\r.002: FAILED open or read\n",
-         "\\cr\\r.002: FAILED open or read\n"},
-        {{d, "a\nb"}, V::NotChecked, true, "\\a\\nb: NOT CHECKED (a part failed)\n",
-         "\\a\\nb: NOT CHECKED (a part failed)\n"},
-        {{d, "a\nb"}, V::Failed, true, "\\a\\nb: FAILED (the parts joined)\n", "\\a\\nb: FAILED (the parts joined)\n"},
-        {{d, "a\nb"}, V::Ok, true, "\\a\\nb: OK (the parts joined)\n", ""},
+        {"a\nb.000", V::Ok, 0, "\\a\\nb.000: OK\n", false},
+        {"a\\b.001", V::Failed, 0, "\\a\\\\b.001: FAILED\n", true},
+        {"cr\r.002", V::Unreadable, 0, "\\cr\\r.002: FAILED open or read\n", true},
+        {"a\nb", V::NotChecked, 0, "\\a\\nb: NOT CHECKED (a part failed)\n", true},
+        {"a\nb", V::JoinedFailed, 0, "\\a\\nb: FAILED (the parts joined)\n", true},
+        {"a\nb", V::JoinedOk, 0, "\\a\\nb: OK (the parts joined)\n", false},
+        {"p.001", V::Damaged, 1, "p.001: DAMAGED (1 slice)\n", true},
+        {"p.001", V::Damaged, 0, "p.001: DAMAGED (its length)\n", true},
+        {"p.002", V::Missing, S_IFIFO, "p.002: MISSING (a named pipe)\n", true},
+        {"p\n.003", V::Stale, 0, "\\p\\n.003: STALE (intact by its checksum)\n", true},
     };
     for (const Case& c : cases) {
-        VerifiedLine verified;
-        verified.line = &c.line;
-        verified.verdict = c.verdict;
-        verified.joined = c.joined;
-        EXPECT_EQ(VerifiedLineText(verified, false), c.text);
-        EXPECT_EQ(VerifiedLineText(verified, true), c.quiet);
+        EXPECT_EQ(VerdictText(c.verdict, c.name, c.count, false), c.text);
+        EXPECT_EQ(VerdictText(c.verdict, c.name, c.count, true), c.shownQuiet ? c.text : "");
     }
 }
 

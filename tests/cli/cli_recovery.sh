@@ -146,7 +146,9 @@ rm -rf into
 head -c $((3 << 20)) /dev/urandom >slow.bin
 "$cli" split -q --pace --recovery 10 --size 1M slow.bin 2>/dev/null &
 pid=$!
-sleep 0.5
+# A loaded or instrumented build may take a while to start: wait for its
+# first part, by which time every name must be taken.
+for _ in $(seq 1000); do compgen -G '.slow.bin.000*' >/dev/null || [ -e slow.bin.000 ] && break; sleep 0.01; done
 [ -e slow.bin.par2 ] || fail "the set's name is not taken while the split runs"
 kill -TERM $pid
 wait $pid; status=$?

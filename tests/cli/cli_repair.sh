@@ -116,6 +116,29 @@ out=$("$cli" repair -q set.par2 2>/dev/null); status=$?
 cmp -s two.bin two.orig || fail "the file rebuilt with a damaged volume differs"
 cd .. || exit 1
 
+# A set that names a file already in its folder, with other bytes: both
+# tools rebuild it and keep the file it replaces under the same free name.
+mkdir victim && cd victim || exit 1
+head -c 4000 /dev/urandom >victim.txt
+par2 create -q -q -s1000 -c4 set.par2 victim.txt >/dev/null || fail "par2 create for the victim: exit $?"
+cp victim.txt made.txt
+head -c 4000 /dev/urandom >users.txt
+for tool in ours theirs; do
+  cp users.txt victim.txt
+  if [ $tool = ours ]; then
+    out=$("$cli" repair set.par2 2>&1); status=$?
+    [ $status -eq 0 ] || fail "repair over another file: exit $status: $out"
+    grep -qx "victim.txt: repaired; the damaged file kept as 'victim.txt.1'" <<<"$out" ||
+      fail "repair over another file said: $out"
+  else
+    par2 repair -q -q set.par2 >/dev/null 2>&1 || fail "par2 repair over another file: exit $?"
+  fi
+  cmp -s victim.txt made.txt || fail "$tool: the file not rebuilt"
+  cmp -s victim.txt.1 users.txt || fail "$tool: the user's bytes not kept as victim.txt.1: $(ls)"
+  rm -f victim.txt.1
+done
+cd .. || exit 1
+
 out=$("$cli" repair 2>&1); status=$?
 [ $status -eq 2 ] || fail "repair without a set: exit $status"
 out=$("$cli" repair nowhere.par2 2>&1); status=$?

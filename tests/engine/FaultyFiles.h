@@ -23,6 +23,7 @@ namespace tessera::test {
 // - Remove: removing path.
 // - List: listing the folder path.
 // - Status: looking path up, through links or not.
+// Calls beneath a folder count as calls on the folder's path and the name.
 // A staged file of path (".<name>.tessera-XXXXXX" in its folder, as
 // StagedFile makes them) counts as path itself, so a test can fail the
 // temporary file of a job whose name it cannot know.
@@ -38,8 +39,10 @@ public:
         staged_ = folder + "." + (slash == std::string::npos ? path_ : path_.substr(slash + 1)) + ".tessera-";
     }
 
-    // How many times the planted fault was met.
+    // How many times the planted fault was met, and how many calls of its
+    // kind were made on path.
     [[nodiscard]] int Failures() const { return failures_.load(); }
+    [[nodiscard]] int Calls() const { return calls_.load(); }
 
     [[nodiscard]] std::unique_ptr<NFile> Open(const std::string& path, NFilePSDK::Form form) const override
     {
@@ -86,6 +89,47 @@ public:
             return error_;
         }
         return FileSystem::List(folder, names);
+    }
+
+    // Beneath a folder, a name counts as the folder's path and the name.
+    [[nodiscard]] std::unique_ptr<NFile> OpenBeneath(const Folder& folder, const std::string& name,
+                                                     NFilePSDK::Form form) const override
+    {
+        const std::string path = folder.PathOf(name);
+        if (Matches(path)) {
+            const bool reading = form == NFilePSDK::Form::Reading || form == NFilePSDK::Form::Peeking;
+            if (Fails(reading ? Call::Open : Call::Create))
+                return std::make_unique<Closed>(error_);
+        }
+        std::unique_ptr<NFile> real = FileSystem::OpenBeneath(folder, name, form);
+        if (!Matches(path) || (call_ != Call::Read && call_ != Call::Write && call_ != Call::Flush))
+            return real;
+        return std::make_unique<File>(std::move(real), *this);
+    }
+
+    [[nodiscard]] FileStatus StatusBeneath(const Folder& folder, const std::string& name) const override
+    {
+        if (Matches(folder.PathOf(name)) && Fails(Call::Status)) {
+            FileStatus status;
+            status.error = error_;
+            return status;
+        }
+        return FileSystem::StatusBeneath(folder, name);
+    }
+
+    [[nodiscard]] int RenameBeneath(const Folder& folder, const std::string& from, const std::string& to,
+                                    bool replace) const override
+    {
+        if ((Matches(folder.PathOf(from)) || Matches(folder.PathOf(to))) && Fails(Call::Rename))
+            return error_;
+        return FileSystem::RenameBeneath(folder, from, to, replace);
+    }
+
+    int RemoveBeneath(const Folder& folder, const std::string& name) const override
+    {
+        if (Matches(folder.PathOf(name)) && Fails(Call::Remove))
+            return error_;
+        return FileSystem::RemoveBeneath(folder, name);
     }
 
 private:

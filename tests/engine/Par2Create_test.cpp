@@ -248,7 +248,7 @@ TEST_F(Par2CreateTest, RepairsWithoutTheFirstVolumeAndInColumnRanges)
         test::WriteFile(dir.file("src.000"), damaged);
         const Par2Check check = CheckPar2Set(set, dir.path().string());
         ASSERT_EQ(check.state, Par2State::Repairable);
-        const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string(), {c.memoryLimit});
+        const Par2RepairResult repaired = RepairPar2Set(set, check, dir.path().string(), {nullptr, c.memoryLimit});
         ASSERT_EQ(repaired.fault, Par2RepairFault::None) << repaired.path;
         EXPECT_EQ(test::ReadFile(dir.file("src.000")), test::PatternBytes(0, 300000));
         EXPECT_EQ(test::ReadFile(dir.file("src.002")), test::PatternBytes(600000, 300000));

@@ -44,6 +44,9 @@ void MulAddMany(const std::uint8_t* in, std::size_t bytes, const std::uint16_t* 
 void MulAddManyInputs(const std::uint8_t* const* ins, std::size_t inputs, std::size_t bytes,
                       const std::uint16_t* factors, std::uint8_t* const* accs, std::size_t count);
 
+// The most bytes a factor made into a kernel's tables (Factors) takes.
+inline constexpr std::size_t kMostFactorBytes = 256;
+
 // The factors of MulAddManyInputs made once into the tables of the kernel in
 // use, for a caller that multiplies the same inputs over many column ranges:
 // the kernels would otherwise make them anew at every call. A kernel's

@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
+#include "fileio/Folder.h"
 #include "fileio/ReadOnlyFile.h"
 
 namespace tessera {
@@ -19,7 +23,17 @@ constexpr std::size_t kChunk = 1u << 20;
 // than a slice, whose verdict is the whole file's.
 constexpr std::uint64_t kPaddingHashed = 1u << 20;
 
-void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string& path, Par2FileCheck& check)
+// What CheckFile reads with and reports to.
+struct Reading {
+    const Folder& folder;
+    const FileSystem& files;
+    const std::atomic<bool>* abort;
+    std::atomic<std::uint64_t>& done;
+    [[nodiscard]] bool Stopping() const { return abort != nullptr && abort->load(); }
+};
+
+// False when stopped.
+bool CheckFile(const Par2File& file, std::uint64_t sliceSize, Reading& reading, Par2FileCheck& check)
 {
     const std::uint64_t slices = file.length / sliceSize + (file.length % sliceSize != 0);
     auto allBad = [&] {
@@ -27,14 +41,17 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
         for (std::uint64_t i = 0; i < slices; ++i)
             check.badSlices.push_back(i);
     };
-    ReadOnlyFile input(path);
+    ReadOnlyFile input(reading.folder, file.name, reading.files);
     std::uint32_t type = 0;
     if (!input.IsOpen() || !input.Stat(type, check.size) || type != S_IFREG) {
-        check.state = Par2FileState::Missing;
-        check.error = !input.IsOpen() ? input.Error() : EISDIR;
+        const int error = !input.IsOpen() ? input.Error() : 0;
+        // A symbolic link on the way, or at the name: never followed.
+        check.state = error == ELOOP || error == EXDEV ? Par2FileState::ThroughLink : Par2FileState::Missing;
+        check.error = error;
+        check.type = type;
         check.size = 0;
         allBad();
-        return;
+        return true;
     }
     std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, sliceSize)));
     // The whole file's MD5 (the first) and each slice's (the second) over
@@ -59,6 +76,8 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
         bool readable = true;
         const std::uint64_t hashed = padded ? sliceSize : inFile;
         for (std::uint64_t done = 0; done < hashed;) {
+            if (reading.Stopping())
+                return false;
             const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), hashed - done));
             std::size_t got = 0;
             if (done < inFile) {
@@ -70,6 +89,7 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
                 } else {
                     got = static_cast<std::size_t>(n);
                     md5.Update(chunk.data(), got);
+                    reading.done += got;
                 }
             }
             // Past the file's end, and past what could be read, the slice is
@@ -90,13 +110,14 @@ void CheckFile(const Par2File& file, std::uint64_t sliceSize, const std::string&
         // The file is as it was made, whatever slice checksums were missing.
         check.badSlices.clear();
         check.state = Par2FileState::Intact;
-        return;
+        return true;
     }
     if (lastByWhole && (check.badSlices.empty() || check.badSlices.back() != slices - 1))
         check.badSlices.push_back(slices - 1);
     if (file.slices.empty() && check.badSlices.empty())
         allBad();
     check.state = Par2FileState::Damaged;
+    return true;
 }
 
 }  // namespace
@@ -134,11 +155,13 @@ std::string RecoverySetBeside(const std::string& manifestPath)
     return manifestPath.substr(0, manifestPath.size() - suffix.size()) + ".par2";
 }
 
-Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
+Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder, const Par2CheckSettings& settings)
 {
     Par2Check check;
     if (!set.usable)
         return check;
+    const Folder held(folder);
+    const FileSystem& files = settings.files != nullptr ? *settings.files : RealFiles();
     // Two threads take the files in turn, the largest first.
     check.files.resize(set.files.size());
     std::vector<std::size_t> order(set.files.size());
@@ -156,25 +179,59 @@ Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
             if (set.files[byName[i]].name == set.files[byName[i - 1]].name)
                 twice[byName[i]] = twice[byName[i - 1]] = true;
     }
+    std::uint64_t total = 0;
+    for (const Par2File& file : set.files)
+        total += file.length;
+    std::atomic<std::uint64_t> done{0};
+    std::atomic<bool> stopped{false};
+    Reading reading{held, files, settings.abort, done};
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t k = next++; k < order.size(); k = next++) {
+        for (std::size_t k = next++; k < order.size() && !stopped; k = next++) {
             const Par2File& file = set.files[order[k]];
             Par2FileCheck& fileCheck = check.files[order[k]];
-            const std::string path = Par2FilePath(folder, file.name);
-            if (path.empty() || twice[order[k]]) {
-                fileCheck.state = path.empty() ? Par2FileState::UnsafeName : Par2FileState::ListedTwice;
+            const bool unsafe = Par2FilePath(folder, file.name).empty();
+            if (unsafe || twice[order[k]] || !held.IsOpen()) {
+                fileCheck.state = unsafe                ? Par2FileState::UnsafeName
+                                  : twice[order[k]]     ? Par2FileState::ListedTwice
+                                                        : Par2FileState::Missing;
+                fileCheck.error = held.Error();
                 const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
                 for (std::uint64_t i = 0; i < slices; ++i)
                     fileCheck.badSlices.push_back(i);
-            } else {
-                CheckFile(file, set.sliceSize, path, fileCheck);
+            } else if (!CheckFile(file, set.sliceSize, reading, fileCheck)) {
+                stopped = true;
             }
         }
     };
-    std::thread other(work);
-    work();
-    other.join();
+    // Both cores read; this thread tells the progress meanwhile.
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 2;
+    auto worker = [&] {
+        work();
+        std::lock_guard lock(mutex);
+        --running;
+        ended.notify_all();
+    };
+    std::thread first(worker), second(worker);
+    {
+        std::unique_lock lock(mutex);
+        while (running > 0) {
+            ended.wait_for(lock, std::chrono::milliseconds(100));
+            if (settings.progress && running > 0) {
+                lock.unlock();
+                settings.progress(done.load(), total);
+                lock.lock();
+            }
+        }
+    }
+    first.join();
+    second.join();
+    if (stopped) {
+        check.stopped = true;
+        return check;
+    }
     for (const Par2FileCheck& fileCheck : check.files)
         check.badSlices += fileCheck.badSlices.size();
     check.recoverySlices = set.recovery.size();
@@ -182,7 +239,8 @@ Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder)
     bool unsafe = false;
     for (const Par2FileCheck& f : check.files) {
         allIntact = allIntact && f.state == Par2FileState::Intact;
-        unsafe = unsafe || f.state == Par2FileState::UnsafeName || f.state == Par2FileState::ListedTwice;
+        unsafe = unsafe || f.state == Par2FileState::UnsafeName || f.state == Par2FileState::ListedTwice ||
+                 f.state == Par2FileState::ThroughLink;
     }
     if (allIntact) {
         check.state = Par2State::Intact;

@@ -56,7 +56,7 @@ Par2StageEnd ComputeRecoveryColumns(const std::vector<Par2Part>& parts, const Pa
     for (std::size_t j = 0; j < count; ++j)
         accs[j] = sums.data() + j * stride;
     std::vector<std::uint8_t> raw(width + 2), out(width);
-    const std::size_t groupSize = std::clamp<std::size_t>(kTableMemory / 256 / count, 1, kMostInputs);
+    const std::size_t groupSize = std::clamp<std::size_t>(kTableMemory / gf16::kMostFactorBytes / count, 1, kMostInputs);
     InputGroup groups[2];
     for (InputGroup& group : groups) {
         group.bytes.resize(groupSize * stride);

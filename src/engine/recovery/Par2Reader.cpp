@@ -47,8 +47,8 @@ public:
 
     void Scan(std::size_t index, const Par2Source& source)
     {
-        if (source.openError != 0) {
-            Fault(Par2Fault::Open, index, 0, source.openError);
+        if (source.openError != 0 || source.openType != 0) {
+            Fault(Par2Fault::Open, index, 0, source.openError, source.openType);
             return;
         }
         std::uint64_t position = 0;
@@ -112,12 +112,12 @@ public:
     void Assemble();
 
 private:
-    void Fault(Par2Fault fault, std::size_t file, std::uint64_t offset, int error = 0)
+    void Fault(Par2Fault fault, std::size_t file, std::uint64_t offset, int error = 0, std::uint32_t type = 0)
     {
         // One fault per packet is enough to say what was wrong; a flood of
         // them from a file of garbage is capped.
         if (set_.faults.size() < 1000)
-            set_.faults.push_back({fault, file, offset, error});
+            set_.faults.push_back({fault, file, offset, error, type});
     }
 
     std::optional<std::uint64_t> FindMagic(std::size_t index, const Par2Source& source, std::uint64_t from)
@@ -349,38 +349,39 @@ std::string Par2BaseName(const std::string& named)
     return base;
 }
 
-std::vector<std::string> Par2SetFiles(const std::string& named)
+std::vector<std::string> Par2SetFiles(const std::string& named, const FileSystem& files)
 {
     const std::string folder = DirectoryOf(named);
     const std::size_t slash = named.rfind('/');
     const std::string base = Par2BaseName(named);
-    std::vector<std::string> files{named};
+    std::vector<std::string> found{named};
     const std::string prefix = folder == "." && slash == std::string::npos ? "" : folder + (folder == "/" ? "" : "/");
     std::vector<std::string> listed;
-    if (RealFiles().List(folder, listed) == 0) {
+    if (files.List(folder, listed) == 0) {
         for (const std::string& entry : listed) {
             const std::string_view name = entry;
             const bool main = name == base + ".par2";
             const bool volume = name.size() > base.size() + 4 + 5 && name.substr(0, base.size() + 4) == base + ".vol" &&
                                 EndsWith(name, ".par2");
             if ((main || volume) && prefix + std::string(name) != named)
-                files.push_back(prefix + std::string(name));
+                found.push_back(prefix + std::string(name));
         }
     }
-    std::sort(files.begin() + 1, files.end());
-    return files;
+    std::sort(found.begin() + 1, found.end());
+    return found;
 }
 
-Par2Set ReadPar2Set(const std::string& named)
+Par2Set ReadPar2Set(const std::string& named, const FileSystem& files)
 {
-    const std::vector<std::string> paths = Par2SetFiles(named);
+    const std::vector<std::string> paths = Par2SetFiles(named, files);
     std::vector<Par2Source> sources;
     for (const std::string& path : paths) {
         Par2Source source;
-        auto file = std::make_shared<ReadOnlyFile>(path);
+        auto file = std::make_shared<ReadOnlyFile>(path, files);
         std::uint32_t type = 0;
         if (!file->IsOpen() || !file->Stat(type, source.size) || type != S_IFREG) {
-            source.openError = !file->IsOpen() || type == 0 ? file->Error() : (type == S_IFDIR ? EISDIR : EINVAL);
+            source.openError = !file->IsOpen() || type == 0 ? file->Error() : (type == S_IFDIR ? EISDIR : 0);
+            source.openType = file->IsOpen() && type != S_IFDIR ? type : 0;
             source.size = 0;
             sources.push_back(std::move(source));
             continue;

@@ -9,6 +9,7 @@
 
 #include "engine/kernels/Md5.h"
 #include "engine/recovery/Par2Packets.h"
+#include "fileio/FileSystem.h"
 
 // Reading a recovery set: the packets of "<base>.par2" and its volumes, found
 // by their magic wherever they lie, each checked by its MD5 before it is
@@ -48,6 +49,7 @@ struct Par2FaultAt {
     std::size_t file = 0;       // index into Par2Set::paths
     std::uint64_t offset = 0;   // the packet's offset in that file
     int errorNumber = 0;
+    std::uint32_t fileType = 0;  // Open: what stands at the name when it is no regular file (S_IFMT)
 };
 
 using Par2SliceChecksum = par2::SliceChecksum;
@@ -87,6 +89,7 @@ struct Par2Source {
     // Reads exactly size bytes at offset; false on a read error.
     std::function<bool(std::uint64_t offset, void* buffer, std::size_t size)> read;
     int openError = 0;  // the source could not be opened (errno)
+    std::uint32_t openType = 0;  // or is no regular file: what it is (S_IFMT)
 };
 
 // Reads the packets of each source in turn (paths[i] names sources[i]) and
@@ -99,9 +102,9 @@ struct Par2Source {
 
 // The files of the set named by "<base>.par2" (or any of its volumes): that
 // file and every "<base>.vol*.par2" beside it, sorted.
-[[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named);
+[[nodiscard]] std::vector<std::string> Par2SetFiles(const std::string& named, const FileSystem& files = RealFiles());
 
 // Reads the set named by a .par2 file and its volumes from disk.
-[[nodiscard]] Par2Set ReadPar2Set(const std::string& named);
+[[nodiscard]] Par2Set ReadPar2Set(const std::string& named, const FileSystem& files = RealFiles());
 
 }  // namespace tessera

@@ -10,13 +10,13 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 #include "engine/kernels/Gf16.h"
 #include "engine/kernels/Gf16Field.h"
+#include "engine/kernels/Gf16Threads.h"
 #include "fileio/FileQuery.h"
+#include "fileio/Folder.h"
 #include "fileio/ReadOnlyFile.h"
 #include "fileio/StagedFile.h"
 
@@ -28,8 +28,14 @@ namespace {
 constexpr std::uint64_t kCopyBlock = 1 << 20;
 // Column ranges are never narrower than this (and a multiple of gf16::kBlock).
 constexpr std::uint64_t kMinimumRange = 4096;
-// Slices of at least this width are computed on both cores.
-constexpr std::uint64_t kTwoCoreWidth = 1 << 16;
+// Sums lie this much further apart than their width, so that the same
+// columns of each do not meet in the same sets of the processor's caches.
+constexpr std::size_t kRepairStagger = 2 * gf16::kBlock;
+// Input slices multiplied in one go: the more, the fewer times the sums pass
+// through the cache, but their factors' tables for every lost slice must stay
+// in the second-level cache.
+constexpr std::size_t kRepairMostInputs = 64;
+constexpr std::uint64_t kRepairTables = 4 << 20;
 
 // Reads size bytes at offset, zeros past the end of the file; false on error.
 bool ReadPadded(const ReadOnlyFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
@@ -55,15 +61,23 @@ bool WriteAt(NFile& file, const std::uint8_t* data, std::uint64_t size, std::uin
     return true;
 }
 
-// Renames from to to unless to exists (EEXIST). 0 or the errno.
-int RenameNoReplace(const std::string& from, const std::string& to)
-{
-    return RealFiles().Rename(from, to, /*replace=*/false);
-}
-
 std::uint64_t SlicesOf(const Par2File& file, std::uint64_t sliceSize)
 {
     return file.length / sliceSize + (file.length % sliceSize != 0);
+}
+
+// How many input slices a repair of `lost` slices in column ranges of
+// `range` bytes multiplies in one go. Two groups of them and their tables
+// (one multiplied while the other is read) stay within what Par2RepairMemory
+// counts beyond the sums: a third of the columns, less the read buffer, and
+// the half of the matrices that the inversion no longer needs.
+std::size_t RepairGroup(std::uint64_t lost, std::uint64_t range)
+{
+    const std::uint64_t column = range + 2 * gf16::kBlock;
+    const std::uint64_t room = (lost + 3) * column + 2 * lost * lost;
+    const std::uint64_t fits = room / (2 * column + 2 * gf16::kMostFactorBytes * lost);
+    const std::uint64_t cached = kRepairTables / gf16::kMostFactorBytes / lost;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(std::min(fits, cached), 1, kRepairMostInputs));
 }
 
 }  // namespace
@@ -71,9 +85,9 @@ std::uint64_t SlicesOf(const Par2File& file, std::uint64_t sliceSize)
 std::uint64_t Par2RepairMemory(std::uint64_t lost, std::uint64_t slices, std::uint64_t range)
 {
     // The matrix and its inverse as it is made; each input slice's constant;
-    // per column range the lost slices as they are rebuilt, and on each core
-    // its half of the recovery slices less what is known and of the lost
-    // slices, an input slice read and prepared, and a row of factors.
+    // per column range the recovery slices less what is known, the lost
+    // slices as they are rebuilt, and two groups of input slices prepared
+    // with their factors' tables (RepairGroup), and a slice read.
     const std::uint64_t matrices = 2 * 2 * lost * lost;
     const std::uint64_t constants = 2 * slices;
     const std::uint64_t columns = (3 * lost + 4) * (range + 2 * gf16::kBlock) + 2 * 2 * lost;
@@ -107,9 +121,24 @@ bool PlanPar2Repair(const Par2Set& set, const Par2Check& check, std::uint64_t me
     if (!set.usable || check.files.size() != set.files.size())
         return refuse(Par2RepairFault::NotUsable);
     for (std::size_t f = 0; f < check.files.size(); ++f)
-        if (check.files[f].state == Par2FileState::UnsafeName || check.files[f].state == Par2FileState::ListedTwice) {
+        switch (check.files[f].state) {
+        case Par2FileState::UnsafeName:
+        case Par2FileState::ListedTwice:
+        case Par2FileState::ThroughLink:
             result.path = set.files[f].name;
             return refuse(Par2RepairFault::UnsafeName);
+        case Par2FileState::Missing:
+            // Something that is no regular file, or cannot be read, stands
+            // at the name: it would be neither replaced nor kept.
+            if (check.files[f].type != 0 || check.files[f].error != ENOENT) {
+                result.path = set.files[f].name;
+                result.error = check.files[f].error;
+                result.fileType = check.files[f].type;
+                return refuse(Par2RepairFault::NotRegular);
+            }
+            break;
+        default:
+            break;
         }
     if (check.badSlices > set.recovery.size()) {
         result.needed = check.badSlices - set.recovery.size();
@@ -159,7 +188,8 @@ namespace {
 class Repair {
 public:
     Repair(const Par2Set& set, const Par2Check& check, const std::string& folder, const Par2RepairSettings& settings)
-        : set_(set), check_(check), folder_(folder), settings_(settings), staged_(set.files.size()),
+        : set_(set), check_(check), folder_(folder), held_(folder), settings_(settings),
+          files_(settings.files != nullptr ? *settings.files : RealFiles()), staged_(set.files.size()),
           outputs_(set.files.size())
     {
     }
@@ -178,6 +208,13 @@ public:
         if (PlanPar2Repair(set_, check_, settings_.memoryLimit, plan_, result_) && Survivors() && Columns() &&
             CheckRebuilt())
             Commit();
+        // What is still staged was not put in place: removed, or named.
+        for (auto& staged : staged_)
+            if (staged) {
+                const std::string path = staged->TemporaryPath();
+                if (const int error = staged->Discard(); error != 0)
+                    result_.leftBehind.push_back({path, error});
+            }
         return std::move(result_);
     }
 
@@ -208,12 +245,13 @@ private:
         const std::uint64_t sliceSize = set_.sliceSize;
         for (std::size_t f = 0; f < set_.files.size(); ++f) {
             const Par2FileState state = check_.files[f].state;
-            inputs_.push_back(state == Par2FileState::Missing ? ReadOnlyFile() : ReadOnlyFile(PathOf(f)));
+            inputs_.push_back(state == Par2FileState::Missing ? ReadOnlyFile()
+                                                              : ReadOnlyFile(held_, set_.files[f].name, files_));
             if (state != Par2FileState::Intact)
                 total_ += set_.files[f].length;  // checked once rebuilt
         }
         for (const std::string& path : set_.paths)
-            volumes_.emplace_back(path);
+            volumes_.emplace_back(path, files_);
         // Each column range reads that range of every slice that survived
         // and of a recovery slice for each one lost.
         total_ += set_.inputSlices * sliceSize;
@@ -224,7 +262,7 @@ private:
             const Par2File& file = set_.files[f];
             const std::string path = PathOf(f);
             staged_[f] = std::make_unique<StagedFile>();
-            outputs_[f] = staged_[f]->Create(path);
+            outputs_[f] = staged_[f]->Create(held_, file.name, files_);
             if (!outputs_[f] || !outputs_[f]->IsOpen())
                 return Fail(Par2RepairFault::Write, path, outputs_[f] ? outputs_[f]->LastError() : 0);
             if (check_.files[f].state != Par2FileState::Damaged)
@@ -250,8 +288,11 @@ private:
         return true;
     }
 
-    // Stage 3: the lost slices, a column range at a time, each range's
-    // columns split between both cores.
+    // Stage 3: the lost slices, a column range at a time. The range of every
+    // recovery slice used, less what the surviving slices put in it (known),
+    // then times the inverse (lost): groups of input slices are read while
+    // the threads multiply the group before, each thread over its own
+    // columns of every sum.
     bool Columns()
     {
         using namespace gf16;
@@ -259,7 +300,7 @@ private:
         if (m == 0)
             return true;
         const std::uint64_t sliceSize = set_.sliceSize;
-        const std::uint64_t range = plan_.columnRange;
+        const std::size_t range = static_cast<std::size_t>(plan_.columnRange);
         std::vector<bool> isLost(set_.inputSlices, false);
         for (const Par2RepairPlan::Slot& slot : plan_.lost)
             isLost[set_.files[slot.file].firstSlice + slot.slice] = true;
@@ -270,87 +311,97 @@ private:
         for (std::size_t j = 0; j < m; ++j)
             exponents[j] = set_.recovery[plan_.recovery[j]].exponent;
 
-        std::vector<std::vector<std::uint8_t>> rebuilt(m, std::vector<std::uint8_t>(range));
-        std::atomic<bool> readFailed{false};
-        std::atomic<int> readError{0};
-        std::string failedPath;
-        std::mutex failedMutex;
-        auto readFault = [&](const std::string& path) {
-            std::lock_guard lock(failedMutex);
-            if (!readFailed.exchange(true)) {
-                readError = errno != 0 ? errno : EIO;
-                failedPath = path;
-            }
-        };
+        // Par2RepairMemory counts each of these.
+        const std::size_t stride = PreparedSize(range) + kRepairStagger;
+        const std::size_t group = RepairGroup(m, range);
+        std::vector<std::uint8_t> sums(2 * m * stride), inputs(2 * group * stride), raw(range);
+        std::vector<std::uint8_t*> known(m), lost(m);
+        for (std::size_t j = 0; j < m; ++j) {
+            known[j] = sums.data() + j * stride;
+            lost[j] = sums.data() + (m + j) * stride;
+        }
+        std::vector<const std::uint8_t*> ins(2 * group);
+        for (std::size_t i = 0; i < ins.size(); ++i)
+            ins[i] = inputs.data() + i * stride;
+        std::vector<std::uint16_t> rows(group * m);
+        Factors made[2];
+        // Last, so that it is stopped before the buffers it works on go.
+        ColumnThreads threads;
+
         for (std::uint64_t column = 0; column < sliceSize; column += range) {
             if (Stopping())
                 return Fail(Par2RepairFault::Stopped, {}, 0);
-            const std::size_t width = static_cast<std::size_t>(std::min(range, sliceSize - column));
-            auto work = [&](std::size_t lo, std::size_t hi) {
-                if (lo >= hi)
-                    return;
-                const std::size_t span = hi - lo;
-                const std::size_t prepared = gf16::PreparedSize(span);
-                std::vector<std::uint8_t> raw(span), input(prepared), sums(2 * m * prepared, 0);
-                std::vector<std::uint8_t*> known(m), lostSums(m);
-                std::vector<std::uint16_t> factors(m);
-                for (std::size_t j = 0; j < m; ++j) {
-                    known[j] = sums.data() + j * prepared;
-                    lostSums[j] = sums.data() + (m + j) * prepared;
-                    const Par2RecoverySlice& r = set_.recovery[plan_.recovery[j]];
-                    if (!ReadPadded(volumes_[r.file], raw.data(), span, r.dataOffset + column + lo))
-                        readFault(set_.paths[r.file]);
-                    gf16::Prepare(raw.data(), span, known[j]);
-                }
-                for (std::size_t f = 0; f < set_.files.size() && !readFailed; ++f) {
-                    const Par2File& file = set_.files[f];
-                    const std::uint64_t count = SlicesOf(file, sliceSize);
-                    for (std::uint64_t s = 0; s < count; ++s) {
-                        const std::uint64_t index = file.firstSlice + s;
-                        if (isLost[index])
-                            continue;
-                        const std::uint64_t start = s * sliceSize + column + lo;
-                        const std::uint64_t end = std::min(file.length, s * sliceSize + sliceSize);
-                        // Bytes past the file's end are zeros, and add nothing.
-                        if (start >= end)
-                            continue;
-                        if (!ReadPadded(inputs_[f], raw.data(), span, start))
-                            readFault(PathOf(f));
-                        if (start + span > end)
-                            std::memset(raw.data() + (end - start), 0, start + span - end);
-                        gf16::Prepare(raw.data(), span, input.data());
-                        for (std::size_t j = 0; j < m; ++j)
-                            factors[j] = Pow(constants[index], exponents[j]);
-                        gf16::MulAddMany(input.data(), prepared, factors.data(), known.data(), m);
-                    }
-                }
-                std::vector<std::uint16_t> row(m);
-                for (std::size_t j = 0; j < m; ++j) {
-                    for (std::size_t k = 0; k < m; ++k)
-                        row[k] = plan_.inverse[k * m + j];
-                    gf16::MulAddMany(known[j], prepared, row.data(), lostSums.data(), m);
-                }
-                for (std::size_t k = 0; k < m; ++k)
-                    gf16::Unprepare(lostSums[k], span, rebuilt[k].data() + lo);
-            };
-            std::size_t half = width / 2;
-            half -= half % gf16::kBlock;
-            if (width >= kTwoCoreWidth) {
-                std::thread other(work, half, width);
-                work(0, half);
-                other.join();
-            } else {
-                work(0, width);
+            const std::size_t width = static_cast<std::size_t>(std::min<std::uint64_t>(range, sliceSize - column));
+            const std::size_t prepared = PreparedSize(width);
+            for (std::size_t j = 0; j < m; ++j) {
+                const Par2RecoverySlice& r = set_.recovery[plan_.recovery[j]];
+                if (!ReadPadded(volumes_[r.file], raw.data(), width, r.dataOffset + column))
+                    return Fail(Par2RepairFault::Read, set_.paths[r.file], errno);
+                Prepare(raw.data(), width, known[j]);
             }
-            if (readFailed)
-                return Fail(Par2RepairFault::Read, failedPath, readError);
+            // Hands the group filled to the threads (which are done with the
+            // other once Start returns) and fills the other meanwhile.
+            int filling = 0;
+            std::size_t size = 0;
+            const auto multiply = [&](std::uint8_t* const* accs) {
+                if (size == 0)
+                    return;
+                made[filling].Make(rows.data(), size, m);
+                threads.Start(ins.data() + filling * group, prepared, made[filling], accs);
+                filling ^= 1;
+                size = 0;
+            };
+            for (std::size_t f = 0; f < set_.files.size(); ++f) {
+                const Par2File& file = set_.files[f];
+                const std::uint64_t count = SlicesOf(file, sliceSize);
+                for (std::uint64_t s = 0; s < count; ++s) {
+                    const std::uint64_t index = file.firstSlice + s;
+                    if (isLost[index])
+                        continue;
+                    const std::uint64_t start = s * sliceSize + column;
+                    const std::uint64_t end = std::min(file.length, s * sliceSize + sliceSize);
+                    // Bytes past the file's end are zeros, and add nothing.
+                    if (start >= end)
+                        continue;
+                    if (Stopping())
+                        return Fail(Par2RepairFault::Stopped, {}, 0);
+                    if (!ReadPadded(inputs_[f], raw.data(), width, start))
+                        return Fail(Par2RepairFault::Read, PathOf(f), errno);
+                    if (start + width > end)
+                        std::memset(raw.data() + (end - start), 0, start + width - end);
+                    Prepare(raw.data(), width, inputs.data() + (filling * group + size) * stride);
+                    std::uint16_t* row = rows.data() + size * m;
+                    for (std::size_t j = 0; j < m; ++j)
+                        row[j] = Pow(constants[index], exponents[j]);
+                    if (++size == group)
+                        multiply(known.data());
+                }
+            }
+            multiply(known.data());
+            threads.Wait();
+            // lost[k] = sum over j of inverse[k * m + j] * known[j], known
+            // taken a group at a time as inputs.
+            for (std::size_t k = 0; k < m; ++k)
+                std::memset(lost[k], 0, prepared);
+            for (std::size_t first = 0; first < m; first += group) {
+                const std::size_t n = std::min(group, m - first);
+                for (std::size_t i = 0; i < n; ++i)
+                    for (std::size_t k = 0; k < m; ++k)
+                        rows[i * m + k] = plan_.inverse[k * m + first + i];
+                made[filling].Make(rows.data(), n, m);
+                threads.Start(known.data() + first, prepared, made[filling], lost.data());
+                filling ^= 1;
+            }
+            threads.Wait();
             for (std::size_t k = 0; k < m; ++k) {
                 const std::size_t f = plan_.lost[k].file;
                 const std::uint64_t start = plan_.lost[k].slice * sliceSize + column;
                 if (start >= set_.files[f].length)
                     continue;
+                // known[k] is done with: the rebuilt bytes go there.
+                Unprepare(lost[k], width, known[k]);
                 const std::uint64_t size = std::min<std::uint64_t>(width, set_.files[f].length - start);
-                if (!WriteAt(*outputs_[f], rebuilt[k].data(), size, start))
+                if (!WriteAt(*outputs_[f], known[k], size, start))
                     return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
             }
             Advance(set_.inputSlices * width);
@@ -369,7 +420,7 @@ private:
             if (!outputs_[f]->Flush())
                 return Fail(Par2RepairFault::Write, staged_[f]->TemporaryPath(), outputs_[f]->LastError());
             outputs_[f]->Close();
-            ReadOnlyFile written(staged_[f]->TemporaryPath());
+            ReadOnlyFile written(held_, staged_[f]->TemporaryName(), files_);
             std::uint32_t type = 0;
             std::uint64_t size = 0;
             Md5 md5;
@@ -398,22 +449,22 @@ private:
             return Fail(Par2RepairFault::Stopped, {}, 0);
         // The number each replaced file is kept under: "<name>.<number>".
         std::vector<int> kept(set_.files.size(), 0);
-        auto keptPath = [&](std::size_t f) { return PathOf(f) + "." + std::to_string(kept[f]); };
+        auto nameOf = [&](std::size_t f) { return set_.files[f].name; };
         auto keptName = [&](std::size_t f) { return set_.files[f].name + "." + std::to_string(kept[f]); };
         for (std::size_t f = 0; f < set_.files.size(); ++f) {
             if (!outputs_[f] || check_.files[f].state != Par2FileState::Damaged)
                 continue;
             int error = EEXIST;
             while (error == EEXIST) {
-                while (NameState(PathOf(f) + "." + std::to_string(++kept[f])) != ENOENT) {
+                while (files_.StatusBeneath(held_, nameOf(f) + "." + std::to_string(++kept[f])).error != ENOENT) {
                 }
-                error = RenameNoReplace(PathOf(f), keptPath(f));
+                error = files_.RenameBeneath(held_, nameOf(f), keptName(f), false);
             }
             if (error != 0) {
                 // Nothing is replaced: what was moved aside goes back.
                 kept[f] = 0;
                 for (std::size_t g = 0; g < f; ++g)
-                    if (kept[g] != 0 && RenameNoReplace(keptPath(g), PathOf(g)) != 0)
+                    if (kept[g] != 0 && files_.RenameBeneath(held_, keptName(g), nameOf(g), false) != 0)
                         result_.movedAside.push_back({g, keptName(g)});
                 return Fail(Par2RepairFault::Write, PathOf(f), error);
             }
@@ -435,7 +486,10 @@ private:
     const Par2Set& set_;
     const Par2Check& check_;
     const std::string folder_;
+    // The set's folder, every name of the set resolved beneath it.
+    const Folder held_;
     const Par2RepairSettings& settings_;
+    const FileSystem& files_;
     Par2RepairPlan plan_;
     Par2RepairResult result_;
     std::vector<ReadOnlyFile> inputs_;

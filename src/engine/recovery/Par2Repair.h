@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/recovery/Par2Check.h"
+#include "fileio/FileSystem.h"
 
 // Rebuilding the damaged and missing files of a recovery set from the
 // recovery slices present, in stages:
@@ -33,13 +35,15 @@ enum class Par2RepairFault {
     None,
     NotUsable,   // the set itself could not be read
     NotEnough,   // too few recovery slices: `needed` more
-    UnsafeName,  // a file's name leaves the set's folder, or the set lists it twice (path)
+    UnsafeName,  // a file's name leaves the set's folder, passes through a symbolic link, or is listed twice (path)
+    NotRegular,  // what stands at a file's name is no regular file (fileType) or cannot be read (error)
     TooLarge,    // the computation would need memoryNeeded bytes, more than allowed
     Singular,    // the recovery slices present do not determine the lost ones
     Read,        // a file or volume could not be read (path, error)
     Write,       // a rebuilt file could not be written or put in place (path, error)
     Mismatch,    // a rebuilt file's MD5 does not match the set's (path)
     Stopped,     // stopped before the commit: nothing changed
+    Stale,       // the checksum file beside the set finds intact a file the set finds damaged (path)
 };
 
 // A file the repair put in place.
@@ -56,16 +60,20 @@ struct Par2RepairResult {
     std::uint64_t memoryNeeded = 0;
     std::string path;
     int error = 0;
+    std::uint32_t fileType = 0;
     // The files put in place, also when the commit failed part way: those
     // before the fault are in place, and what they replaced kept.
     std::vector<Par2Rebuilt> rebuilt;
     // A commit that failed part way: the files moved aside that are still
     // there under the names kept (file index, kept name), not replaced.
     std::vector<Par2Rebuilt> movedAside;
+    // Temporary files that could not be removed (path, errno).
+    std::vector<std::pair<std::string, int>> leftBehind;
     std::uint64_t slicesRebuilt = 0;
 };
 
 struct Par2RepairSettings {
+    const FileSystem* files = nullptr;  // nullptr: the real files
     // The computation's buffers and matrices stay within this.
     std::uint64_t memoryLimit = kPar2RepairMemory;
     // Asked before every column range and every block copied; a stop before

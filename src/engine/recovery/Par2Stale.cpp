@@ -14,9 +14,10 @@ namespace tessera {
 namespace {
 
 // The digest of the regular file at path; empty when it cannot be read whole.
-std::string DigestOf(const std::string& path, const FileOpener& files, const std::atomic<bool>& abort)
+std::string DigestOf(const Folder& folder, const std::string& name, const FileOpener& files,
+                     const std::atomic<bool>& abort)
 {
-    const std::unique_ptr<NFile> file = files.Open(path, NFilePSDK::Form::Reading);
+    const std::unique_ptr<NFile> file = files.OpenBeneath(folder, name, NFilePSDK::Form::Reading);
     if (!file->IsOpen() || file->FileType() != S_IFREG)
         return {};
     Sha256 sha;
@@ -51,15 +52,19 @@ StaleFinding FindStaleFiles(const Par2Set& set, const Par2Check& check, const st
     if (damaged.empty())
         return finding;
     std::map<std::size_t, std::string> listed;
-    finding.read = StreamManifestFile(manifest, [&](ManifestLine&& line) {
-        const auto found = damaged.find(line.name);
-        if (found != damaged.end())
-            listed.emplace(found->second, std::move(line.digest));
-    });
+    finding.read = StreamManifestFile(
+        manifest,
+        [&](ManifestLine&& line) {
+            const auto found = damaged.find(line.name);
+            if (found != damaged.end())
+                listed.emplace(found->second, std::move(line.digest));
+        },
+        files);
     if (finding.read.fault != ManifestFault::None)
         return finding;
+    const Folder held(folder);
     for (const auto& [f, digest] : listed)
-        if (DigestOf(Par2FilePath(folder, set.files[f].name), files, abort) == digest)
+        if (DigestOf(held, set.files[f].name, files, abort) == digest)
             finding.files.push_back(f);
     return finding;
 }
