@@ -6,7 +6,8 @@
 #   bench/cli/run.sh [size in MiB, default 1024] [runs, default 5] [build folder]
 # BENCH_ONLY=checksums runs only the checksum cases; BENCH_ONLY=repair only
 # the repair case, BENCH_ONLY=recovery only the recovery set cases (par2
-# needed for both); BENCH_SLICES=N cuts the recovery sets into at most N
+# needed for both), BENCH_ONLY=streams only standard input, standard output
+# and --resume; BENCH_SLICES=N cuts the recovery sets into at most N
 # slices (split --slices N, and par2 create -b of the same count).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -303,6 +304,46 @@ recovery_case() {
   rm -rf "$dir" "$keep"
 }
 
+# --- standard input, standard output, --snap, --resume -------------------------
+# A stream split against split -b reading the same pipe; with --checksum
+# against the larger of that and openssl's SHA-256 of the same bytes; --snap
+# 0A on text against split -C; join -o - and a --resume that finds every part
+# whole against cat of the parts.
+streams_case() {
+  local data=$1/data dir=$1/stream text=$1/text
+  mkdir -p "$dir/ours" "$dir/gnu"
+  base64 -w 100 "$data" | head -c $((size * 1024 * 1024)) >"$text"
+  cat "$text" >/dev/null
+  local clean="rm -f $dir/ours/* $dir/gnu/*; sync"
+  header "streams: $size MiB page-cached"
+  compare "cat | split --size 64M - / cat | split -b 64M -" "<= 1.00" "$clean" \
+    "cat $data | $cli split -q --size 64M - --name $dir/ours/data" "cat $data | split -a 3 -d -b 64M - $dir/gnu/data."
+  local a=() b=() c=() i
+  for ((i = 0; i < runs; i++)); do
+    a+=("$(measure "$clean" "cat $data | $cli split -q --size 64M --checksum - --name $dir/ours/data")")
+    b+=("$(measure "$clean" "cat $data | $cli split -q --size 64M - --name $dir/ours/data")")
+    c+=("$(measure ":" "openssl dgst -sha256 $data >/dev/null")")
+  done
+  local ma mb mc
+  ma=$(printf '%s\n' "${a[@]}" | median); mb=$(printf '%s\n' "${b[@]}" | median); mc=$(printf '%s\n' "${c[@]}" | median)
+  printf '%-44s %9s s %9s s %7s   %s\n' "the same --checksum / max(that, openssl)" "$(seconds "$ma")" \
+    "$(seconds $((mb > mc ? mb : mc)))" "$(ratio "$ma" $((mb > mc ? mb : mc)))" "<= 1.20"
+  (cd "$dir/ours" && sha256sum -c --quiet data.sha256) || { echo "FAIL: sha256sum -c of the stream's checksums"; exit 1; }
+  compare "--snap 0A on text / split -C 64M" "<= 1.00" "$clean" \
+    "$cli split -q --size 64M --snap 0A --into $dir/ours $text" "split -a 3 -d -C 64M $text $dir/gnu/text."
+  for p in "$dir"/gnu/text.*; do
+    cmp -s "$p" "$dir/ours/$(basename "$p")" || { echo "FAIL: $(basename "$p") differs from split -C"; exit 1; }
+  done
+  eval "$clean"
+  cat "$data" | $cli split -q --size 64M - --name "$dir/ours/data"
+  compare "join -o - > /dev/null / cat parts > /dev/null" "<= 1.00" ":" \
+    "$cli join -q --no-check -o - $dir/ours/data.* >/dev/null" "cat $dir/ours/data.* >/dev/null"
+  compare "--resume, every part whole / cat parts | cmp" "<= 1.00" ":" \
+    "$cli split -q --size 64M --resume --into $dir/ours $data" "cat $dir/ours/data.* | cmp - $data"
+  echo "   peak resident memory: cat | split --size 64M - $(eval "$clean"; peak sh -c "cat $data | $cli split -q --size 64M - --name $dir/ours/data"), with --snap 0A and no line feed at all $(eval "$clean"; peak sh -c "head -c $((size * 1048576)) /dev/zero | $cli split -q --size 64M --snap 0A - --name $dir/ours/data")"
+  rm -rf "$dir" "$text"
+}
+
 mkdir "$scratch/disk"
 head -c $((size * 1024 * 1024)) /dev/urandom >"$scratch/disk/data"
 cat "$scratch/disk/data" >/dev/null
@@ -310,6 +351,11 @@ echo "tessera-cli $("$cli" --version | cut -d' ' -f2), $(split --version | head 
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) (other work shares the machine)"
 if [ "${BENCH_ONLY:-}" = repair ]; then
   repair_case "$scratch/disk"
+  rm -rf "$scratch/disk"
+  exit 0
+fi
+if [ "${BENCH_ONLY:-}" = streams ]; then
+  streams_case "$scratch/disk"
   rm -rf "$scratch/disk"
   exit 0
 fi

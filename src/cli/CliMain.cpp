@@ -29,6 +29,9 @@
 #include "engine/SplitRun.h"
 #include "engine/recovery/Par2Layout.h"
 #include "fileio/FileQuery.h"
+#include "fileio/NFilePSDK.h"
+#include "plan/PatternSearch.h"
+#include "plan/SizeText.h"
 
 namespace tessera::cli {
 
@@ -195,6 +198,9 @@ struct JobWords {
     std::string destination;          // join
     std::vector<std::string> inputs;  // join
     bool given = false;               // join --check
+    bool filtered = false;            // split --filter
+    bool stream = false;              // split of standard input
+    std::size_t planParts = 0;        // split: the plan's entries
     Par2Ask ask;                      // split
 };
 
@@ -247,7 +253,9 @@ int Report(const JobResult& result, const JobWords& words)
     const std::string& destination = words.destination;
     // A split's part cut short is never left: its bytes were staged.
     const std::string cutShort =
-        result.cutShort.empty() || !destination.empty() ? "" : "; " + Quoted(result.cutShort) + " was cut short and removed";
+        result.cutShort.empty() || !destination.empty() ? ""
+        : words.filtered ? "; the filter of " + Quoted(result.cutShort) + " had only the start of its part"
+                         : "; " + Quoted(result.cutShort) + " was cut short and removed";
     switch (result.end) {
     case JobEnd::Finished:
         return kExitDone;
@@ -255,8 +263,9 @@ int Report(const JobResult& result, const JobWords& words)
         const int signal = g_signal != 0 ? g_signal : SIGINT;
         const std::string stopped = "stopped by " + std::string(signal == SIGTERM ? "SIGTERM" : "SIGINT");
         if (!destination.empty())
-            Fail(stopped + (result.path.empty() ? "" : " in " + Quoted(result.path)) + "; " + Quoted(destination) +
-                 " was not written");
+            Fail(stopped + (result.path.empty() ? "" : " in " + Quoted(result.path)) + "; " +
+                 (destination == "standard output" ? "standard output holds only the bytes before it"
+                                                   : Quoted(destination) + " was not written"));
         else
             Fail(stopped + (cutShort.empty() ? " between two parts" : cutShort));
         return 128 + signal;
@@ -281,9 +290,16 @@ int Report(const JobResult& result, const JobWords& words)
     case JobFault::TooManyParts:
         return Fail("cannot " + what + ": too few of the part names .000 to .999 are free for the plan");
     case JobFault::PartsExist:
-        return Fail("cannot " + what + ": " + path +
-                    " exists (an earlier split's part?); remove the earlier parts, or --after-existing numbers"
-                    " these after them");
+        return Fail("cannot " + what + ": " + path + " exists (an earlier split's part?); " +
+                    (words.stream ? std::string() : "--resume finishes that split; ") +
+                    "remove the earlier parts, or --after-existing numbers these after them");
+    case JobFault::PartDiffers:
+        if (result.line >= words.planParts)
+            return Fail("cannot resume the " + what + ": " + path + " is no part of this plan (" +
+                        std::to_string(words.planParts) + (words.planParts == 1 ? " part" : " parts") +
+                        "); nothing was written");
+        return Fail("cannot resume the " + what + ": " + path +
+                    " is not its range of the source (another split's part, or changed since); nothing was written");
     case JobFault::ChecksumFile:
         return SideFileFailure(result.checksumFile, result, words);
     case JobFault::RecoverySet:
@@ -305,6 +321,16 @@ int Report(const JobResult& result, const JobWords& words)
                     cutShort);
     case JobFault::NoMemory:
         return Fail("no memory for the transfer buffer");
+    case JobFault::StreamRead:
+        return Fail(WithError("cannot read standard input", result.error) + cutShort);
+    case JobFault::Filter: {
+        if (result.error != 0)
+            return Fail(WithError("cannot start the filter of " + path, result.error));
+        const int exit = result.filterExit;
+        const std::string how = exit >= 0 ? "exited with status " + std::to_string(exit)
+                                           : "was killed by signal " + std::to_string(-exit);
+        return Fail("the filter of " + path + " " + how + "; the split stopped there");
+    }
     case JobFault::Check: {
         const std::string& manifest = result.checksumFile.path;
         if (manifest.empty())
@@ -321,6 +347,24 @@ int Report(const JobResult& result, const JobWords& words)
     return Fail("cannot " + what);
 }
 
+// What a split of standard input wrote, said however it ended: a stream
+// that ended early is told from one that ended only by its length.
+std::string StreamWrittenText(const JobResult& result, bool filtered)
+{
+    const std::size_t count = result.parts.size();
+    const std::string bytes = std::to_string(result.streamRead) + (result.streamRead == 1 ? " byte" : " bytes");
+    const std::string parts =
+        std::to_string(count) + (count == 1 ? " part" : " parts") + (filtered ? " handed to the filter" : " written");
+    std::string text = "read " + bytes + " of standard input; " + parts;
+    if (count == 1)
+        text += ": " + Quoted(result.parts.front().path);
+    else if (count > 1)
+        text += ": " + Quoted(result.parts.front().path) + " to " + Quoted(result.parts.back().path);
+    if (count > 0 && result.end != JobEnd::Finished)
+        text += std::string(count == 1 ? ", which is" : ", which are") + " whole";
+    return text;
+}
+
 int RunSplit(const Options& options)
 {
     std::string why;
@@ -330,16 +374,30 @@ int RunSplit(const Options& options)
         if (type != S_IFDIR)
             return Fail(WithError("cannot use " + Quoted(options.into), type == 0 ? error : ENOTDIR));
     }
-    const std::optional<std::int64_t> size = SourceSize(options.source, why);
-    if (!size)
-        return Fail(why);
-    std::optional<std::vector<SplitEntry>> entries = Plan(options, *size, why);
-    if (!entries)
-        return Fail(why);
-
     SplitRequest request;
-    request.source = options.source;
-    request.plan = std::move(*entries);
+    const bool stream = options.source == "-";
+    if (stream) {
+        // Cut as it is read: the options were checked when they were read.
+        request.source = options.name;
+        request.stream.on = true;
+        for (const ToolOption& tool : options.tools) {
+            if (tool.tool == Tool::Size)
+                request.stream.cut.piece = *ParseSize(tool.value);
+            else if (tool.tool == Tool::Snap)
+                request.stream.cut.snap = *ParseHexPattern(tool.value, HexSpacing::BetweenPairs);
+        }
+    } else {
+        const std::optional<std::int64_t> size = SourceSize(options.source, why);
+        if (!size)
+            return Fail(why);
+        std::optional<std::vector<SplitEntry>> entries = Plan(options, *size, why);
+        if (!entries)
+            return Fail(why);
+        request.source = options.source;
+        request.plan = std::move(*entries);
+    }
+    request.filter = options.filter;
+    request.resume = options.resume;
     request.folder = options.into;
     request.numbering = options.afterExisting ? PartNumbering::AfterExisting : PartNumbering::FromZero;
     request.checksums = options.checksum;
@@ -384,20 +442,32 @@ int RunSplit(const Options& options)
         break;
     default: break;
     }
+    const bool readSome = result.streamRead > 0 || result.end == JobEnd::Finished;
+    if (stream && readSome && (!options.quiet || result.end != JobEnd::Finished))
+        Note(StreamWrittenText(result, !options.filter.empty()));
     JobWords words;
-    words.what = "split " + Quoted(options.source);
+    words.what = "split " + (stream ? std::string("standard input") : Quoted(options.source));
     words.source = options.source;
     words.ask = options.recoveryAsk;
+    words.filtered = !options.filter.empty();
+    words.stream = stream;
+    words.planParts = request.plan.size();
+    if (options.resume && result.end == JobEnd::Finished && !options.quiet)
+        Note("kept " + std::to_string(result.kept) + " of " + std::to_string(result.parts.size()) +
+             " parts, already whole; wrote the others");
     return Report(result, words);
 }
 
 int RunJoin(const Options& options)
 {
-    if (options.output == "-") {
-        std::fprintf(stderr, "%s: -o -: a join is written to a file; standard output is not supported\n", kProgram);
-        return kExitUsage;
-    }
     JoinRequest request;
+    // -o -: the inputs go to standard output as they are read.
+    const bool toStandardOutput = options.output == "-";
+    std::optional<NFilePSDK> standardOutput;
+    if (toStandardOutput) {
+        standardOutput.emplace(NFilePSDK::StandardOutput());
+        request.stream = &*standardOutput;
+    }
     request.inputs = options.inputs;
     if (!options.series.empty()) {
         SeriesFound series = FindSeries(options.series);
@@ -431,9 +501,24 @@ int RunJoin(const Options& options)
     CatchStopSignals();
     const JobResult result = RunJoin(request, port, g_abort);
     progress.Clear();
+    if (toStandardOutput && result.end == JobEnd::Failed) {
+        // The reader took what it wanted and went (| head): quietly, as a
+        // program killed by SIGPIPE ends.
+        if (result.fault == JobFault::Write && result.error == EPIPE)
+            return 128 + SIGPIPE;
+        // A mismatch is found after the bytes went out.
+        if (result.fault == JobFault::Check) {
+            const std::string written = "; the bytes joined up to it were already written to standard output";
+            if (result.path == options.output)
+                return Fail("the inputs joined do not match the source's checksum in " +
+                            Quoted(result.checksumFile.path) + written);
+            return Fail(Quoted(result.path) + " does not match its checksum in " + Quoted(result.checksumFile.path) +
+                        written);
+        }
+    }
     JobWords words;
-    words.what = "join into " + Quoted(options.output);
-    words.destination = options.output;
+    words.what = toStandardOutput ? std::string("join to standard output") : "join into " + Quoted(options.output);
+    words.destination = toStandardOutput ? std::string("standard output") : options.output;
     words.inputs = request.inputs;
     words.given = !options.check.empty();
     return Report(result, words);

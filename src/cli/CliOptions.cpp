@@ -85,7 +85,14 @@ CommandLine::CommandLine()
     split->add_flag("--force", o.force, "Replace an existing checksum file or recovery set");
     split->add_flag("--after-existing", o.afterExisting,
                     "Number the parts after the highest SOURCE.NNN that exists, instead of from .000");
-    split->add_option("source", o.source, "The file to cut")->required();
+    split->add_option("--name", o.name, "Name the parts of standard input (SOURCE -) NAME.NNN")->type_name("NAME");
+    split->add_option("--filter", o.filter,
+                      "Hand each part to sh -c COMMAND on its standard input, with FILE set to the part's name, "
+                      "instead of writing it")
+        ->type_name("COMMAND");
+    split->add_flag("--resume", o.resume,
+                    "Finish an interrupted split of the same plan: keep its whole parts, write the others");
+    split->add_option("source", o.source, "The file to cut, or - for standard input")->required();
 
     join = app.add_subcommand("join", "Copy the inputs back to back into one file");
     join->add_option("-o,--output", o.output, "The file to write")->required()->type_name("FILE");
@@ -269,6 +276,45 @@ std::optional<std::string> EmptyName(const CLI::App& command, const char* option
     return std::string(option) + " '': expected " + what;
 }
 
+// What standard input, --name, --filter and --resume allow with each other
+// and with the tools.
+std::optional<std::string> CheckStreamOptions(const Options& o)
+{
+    const bool stream = o.source == "-";
+    if (o.command == Command::Plan && stream)
+        return "plan needs a file: standard input has no size to plan against";
+    if (o.command != Command::Split)
+        return std::nullopt;
+    if (stream) {
+        if (o.name.empty())
+            return "standard input has no name for its parts: give --name NAME";
+        std::size_t sizes = 0;
+        for (const ToolOption& tool : o.tools) {
+            if (tool.tool == Tool::Size) {
+                ++sizes;
+            } else if (tool.tool != Tool::Snap) {
+                return std::string(ToolFlag(tool.tool)) +
+                       " needs the source's size, which standard input has not: only --size and --snap cut a stream";
+            }
+        }
+        if (sizes != 1)
+            return "standard input is cut by one --size (and --snap)";
+        if (o.resume)
+            return "--resume checks the parts against the source, and standard input cannot be read again";
+    } else if (!o.name.empty()) {
+        return "--name names the parts of standard input; give - as the source";
+    }
+    if (!o.filter.empty()) {
+        if (!o.recovery.empty() || !o.slices.empty() || !o.sliceSize.empty())
+            return "--recovery reads the parts back, and with --filter there are none to read";
+        if (o.resume)
+            return "--resume checks the parts written, and with --filter there are none";
+    }
+    if (o.resume && o.afterExisting)
+        return "--resume finishes the parts from .000; --after-existing starts a new run after them";
+    return std::nullopt;
+}
+
 }  // namespace
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -341,7 +387,9 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                               EmptyName(*command, "--check", o.check, "a file name"),
                               EmptyName(*command, "source", o.source, "a file name"),
                               EmptyName(*command, "manifest", o.manifest, "a file name"),
-                              EmptyName(*command, "set", o.recoverySet, "a file name")}) {
+                              EmptyName(*command, "set", o.recoverySet, "a file name"),
+                              EmptyName(*command, "--name", o.name, "a file name"),
+                              EmptyName(*command, "--filter", o.filter, "a command")}) {
         if (empty)
             return refuse(*empty);
     }
@@ -371,6 +419,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     if (stdinPlans > 1)
         return refuse("--plan - can be given only once");
     if (const std::optional<std::string> wrong = ReadRecoveryOptions(o.recovery, o.slices, o.sliceSize, o.recoveryAsk))
+        return refuse(*wrong);
+    if (const std::optional<std::string> wrong = CheckStreamOptions(o))
         return refuse(*wrong);
     if (o.command == Command::Join) {
         if (!o.series.empty() && SeriesNumber(o.series).empty())

@@ -42,6 +42,12 @@ struct Options {
     std::string manifest;
     // repair: the recovery set (BASE.par2 or one of its volumes).
     std::string recoverySet;
+    // split: the parts' name when the source is standard input ("-"); the
+    // command each part is handed to instead of a file; finishing an
+    // interrupted split of the same plan.
+    std::string name;
+    std::string filter;
+    bool resume = false;
     bool force = false;
     // split: the parts are numbered after the highest part that exists.
     bool afterExisting = false;

@@ -69,8 +69,11 @@ _tessera_cli()
         --into)
             _tessera_cli_files -d
             return ;;
-        --plan|-o|--output|--series)
+        --plan|-o|--output|--series|--name)
             _tessera_cli_files
+            return ;;
+        # A command of the user's own.
+        --filter)
             return ;;
         --check)
             _tessera_cli_files sha256
@@ -88,7 +91,7 @@ _tessera_cli()
         local options
         case $command in
             plan) options="$tools --json --help" ;;
-            split) options="$tools --checksum --recovery --slices --slice-size --into --force --after-existing --pace --sync --quiet --help" ;;
+            split) options="$tools --checksum --recovery --slices --slice-size --into --force --after-existing --resume --filter --name --pace --sync --quiet --help" ;;
             join) options="--output --force --series --check --no-check --pace --sync --quiet --help" ;;
             verify) options="--quiet --help" ;;
             repair) options="--quiet --help" ;;

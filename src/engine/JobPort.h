@@ -111,6 +111,10 @@ enum class JobFault {
     Check,               // the front end refused a piece
     NoSha256,            // verify, repair: no library to compute SHA-256 with
     Recovery,            // repair: the recovery set cannot serve (RepairOutcome::repair says why)
+    Filter,              // split: the command a part was handed to failed (path: the part; filterExit)
+    StreamRead,          // split: reading the stream failed (error)
+    PartDiffers,         // split --resume: a part there is not its range of the source (path; line: its index,
+                         // size: its size; line past the plan: no part of it)
 };
 
 // A part a split wrote: its name and the source's range it holds.
@@ -189,6 +193,12 @@ struct JobResult {
     std::uint32_t fileType = 0;
     // PlanPastEnd, LongerThanSize: the size the file reported.
     std::int64_t size = -1;
+    // Filter: the command's exit status, or (negative) the signal that ended it.
+    int filterExit = 0;
+    // A split of a stream: the bytes read from it.
+    std::int64_t streamRead = 0;
+    // A resumed split: how many of parts were there whole already, and kept.
+    std::size_t kept = 0;
 
     // The whole outcome, as the Ended event carries it.
     // Split: the parts written whole, in plan order (a part cut short by an

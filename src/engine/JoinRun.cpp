@@ -94,7 +94,8 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
     // One of the inputs is the destination: said first, whatever else is
     // wrong with the destination, since nothing else can mend it.
     const FileSystem& files = job.Files();
-    for (const std::string& path : inputs) {
+    const bool toStream = request.stream != nullptr;
+    for (const std::string& path : toStream ? std::vector<std::string>{} : inputs) {
         if (SameFile(destinationPath, path, files))
             return end(job.Fail(JobFault::DestinationListed, destinationPath, 0, {}));
     }
@@ -102,15 +103,16 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
     // A destination that is there already is not replaced unless asked; a
     // pipe or device is written, never replaced; a symlink that leads nowhere
     // is never written through.
-    const std::uint32_t existing = FileTypeAt(destinationPath, nullptr, files);
-    const bool direct = existing != 0 && existing != S_IFREG && existing != S_IFDIR;
+    const std::uint32_t existing = toStream ? S_IFIFO : FileTypeAt(destinationPath, nullptr, files);
+    const bool direct = toStream || (existing != 0 && existing != S_IFREG && existing != S_IFDIR);
     const bool staged = request.stage && !direct;
-    if (existing == 0 && EntryTypeAt(destinationPath, files) == S_IFLNK && !(staged && request.replace)) {
+    if (!toStream && existing == 0 && EntryTypeAt(destinationPath, files) == S_IFLNK &&
+        !(staged && request.replace)) {
         JobResult result = Fault(JobFault::DestinationExists, destinationPath, EEXIST);
         result.fileType = S_IFLNK;
         return end(job.Fail(std::move(result), {}));
     }
-    if (!request.replace && !direct) {
+    if (!request.replace && !direct && !toStream) {
         // A name that cannot be looked up is reported as what it is.
         const int state = NameState(destinationPath, files);
         if (state == 0)
@@ -140,8 +142,31 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
         sizes.push_back(admission.size);
     }
 
+    // Standard output is the caller's: written through a file of our own.
+    class Borrowed final : public NFile {
+    public:
+        explicit Borrowed(NFile& file) : file_(file) {}
+        bool IsOpen() const override { return file_.IsOpen(); }
+        void Close() override {}
+        std::uint32_t Read(void* b, std::uint32_t n) override { return file_.Read(b, n); }
+        std::uint32_t Write(const void* b, std::uint32_t n) override { return file_.Write(b, n); }
+        bool Seek(std::int64_t offset, int origin) override { return file_.Seek(offset, origin); }
+        void SetBufferSize(std::uint32_t size) override { file_.SetBufferSize(size); }
+        std::int64_t GetSize() override { return file_.GetSize(); }
+        bool Flush() override { return file_.Flush(); }
+        int LastError() const override { return file_.LastError(); }
+        std::uint32_t FileType() override { return file_.FileType(); }
+        tessera::FileStatus Status() const override { return file_.Status(); }
+        std::int64_t ReadAt(void* b, std::size_t n, std::uint64_t at) const override { return file_.ReadAt(b, n, at); }
+        void WatchAbort(const std::atomic<bool>* abort) override { file_.WatchAbort(abort); }
+
+    private:
+        NFile& file_;
+    };
     std::unique_ptr<NFile> destination;
-    if (staged)
+    if (toStream)
+        destination = std::make_unique<Borrowed>(*request.stream);
+    else if (staged)
         destination = stage.Create(destinationPath, job.Files());
     else
         destination = job.Open(destinationPath, request.replace || direct ? NFilePSDK::Form::Writing
@@ -214,7 +239,7 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
                 return end(job.Fail(JobFault::Check, destinationPath, 0, {destination.get()}));
         }
     }
-    if (settings.flushEveryPart && !job.AbortRequested() && !destination->Flush())
+    if (settings.flushEveryPart && !toStream && !job.AbortRequested() && !destination->Flush())
         return end(job.Fail(JobFault::Write, destinationPath, destination->LastError(), {destination.get()}));
     if (!stage.TemporaryPath().empty() && !job.AbortRequested()) {
         // Put in place only whole; a stopped job leaves the old file.

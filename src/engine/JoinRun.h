@@ -46,6 +46,12 @@ struct JoinRequest {
     bool uncheckedWithoutSha256 = false;
     // How the bytes move.
     JobSettings settings;
+    // The inputs go to this open stream (standard output) instead: nothing
+    // is created, staged or looked at by name, destination is only what the
+    // stream is called. A mismatch with the checksum file is found after the
+    // bytes went out; a reader that went away (EPIPE) ends the join as a
+    // write fault like any other, for the front end to take quietly.
+    NFile* stream = nullptr;
 };
 
 // The join run: the checksum file read and matched (a Note names the one

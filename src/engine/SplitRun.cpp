@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -11,7 +13,9 @@
 #include "JobRun.h"
 #include "Manifest.h"
 #include "ManifestFiles.h"
+#include "PartFilter.h"
 #include "PartNames.h"
+#include "StreamSplit.h"
 #include "Transfer.h"
 #include "engine/kernels/Sha256.h"
 #include "engine/recovery/Par2Create.h"
@@ -70,6 +74,69 @@ JobResult Fault(JobFault fault, const std::string& path, int error)
     return result;
 }
 
+// Hands the part at name, entry's range of source, to `sh -c command` on its
+// standard input. A command that stops reading early only loses the rest of
+// its part; one that fails fails the split. JobEnd::NotStarted when the part
+// went through.
+JobResult HandToFilter(Transfer& job, NFile& source, const std::string& sourcePath, std::int64_t size,
+                       const std::string& name, const SplitEntry& entry, const std::string& command)
+{
+    PartFilter filter;
+    if (const int error = filter.Start(command, name); error != 0)
+        return job.Fail(JobFault::Filter, name, error, {&source});
+    if (!source.Seek(entry.start, 0))
+        return job.Fail(JobFault::Read, sourcePath, source.LastError(), {&source});
+    const Transfer::Copy copy = job.CopyPiece(source, filter.Input(), name, entry.start, entry.end - entry.start, false);
+    const bool closed = copy == Transfer::Copy::WriteFailed && filter.Input().LastError() == EPIPE;
+    if (copy != Transfer::Copy::Done && !closed) {
+        const int error = filter.Input().LastError();
+        (void)filter.Finish();
+        if (copy == Transfer::Copy::WriteFailed)
+            return job.Fail(JobFault::Write, name, error, {&source});
+        return job.EndAfter(copy, source, sourcePath, filter.Input(), name, name, size, {&source});
+    }
+    const PartFilter::Exit exit = filter.Finish();
+    if (!exit.Success()) {
+        JobResult result = Fault(JobFault::Filter, name, 0);
+        result.filterExit = exit.exited ? exit.status : -exit.signal;
+        return job.Fail(std::move(result), {&source});
+    }
+    return {};
+}
+
+// What a resumed split finds at a part's name.
+enum class PartFound { Missing, Whole, Short, Differs };
+
+// The part at name against its range of source: its size, then its bytes.
+// A file that cannot be read counts as differing, and is named so.
+PartFound ComparePart(const Transfer& job, NFile& source, const std::string& name, const SplitEntry& entry,
+                      std::int64_t& size)
+{
+    size = 0;
+    if (NameState(name, job.Files()) == ENOENT)
+        return PartFound::Missing;
+    std::unique_ptr<NFile> part;
+    const Admission admission = job.Admit(name, part);
+    if (!admission.Admitted())
+        return PartFound::Differs;
+    size = admission.size;
+    const std::int64_t length = entry.end - entry.start;
+    if (size > length)
+        return PartFound::Differs;
+    constexpr std::size_t kBlock = 1 << 20;
+    std::vector<char> ours(kBlock), theirs(kBlock);
+    for (std::int64_t at = 0; at < size;) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, size - at));
+        if (part->ReadAt(theirs.data(), want, static_cast<std::uint64_t>(at)) != static_cast<std::int64_t>(want) ||
+            source.ReadAt(ours.data(), want, static_cast<std::uint64_t>(entry.start + at)) !=
+                static_cast<std::int64_t>(want) ||
+            std::memcmp(ours.data(), theirs.data(), want) != 0)
+            return PartFound::Differs;
+        at += static_cast<std::int64_t>(want);
+    }
+    return size == length ? PartFound::Whole : PartFound::Short;
+}
+
 }  // namespace
 
 SplitRequest SplitRequestFrom(JobPort& port, SplitRequest rest)
@@ -81,6 +148,9 @@ SplitRequest SplitRequestFrom(JobPort& port, SplitRequest rest)
 
 JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atomic<bool>& abort)
 {
+    // A stream is cut as it is read (StreamSplit.cpp).
+    if (request.stream.on)
+        return RunStreamSplit(request, reporter, abort);
     RunReports reports(reporter, abort);
     const JobSettings& settings = request.settings;
     Transfer job(reports, settings);
@@ -103,6 +173,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
     ReservedNames reserved;
     StagedFile stage;  // the part being written, when staged
     std::vector<WrittenPart> written;
+    std::size_t kept = 0;
     SideFile manifestSide;
     SideFile setSide;
     const auto end = [&](JobResult result) {
@@ -112,6 +183,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
         if (recovery)
             recovery->Discard();
         result.parts = std::move(written);
+        result.kept = kept;
         result.checksumFile = manifestSide;
         result.recoverySet = setSide;
         return reports.End(std::move(result), job.Copied(), job.Total());
@@ -132,9 +204,17 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
     // backwards, or one that ends past the end of the source.
     const std::string stem = PartStem(sourcePath, request.folder);
     const std::size_t count = plan.size();
-    const bool staged = request.numbering != PartNumbering::LowestFree;
+    // Parts handed to a command are no files of ours: named in order from
+    // .000, nothing created, reserved or looked at.
+    const bool filtered = !request.filter.empty();
+    const bool staged = request.numbering != PartNumbering::LowestFree && !filtered;
     std::vector<std::string> names;
-    if (count > 0 && !staged) {
+    if (filtered) {
+        if (count > static_cast<std::size_t>(kPartNumbers))
+            return end(job.Fail(JobFault::TooManyParts, "", 0, {source.get()}));
+        for (std::size_t i = 0; i < count; ++i)
+            names.push_back(PartName(stem, static_cast<int>(i)));
+    } else if (count > 0 && !staged) {
         const FreeParts free = CountFreeParts(stem, count, job.Files());
         // A name that cannot even be looked up fails as its creation would.
         if (free.error != 0)
@@ -187,7 +267,9 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
         }
     }
     bool staleSet = false;  // to be removed once the parts' names are taken
-    if (request.recovery.amount > 0) {
+    if (filtered) {
+        // No parts to make a set of, nor to find an earlier one beside.
+    } else if (request.recovery.amount > 0) {
         Par2Planned planned = PlanPar2ForPlan(plan, request.recovery);
         Par2Layout layout = std::move(planned.layout);
         if (planned.fault != Par2LayoutFault::None) {
@@ -248,7 +330,42 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             staleSet = request.replace;
         }
     }
-    if (count > 0 && staged) {
+    // A resumed split: every part there compared before anything is written.
+    std::vector<PartFound> found(count, PartFound::Missing);
+    if (count > 0 && staged && request.resume) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (job.AbortRequested())
+                return end(job.Finish({source.get()}));
+            std::int64_t partSize = 0;
+            found[i] = ComparePart(job, *source, names.empty() ? PartName(stem, static_cast<int>(i)) : names[i],
+                                   plan[i], partSize);
+            if (found[i] == PartFound::Differs) {
+                JobResult result = Fault(JobFault::PartDiffers, PartName(stem, static_cast<int>(i)), 0);
+                result.line = i;
+                result.size = partSize;
+                return end(job.Fail(std::move(result), {source.get()}));
+            }
+        }
+        int error = 0;
+        const int highest = HighestTakenPart(stem, job.Files(), &error);
+        if (highest >= static_cast<int>(count)) {
+            JobResult result = Fault(JobFault::PartDiffers, PartName(stem, highest), 0);
+            result.line = static_cast<std::size_t>(highest);
+            return end(job.Fail(std::move(result), {source.get()}));
+        }
+        // The names of the parts missing are taken; the others are there.
+        names.clear();
+        std::vector<std::string> missing;
+        for (std::size_t i = 0; i < count; ++i) {
+            names.push_back(PartName(stem, static_cast<int>(i)));
+            if (found[i] == PartFound::Missing)
+                missing.push_back(names.back());
+        }
+        std::size_t failed = 0;
+        if (const int taken = reserved.Take(missing, job.Files(), &failed); taken != 0)
+            return end(job.Fail(taken == EEXIST ? JobFault::PartsExist : JobFault::PartCreate, missing[failed], taken,
+                                {source.get()}));
+    } else if (count > 0 && staged) {
         int lastError = 0;
         for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
             int first = 0;
@@ -323,12 +440,26 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             return end(job.Fail(JobFault::Read, recovery->FaultPath(), recovery->FaultError(), {source.get()}));
     }
 
+    std::size_t reservedIndex = 0;  // of a resumed split's missing parts
     for (std::size_t index = 0; index < count; ++index) {
         const SplitEntry& entry = plan[index];
         if (job.AbortRequested())
             break;
+        // A resumed split keeps what is there whole.
+        if (found[index] == PartFound::Whole) {
+            written.push_back({names[index], entry.start, entry.end - entry.start});
+            ++kept;
+            continue;
+        }
         std::string name;
         std::unique_ptr<NFile> part;
+        if (filtered) {
+            if (JobResult failed = HandToFilter(job, *source, sourcePath, size, names[index], entry, request.filter);
+                failed.end != JobEnd::NotStarted)
+                return end(std::move(failed));
+            written.push_back({names[index], entry.start, entry.end - entry.start});
+            continue;
+        }
         if (staged) {
             name = names[index];
             part = stage.Create(name, job.Files());
@@ -355,7 +486,10 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
             part->Close();
             if (const int error = stage.Commit(true); error != 0)
                 return end(job.Fail(JobFault::PartCreate, name, error, {source.get()}));
-            reserved.Filled(index);
+            if (!request.resume)
+                reserved.Filled(index);
+            else if (found[index] == PartFound::Missing)
+                reserved.Filled(reservedIndex++);
         }
         written.push_back({name, entry.start, entry.end - entry.start});
     }

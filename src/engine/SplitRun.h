@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "JobPort.h"
+#include "StreamCut.h"
 #include "engine/recovery/Par2Layout.h"
 #include "plan/SplitEntry.h"
 
@@ -52,6 +53,31 @@ struct SplitRequest {
     bool replace = false;
     // How the bytes move.
     JobSettings settings;
+
+    // A stream cut as it is read, once, instead of a file by a plan (the
+    // plan is then left empty): source is only the name its parts, its
+    // checksum file and its recovery set are named after. Its parts are
+    // numbered as PartNumbering says (LowestFree counts as FromZero); the
+    // set is made from the parts read back once the stream has ended.
+    struct Stream {
+        bool on = false;
+        StreamCut cut;
+        // What is read; nullptr: standard input.
+        NFile* input = nullptr;
+    };
+    Stream stream;
+    // Each part handed to `sh -c filter` on its standard input (FILE set to
+    // the part's name) instead of written; empty: written to its file.
+    std::string filter;
+    // Finishes an earlier split of the same plan (PartNumbering::FromZero):
+    // before the first byte, each part there is compared with its range of
+    // the source, its size then its bytes. A whole part is kept, one cut
+    // short (its bytes the start of its range) is written anew, and any
+    // other refuses the split by its name (JobFault::PartDiffers), as does a
+    // part numbered past the plan; nothing is overwritten then. The parts
+    // missing are written, and the checksum file and the set as if the
+    // split had run in one go. JobResult::kept names the parts kept.
+    bool resume = false;
 };
 
 // The split run: the source admitted (a source that is no regular file ends

@@ -189,11 +189,12 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
         if (abort.load())
             return failed(StreamCutResult::End::Aborted, 0);
         const std::uint32_t got = input.Read(block.data(), static_cast<std::uint32_t>(block.size()));
-        if (got < block.size() && input.LastError() != 0) {
-            if (input.LastError() == ECANCELED && abort.load())
-                return failed(StreamCutResult::End::Aborted, 0);
-            return failed(StreamCutResult::End::ReadFailed, input.LastError());
-        }
+        const int readError = got < block.size() ? input.LastError() : 0;
+        // Stopped while waiting for the rest of a block: what came is still
+        // cut, so that the parts it completes are kept whole.
+        const bool stopped = readError == ECANCELED && abort.load();
+        if (readError != 0 && !stopped)
+            return failed(StreamCutResult::End::ReadFailed, readError);
         result.read += got;
         if (planner) {
             ends.clear();
@@ -226,6 +227,8 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
         }
         if (settings.progress)
             settings.progress(result.read);
+        if (stopped)
+            return failed(StreamCutResult::End::Aborted, 0);
         if (got < block.size())
             break;
     }

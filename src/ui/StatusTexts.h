@@ -103,6 +103,7 @@ inline std::string WithNumber(const char* text, std::uint64_t number)
         case SideState::Write: return kStatusWriteFailed + result.path;
         default: return kStatusCreateFailed + result.path;
         }
+    case JobFault::PartDiffers:
     case JobFault::PartsExist:
     case JobFault::TooManyParts:
     case JobFault::PartCreate: return kStatusCreateFailed + result.path;
@@ -110,7 +111,9 @@ inline std::string WithNumber(const char* text, std::uint64_t number)
     case JobFault::InputOpen:
     case JobFault::InputNotRegular: return kStatusOpenFailed + result.path;
     case JobFault::LongerThanSize:
+    case JobFault::StreamRead:
     case JobFault::Read: return kStatusReadFailed + result.path;
+    case JobFault::Filter:
     case JobFault::Write: return kStatusWriteFailed + result.path;
     case JobFault::NoMemory: return kStatusNoMemory;
     case JobFault::Check: return kStatusCheckFailed + result.path;

@@ -107,7 +107,7 @@ TEST(ToolTable, CompletionNamesEveryOptionOfEachCommand)
     std::set<std::string> expected = ToolFlags();
     expected.erase("--plan");
     EXPECT_EQ(Words(valued), expected);
-    EXPECT_NE(script.find("--plan|-o|--output|--series)"), std::string::npos);
+    EXPECT_NE(script.find("--plan|-o|--output|--series|--name)"), std::string::npos);
 }
 
 TEST(ToolTable, ManualDescribesEveryToolAndOption)

@@ -34,6 +34,8 @@ cases=(
   "tessera-cli split --range 0:1|"
   "tessera-cli split --size |"
   "tessera-cli split --recovery |"
+  "tessera-cli split --res|--resume"
+  "tessera-cli split --filter |"
   "tessera-cli split --size 1M |:1 a.sha256 b.txt d x.par2"
 )
 
