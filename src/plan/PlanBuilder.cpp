@@ -1,7 +1,5 @@
 #include "PlanBuilder.h"
 
-#include <ranges>
-
 #include "RangeBuilders.h"
 #include "TextOrder.h"
 
@@ -20,8 +18,7 @@ Planned<PlacedEntry> PlaceExtract(std::size_t lines, const PlanLineAt& lineAt, s
         return entry.error();
     if (PlanRoom(lines) == 0)
         return Refuse(Reason::TooManyLines);
-    const auto rows = std::views::iota(std::size_t{0}, lines) | std::views::transform(lineAt);
-    const std::size_t row = TextOrderPosition(rows, FormatEntry(*entry));
+    const std::size_t row = TextOrderPositionAt(lines, lineAt, FormatEntry(*entry));
     return PlacedEntry{*entry, row};
 }
 

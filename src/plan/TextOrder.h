@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <ranges>
 #include <cstddef>
 #include <iterator>
 #include <string>
@@ -15,13 +14,29 @@ namespace tessera {
 // units of the window's list, the same order for the list's ASCII lines), so
 // "10 20" goes above "9 10". On a list that is not in text order the place
 // still lies after a neighbour not greater and before a neighbour greater
-// than the line. Lines is any range of strings that compare with operator<.
+// than the line. Lines is any container of strings that compare with
+// operator<.
 template <typename Lines, typename Line>
 [[nodiscard]] std::size_t TextOrderPosition(Lines&& lines, const Line& line)
 {
-    const auto first = std::ranges::begin(lines);
-    const auto after = std::ranges::upper_bound(lines, line, [](const auto& a, const auto& b) { return a < b; });
-    return static_cast<std::size_t>(std::ranges::distance(first, after));
+    const auto first = std::begin(lines);
+    const auto after = std::upper_bound(first, std::end(lines), line, [](const auto& a, const auto& b) { return a < b; });
+    return static_cast<std::size_t>(std::distance(first, after));
+}
+
+// The same over `count` lines given by their index: lineAt(i) is line i.
+template <typename LineAt, typename Line>
+[[nodiscard]] std::size_t TextOrderPositionAt(std::size_t count, const LineAt& lineAt, const Line& line)
+{
+    std::size_t low = 0, high = count;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (line < lineAt(middle))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
 }
 
 [[nodiscard]] inline std::size_t TextOrderPosition(const std::vector<std::string>& lines, std::string_view line)
