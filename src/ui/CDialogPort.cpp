@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "CTesseraDlg.h"
+#include "ControlIndex.h"
 #include "StatusTexts.h"
 #include "engine/SetBeside.h"
 
@@ -15,13 +15,13 @@ auto CDialogPort::OnDialogThread(Function function)
 {
     using Result = std::invoke_result_t<Function>;
     // A blocking call from the dialog's own thread would wait for itself.
-    if (QThread::currentThread() == dialog_.thread())
+    if (QThread::currentThread() == dialog_.Object().thread())
         return function();
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(&dialog_, std::move(function), Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(&dialog_.Object(), std::move(function), Qt::BlockingQueuedConnection);
     } else {
         Result result{};
-        QMetaObject::invokeMethod(&dialog_, std::move(function), Qt::BlockingQueuedConnection, &result);
+        QMetaObject::invokeMethod(&dialog_.Object(), std::move(function), Qt::BlockingQueuedConnection, &result);
         return result;
     }
 }

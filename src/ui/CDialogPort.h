@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "JobView.h"
 #include "engine/JobPort.h"
-
-class CTesseraDlg;
 
 // The dialog's side of a job: the source or destination field, the split or
 // join list, the status line, the progress bar and the control states. Every
@@ -16,7 +15,7 @@ class CTesseraDlg;
 // thread).
 class CDialogPort final : public tessera::JobPort {
 public:
-    explicit CDialogPort(CTesseraDlg& dialog) : dialog_(dialog) {}
+    explicit CDialogPort(JobView& dialog) : dialog_(dialog) {}
 
     std::string SourcePath() override;
     std::size_t PlanEntryCount() override;
@@ -53,7 +52,7 @@ private:
         std::vector<std::string> inputs;
     };
 
-    CTesseraDlg& dialog_;
+    JobView& dialog_;
     std::atomic<bool> touchedControls_{false};
     std::optional<Fields> frozen_;
 };

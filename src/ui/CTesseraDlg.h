@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ControlIndex.h"
+#include "JobView.h"
 #include "engine/JobPort.h"
 #include "plan/Refusal.h"
 #include "plan/SplitEntry.h"
@@ -34,7 +35,7 @@ class ListActions;
 // the split list, the join half with the join list, and the job controls.
 // Handlers run on the dialog's thread; a job runs on one worker thread that
 // reaches the controls only through CDialogPort.
-class CTesseraDlg : public QDialog {
+class CTesseraDlg : public QDialog, public JobView {
     Q_OBJECT
 
 public:
@@ -44,7 +45,7 @@ public:
     // The field reader: the whole text of edit `edit` as path bytes (UTF-8,
     // see PathText.h), untrimmed, up to its first zero; the lines of the
     // boundary field are separated by "\r\n", each kept as stored.
-    [[nodiscard]] std::string FieldText(int edit) const;
+    [[nodiscard]] std::string FieldText(int edit) const override;
     void SetFieldText(int edit, const QString& text);
 
     [[nodiscard]] QWidget* Edit(int edit) const { return edits[edit]; }
@@ -58,12 +59,13 @@ public:
     [[nodiscard]] bool JobRunning() const { return jobRunning_; }
 
     // Operations behind the job's port; dialog thread only.
-    void SetStatus(const std::string& text);
-    void SetProgress(int position);
-    void ApplyControlStates(const ControlStates& states);
-    [[nodiscard]] int ListCount(int list) const;
+    void SetStatus(const std::string& text) override;
+    void SetProgress(int position) override;
+    void ApplyControlStates(const ControlStates& states) override;
+    [[nodiscard]] QObject& Object() override { return *this; }
+    [[nodiscard]] int ListCount(int list) const override;
     // Lines [first, first + count) of a list, fewer at its end.
-    [[nodiscard]] std::vector<std::string> ListLines(int list, std::size_t first, std::size_t count) const;
+    [[nodiscard]] std::vector<std::string> ListLines(int list, std::size_t first, std::size_t count) const override;
 
     // Appends lines at the end of a list, keeping its current line.
     void AppendLines(int list, const QStringList& lines);
