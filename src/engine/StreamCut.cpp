@@ -30,6 +30,10 @@ int PendingBytes::Append(const std::uint8_t* bytes, std::size_t size)
         memory_.erase(memory_.begin(), memory_.begin() + static_cast<std::ptrdiff_t>(front_));
         front_ = 0;
     }
+    // Room for the bound and one more piece at once: a vector that doubled
+    // past the bound would hold the old and the new copy together.
+    if (memory_.capacity() < bound_ + size)
+        memory_.reserve(std::max(memory_.size(), bound_) + size);
     memory_.insert(memory_.end(), bytes, bytes + size);
     peak_ = std::max(peak_, memory_.size());
     if (memory_.size() - front_ <= bound_)
