@@ -11,7 +11,6 @@
 #include "ProgressLine.h"
 #include "engine/Manifest.h"
 #include "engine/RepairRun.h"
-#include "engine/kernels/Sha256.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera::cli {
@@ -163,7 +162,7 @@ int RepairCommand(const Options& options, std::atomic<bool>& abort, const volati
     case JobEnd::NotStarted:
     case JobEnd::Failed:
         switch (result.fault) {
-        case JobFault::NoSha256: return Fail("cannot check " + Quoted(result.path) + ": " + Sha256::Load());
+        case JobFault::NoSha256: return Fail("cannot check " + Quoted(result.path) + ": " + outcome.why);
         case JobFault::Read: return Fail(WithError("cannot read " + Quoted(result.path), result.error) + WhatChanged(outcome));
         case JobFault::Write:
             return Fail(WithError("cannot write " + Quoted(result.path), result.error) + WhatChanged(outcome));

@@ -12,7 +12,6 @@
 #include "ProgressLine.h"
 #include "engine/Checksums.h"
 #include "engine/Manifest.h"
-#include "engine/kernels/Sha256.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera::cli {
@@ -154,7 +153,7 @@ int VerifyCommand(const Options& options, std::atomic<bool>& abort, const volati
         return 128 + stoppedBy;
     }
     if (result.fault == JobFault::NoSha256)
-        return Fail("cannot check checksums: " + Sha256::Load());
+        return Fail("cannot check checksums: " + outcome.why);
     if (result.fault == JobFault::ChecksumFile)
         return Fail(ManifestReadMessage(options.manifest, outcome.read));
     if (printer.WriteError() != 0)

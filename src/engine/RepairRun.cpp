@@ -77,7 +77,7 @@ JobResult RunRepair(const RepairRequest& request, JobReporter& reporter, std::at
     // set: nothing of a stale set is used.
     if (const std::string manifest = ChecksumFileBesideSet(request.set);
         check.state == Par2State::Repairable && files.Status(manifest, Links::NoFollow).Found()) {
-        if (!Sha256::Load().empty())
+        if (outcome->why = Sha256::Load(); !outcome->why.empty())
             return ended(JobEnd::Failed, JobFault::NoSha256, manifest);
         const StaleFinding stale = FindStaleFiles(set, check, folder, manifest, abort, files);
         outcome->checksumFile = manifest;

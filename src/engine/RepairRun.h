@@ -36,6 +36,8 @@ struct RepairRequest {
 };
 
 struct RepairOutcome {
+    // NoSha256: why the library could not be had.
+    std::string why;
     // The files of the set read, and the packets passed over in them (an
     // index into setFiles each).
     std::vector<std::string> setFiles;

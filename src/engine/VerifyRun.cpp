@@ -49,7 +49,7 @@ JobResult RunVerify(const VerifyRequest& request, JobReporter& reporter, std::at
         result.path = path;
         return reports.End(std::move(result), done, total);
     };
-    if (!Sha256::Load().empty())
+    if (outcome->why = Sha256::Load(); !outcome->why.empty())
         return ended(JobEnd::Failed, JobFault::NoSha256);
 
     VerifySettings settings;

@@ -33,6 +33,8 @@ struct VerifyRequest {
 };
 
 struct VerifyOutcome {
+    // NoSha256: why the library could not be had.
+    std::string why;
     // The checksum file as read (its lines are never kept).
     ManifestRead read;
     std::size_t lines = 0;
