@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "Checksums.h"
+#include "JobPort.h"
 #include "fileio/FileQuery.h"
 
 namespace tessera {
@@ -20,6 +21,22 @@ ManifestFileFault SplitManifest::Reserve(const std::string& source, const std::s
     if (error_ == EEXIST && !replace)
         return ManifestFileFault::Exists;
     return error_ != 0 ? ManifestFileFault::Create : ManifestFileFault::None;
+}
+
+bool SplitManifest::WriteFor(const std::vector<WrittenPart>& written, const JobChecksums& checks, bool flush,
+                             SideFile& side)
+{
+    std::vector<std::string> parts;
+    for (const WrittenPart& part : written)
+        parts.push_back(part.path);
+    const ManifestFileFault fault = Write(parts, checks, flush);
+    if (fault != ManifestFileFault::None) {
+        side.state = fault == ManifestFileFault::Write || fault == ManifestFileFault::NoDigests ? SideState::Write
+                                                                                               : SideState::Create;
+        side.error = error_;
+        return false;
+    }
+    return true;
 }
 
 ManifestFileFault SplitManifest::Write(const std::vector<std::string>& parts, const JobChecksums& checks, bool flush)

@@ -12,6 +12,8 @@
 namespace tessera {
 
 struct JobChecksums;
+struct SideFile;
+struct WrittenPart;
 
 enum class ManifestFileFault {
     None,
@@ -45,6 +47,11 @@ public:
     [[nodiscard]] const std::string& Path() const { return path_; }
     // The errno of the last fault; 0 when it has none.
     [[nodiscard]] int Error() const { return error_; }
+
+    // Write for the parts a split wrote, with side (the checksum file's part
+    // of the job's result) set to what became of it: true once written.
+    [[nodiscard]] bool WriteFor(const std::vector<WrittenPart>& written, const JobChecksums& checks, bool flush,
+                                SideFile& side);
 
 private:
     std::string source_;

@@ -512,15 +512,7 @@ JobResult RunSplit(const SplitRequest& request, JobReporter& reporter, std::atom
 
     // Put in place only after every part is whole.
     if (writesManifest) {
-        std::vector<std::string> parts;
-        for (const WrittenPart& part : written)
-            parts.push_back(part.path);
-        const ManifestFileFault fault = manifest.Write(parts, checks, settings.flushEveryPart);
-        if (fault != ManifestFileFault::None) {
-            manifestSide.state = fault == ManifestFileFault::Write || fault == ManifestFileFault::NoDigests
-                                     ? SideState::Write
-                                     : SideState::Create;
-            manifestSide.error = manifest.Error();
+        if (!manifest.WriteFor(written, checks, settings.flushEveryPart, manifestSide)) {
             result = Fault(JobFault::ChecksumFile, manifestSide.path, manifest.Error());
             result.end = JobEnd::Failed;
             return end(std::move(result));

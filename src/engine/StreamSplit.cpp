@@ -350,17 +350,8 @@ JobResult RunStreamSplit(const SplitRequest& request, JobReporter& reporter, std
         } else {
             JobChecksums checks;
             checks.digests = cut.digests;
-            std::vector<std::string> parts;
-            for (const WrittenPart& part : written)
-                parts.push_back(part.path);
-            const ManifestFileFault fault = manifest.Write(parts, checks, settings.flushEveryPart);
-            if (fault != ManifestFileFault::None) {
-                manifestSide.state = fault == ManifestFileFault::Write || fault == ManifestFileFault::NoDigests
-                                         ? SideState::Write
-                                         : SideState::Create;
-                manifestSide.error = manifest.Error();
+            if (!manifest.WriteFor(written, checks, settings.flushEveryPart, manifestSide))
                 return end(Fault(JobFault::ChecksumFile, manifestSide.path, manifest.Error()));
-            }
             manifestSide.state = SideState::Written;
         }
     }
