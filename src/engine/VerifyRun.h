@@ -29,6 +29,9 @@ namespace tessera {
 
 struct VerifyRequest {
     std::string manifest;
+    // With no checksum file (manifest empty): the recovery set to check by
+    // itself (its .par2 file); its Verdicts are then the only ones.
+    std::string set;
     const FileSystem* files = nullptr;  // nullptr: the real files
 };
 
