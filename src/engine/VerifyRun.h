@@ -29,10 +29,10 @@ namespace tessera {
 
 struct VerifyRequest {
     std::string manifest;
+    const FileSystem* files = nullptr;  // nullptr: the real files
     // With no checksum file (manifest empty): the recovery set to check by
     // itself (its .par2 file); its Verdicts are then the only ones.
     std::string set;
-    const FileSystem* files = nullptr;  // nullptr: the real files
 };
 
 struct VerifyOutcome {
