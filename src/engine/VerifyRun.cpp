@@ -54,25 +54,28 @@ JobResult RunVerify(const VerifyRequest& request, JobReporter& reporter, std::at
 
     VerifySettings settings;
     settings.files = &files;
-    const ChecksumVerification checked = VerifyChecksumFile(
-        request.manifest, abort,
-        [&](const VerifiedLine& line) {
-            FileVerdict verdict = FileVerdict::Ok;
-            switch (line.verdict) {
-            case LineVerdict::Ok: verdict = line.joined ? FileVerdict::JoinedOk : FileVerdict::Ok; break;
-            case LineVerdict::Failed: verdict = line.joined ? FileVerdict::JoinedFailed : FileVerdict::Failed; break;
-            case LineVerdict::Unreadable: verdict = FileVerdict::Unreadable; break;
-            case LineVerdict::NotChecked: verdict = FileVerdict::NotChecked; break;
-            }
-            reports.Verdict(verdict, line.line->name, 0, line.path, line.error);
-        },
-        [&](std::int64_t hashed, std::int64_t bytes) {
-            done = hashed;
-            total = bytes;
-            const float fraction = bytes > 0 ? static_cast<float>(hashed) / static_cast<float>(bytes) : 1.0f;
-            reports.Progress(ProgressPosition(kChecksumsShare * fraction), done, total);
-        },
-        settings);
+    // Without a checksum file, the set alone.
+    ChecksumVerification checked;
+    if (!request.manifest.empty())
+        checked = VerifyChecksumFile(
+            request.manifest, abort,
+            [&](const VerifiedLine& line) {
+                FileVerdict verdict = FileVerdict::Ok;
+                switch (line.verdict) {
+                case LineVerdict::Ok: verdict = line.joined ? FileVerdict::JoinedOk : FileVerdict::Ok; break;
+                case LineVerdict::Failed: verdict = line.joined ? FileVerdict::JoinedFailed : FileVerdict::Failed; break;
+                case LineVerdict::Unreadable: verdict = FileVerdict::Unreadable; break;
+                case LineVerdict::NotChecked: verdict = FileVerdict::NotChecked; break;
+                }
+                reports.Verdict(verdict, line.line->name, 0, line.path, line.error);
+            },
+            [&](std::int64_t hashed, std::int64_t bytes) {
+                done = hashed;
+                total = bytes;
+                const float fraction = bytes > 0 ? static_cast<float>(hashed) / static_cast<float>(bytes) : 1.0f;
+                reports.Progress(ProgressPosition(kChecksumsShare * fraction), done, total);
+            },
+            settings);
     outcome->read = checked.read;
     outcome->lines = checked.lines;
     outcome->verdicts = checked.verdicts;
@@ -83,7 +86,7 @@ JobResult RunVerify(const VerifyRequest& request, JobReporter& reporter, std::at
         return ended(JobEnd::Failed, JobFault::ChecksumFile, request.manifest);
 
     // The recovery set beside it: its state is told, never counted.
-    const std::string named = RecoverySetBeside(request.manifest);
+    const std::string named = request.manifest.empty() ? request.set : RecoverySetBeside(request.manifest);
     if (named.empty() || files.Status(named, Links::NoFollow).error == ENOENT)
         return ended(JobEnd::Finished);
     VerifyOutcome::Recovery& recovery = outcome->recovery;

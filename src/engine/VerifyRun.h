@@ -30,6 +30,9 @@ namespace tessera {
 struct VerifyRequest {
     std::string manifest;
     const FileSystem* files = nullptr;  // nullptr: the real files
+    // With no checksum file (manifest empty): the recovery set to check by
+    // itself (its .par2 file); its Verdicts are then the only ones.
+    std::string set;
 };
 
 struct VerifyOutcome {

@@ -104,11 +104,19 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
     case Kind::Reading:
     case Kind::Writing: SetStatus(tessera::BlockStatusText(event.kind, event.path)); break;
     case Kind::Progress: SetProgress(event.position); break;
+    case Kind::Verdict:
+        found_.push_back({event.verdict, std::string(event.path), std::string(event.other), event.error});
+        break;
     case Kind::Ended:
-        // A join checked against a checksum file says how the check went
+        // A check or repair of the join list's inputs says what it found and
+        // did; a join checked against a checksum file, how the check went
         // (and, when it failed, whether a set beside the inputs can mend
         // them); a split that wrote a recovery set, what the set rebuilds.
-        if (event.result->checksumFile.state == tessera::SideState::Checked) {
+        if (task_ == Task::Verify) {
+            SetStatus(tessera::VerifyEndStatusText(*event.result, found_, listedIn_));
+        } else if (task_ == Task::Repair) {
+            SetStatus(tessera::RepairEndStatusText(*event.result, found_));
+        } else if (event.result->checksumFile.state == tessera::SideState::Checked) {
             std::string set;
             if (event.result->end == tessera::JobEnd::Failed && event.result->fault == tessera::JobFault::Check)
                 set = tessera::RecoverySetBesideInputs(Inputs(0, 1));
@@ -121,12 +129,17 @@ bool CDialogPort::Report(const tessera::JobEvent& event)
             SetProgress(event.position);
         break;
     case Kind::PieceEnded:
-    case Kind::Verdict:
     case Kind::Note:
     case Kind::PieceBegun:
     case Kind::Bytes: break;
     }
     return true;
+}
+
+void CDialogPort::Show(Task task, std::string listedIn)
+{
+    task_ = task;
+    listedIn_ = std::move(listedIn);
 }
 
 void CDialogPort::SetStatus(const std::string& text)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "JobView.h"
+#include "StatusTexts.h"
 #include "engine/JobPort.h"
 
 // The dialog's side of a job: the source or destination field, the split or
@@ -33,6 +34,15 @@ public:
     // True once the job has switched the controls.
     [[nodiscard]] bool TouchedControls() const { return touchedControls_; }
 
+    // What the job is, for the words of its end: a copy (split, join), a
+    // check of the join list's inputs (listedIn: the checksum file checked
+    // when it lists other files than the join list), or their repair. Called
+    // before the run.
+    enum class Task { Copy, Verify, Repair };
+    void Show(Task task, std::string listedIn = {});
+    // Shows text in the status line (a job refused before it began).
+    void Say(const std::string& text) { SetStatus(text); }
+
     // Takes the job's fields and lists as they stand: from then on the port
     // answers from this copy, so that what was checked before the job is
     // what the job reads. Called on the worker's thread.
@@ -55,4 +65,8 @@ private:
     JobView& dialog_;
     std::atomic<bool> touchedControls_{false};
     std::optional<Fields> frozen_;
+    Task task_ = Task::Copy;
+    std::string listedIn_;
+    // The Verdicts of a check or repair, in order.
+    std::vector<tessera::FileFound> found_;
 };

@@ -629,15 +629,25 @@ void CTesseraDlg::SearchAndAddEntries(int edit, std::span<const std::uint8_t> pa
 
 void CTesseraDlg::OnStartSplit()
 {
-    StartJob(true);
+    StartJob(WindowJob::Split);
 }
 
 void CTesseraDlg::OnStartJoin()
 {
-    StartJob(false);
+    StartJob(WindowJob::Join);
 }
 
-void CTesseraDlg::StartJob(bool split)
+void CTesseraDlg::OnCheckInputs()
+{
+    StartJob(WindowJob::Verify);
+}
+
+void CTesseraDlg::OnRepairInputs()
+{
+    StartJob(WindowJob::Repair);
+}
+
+void CTesseraDlg::StartJob(WindowJob job)
 {
     if (jobRunning_)
         return;
@@ -646,18 +656,28 @@ void CTesseraDlg::StartJob(bool split)
     buttons[kButtonStartSplit]->setEnabled(false);
     buttons[kButtonStartJoin]->setEnabled(false);
     jobRunning_ = true;
-    desktop_->StartJob(FieldText(split ? kEditSource : kEditJoinDestination));
+    const bool split = job == WindowJob::Split;
+    // The file the desktop's notice names: what the job writes, or for a
+    // check or repair the first input.
+    std::string file = FieldText(split ? kEditSource : kEditJoinDestination);
+    if (job == WindowJob::Verify || job == WindowJob::Repair) {
+        const std::vector<std::string> first = ListLines(kListJoin, 0, 1);
+        file = first.empty() ? std::string() : first.front();
+    }
+    desktop_->StartJob(file);
     port_ = std::make_unique<CDialogPort>(*this);
     WindowSplitChoices choices;
     if (split)
         choices = listActions_->SplitChoices();
-    worker_ = std::thread([this, split, choices = std::move(choices), port = port_.get()] {
+    worker_ = std::thread([this, job, choices = std::move(choices), port = port_.get()] {
         bool threw = false;
         try {
-            if (split)
-                RunWindowSplit(*port, abort_, choices);
-            else
-                RunWindowJoin(*port, abort_);
+            switch (job) {
+            case WindowJob::Split: RunWindowSplit(*port, abort_, choices); break;
+            case WindowJob::Join: RunWindowJoin(*port, abort_); break;
+            case WindowJob::Verify: RunWindowVerify(*port, abort_); break;
+            case WindowJob::Repair: RunWindowRepair(*port, abort_); break;
+            }
         } catch (...) {
             threw = true;
         }

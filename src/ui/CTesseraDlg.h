@@ -29,6 +29,7 @@ class CDialogPort;
 class DesktopSession;
 namespace tessera::ui {
 class ListActions;
+enum class WindowJob;
 }
 
 // The program's one window: the split half with its seven planning tools and
@@ -90,6 +91,10 @@ public:
     void OnClearJoinList();
     void OnAbort();
     void OnExit();
+    // The join list menu's 検査 and 修復: a check, or a repair, of the listed
+    // inputs from what lies beside the first of them (WindowJobs.h).
+    void OnCheckInputs();
+    void OnRepairInputs();
 
     // Runs the handler that the message map gives for a command identifier;
     // false when the map has none.
@@ -152,8 +157,8 @@ private:
     bool RefuseUnreadNumber(int edit);
     [[nodiscard]] std::size_t SplitListRoom() const;
 
-    // Starts the split (or join) on the worker thread.
-    void StartJob(bool split);
+    // Starts a job on the worker thread.
+    void StartJob(tessera::ui::WindowJob job);
     void OnJobFinished(bool threw);
 
     QIcon m_hIcon;

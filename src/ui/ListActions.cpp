@@ -28,6 +28,7 @@
 #include "PathText.h"
 #include "StartFolder.h"
 #include "engine/Manifest.h"
+#include "engine/SetBeside.h"
 #include "fileio/Admission.h"
 #include "fileio/FileQuery.h"
 #include "fileio/NFilePSDK.h"
@@ -215,6 +216,10 @@ ListActions::ListActions(CTesseraDlg& dialog) : QObject(&dialog), dialog_(dialog
                           &ListActions::MoveJoinLineDown);
     joinSort_ = AddAction(kListJoin, "actionJoinSortByName", "名前順に並べ替え", {}, &ListActions::SortJoinList);
     menus_[kListJoin]->addSeparator();
+    // A check and a repair of the inputs from what lies beside the first.
+    joinCheck_ = AddAction(kListJoin, "actionJoinCheck", "検査", {}, &ListActions::CheckJoinInputs);
+    joinRepair_ = AddAction(kListJoin, "actionJoinRepair", "修復", {}, &ListActions::RepairJoinInputs);
+    menus_[kListJoin]->addSeparator();
     joinDelete_ = AddAction(kListJoin, "actionJoinDelete", "削除", QKeySequence(Qt::Key_Delete),
                             &ListActions::DeleteJoinLine);
 
@@ -355,6 +360,11 @@ void ListActions::UpdateActions()
     joinDown_->setEnabled(join && joinRow >= 0 && joinRow + 1 < joinCount);
     joinSort_->setEnabled(join && joinCount > 1);
     joinDelete_->setEnabled(join && joinRow >= 0);
+    const std::vector<std::string> first =
+        joinCount > 0 ? std::vector<std::string>{Bytes(Model(kListJoin)->index(0).data().toString())}
+                      : std::vector<std::string>{};
+    joinCheck_->setEnabled(join && tessera::CheckableBesideInputs(first));
+    joinRepair_->setEnabled(join && !tessera::RecoverySetBesideInputs(first).empty());
 
     const bool split = dialog_.List(kListSplit)->isEnabled();
     const int splitCount = dialog_.ListCount(kListSplit);
@@ -525,6 +535,18 @@ void ListActions::AddJoinFromChecksums()
             note = "結合先ファイルは既にあるため空欄のまま : 「" + destination + "」";
     }
     dialog_.SayLeftOut(leftOut, note);
+}
+
+void ListActions::CheckJoinInputs()
+{
+    if (Idle(kListJoin))
+        dialog_.OnCheckInputs();
+}
+
+void ListActions::RepairJoinInputs()
+{
+    if (Idle(kListJoin))
+        dialog_.OnRepairInputs();
 }
 
 void ListActions::MoveJoinLine(int by)

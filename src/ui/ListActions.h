@@ -29,7 +29,9 @@ namespace tessera::ui {
 // disabled while a job runs. The split list's menu also holds what a split
 // from the window writes besides its parts: a checksum file (a setting kept
 // with QSettings), and the folder the parts go into (for this window only).
-// The join list's menu also fills the list from a checksum file.
+// The join list's menu also fills the list from a checksum file, and checks
+// (検査) or repairs (修復) the inputs from the checksum file and recovery set
+// beside the first of them.
 class ListActions : public QObject {
     Q_OBJECT
 
@@ -60,6 +62,8 @@ private:
     void AddJoinFiles();
     void AddJoinSeries();
     void AddJoinFromChecksums();
+    void CheckJoinInputs();
+    void RepairJoinInputs();
     void MoveJoinLineUp() { MoveJoinLine(-1); }
     void MoveJoinLineDown() { MoveJoinLine(+1); }
     void MoveJoinLine(int by);
@@ -94,6 +98,8 @@ private:
     QAction* joinDown_ = nullptr;
     QAction* joinSort_ = nullptr;
     QAction* joinDelete_ = nullptr;
+    QAction* joinCheck_ = nullptr;
+    QAction* joinRepair_ = nullptr;
     QAction* splitCopy_ = nullptr;
     QAction* splitPaste_ = nullptr;
     QAction* splitSave_ = nullptr;

@@ -31,4 +31,19 @@ void RunWindowSplit(CDialogPort& port, std::atomic<bool>& abort, const WindowSpl
 // it as they are copied (RunJoin); otherwise the join runs as it always has.
 void RunWindowJoin(CDialogPort& port, std::atomic<bool>& abort);
 
+// The jobs a window runs: the two Start buttons', and the join list menu's
+// check and repair of its inputs.
+enum class WindowJob { Split, Join, Verify, Repair };
+
+// A check of the join list's inputs, without joining them: against the
+// checksum file beside the first input and the recovery set beside it, or
+// that set alone (CheckBesideInputs). Refused in the status line when
+// neither is there.
+void RunWindowVerify(CDialogPort& port, std::atomic<bool>& abort);
+
+// A repair of the join list's inputs from the recovery set beside the first
+// input (RecoverySetBesideInputs), as the command line's repair runs it.
+// Refused in the status line when there is no set.
+void RunWindowRepair(CDialogPort& port, std::atomic<bool>& abort);
+
 }  // namespace tessera::ui

@@ -107,7 +107,8 @@ TEST_F(ListActionsTest, MenusHoldTheActionsInOrder)
     ASSERT_TRUE(joinMenu && splitMenu);
     EXPECT_EQ(texts(joinMenu), QStringList({"actionJoinAddFiles ファイルを追加…", "actionJoinAddSeries 連番をすべて追加",
                                             "actionJoinAddFromChecksums チェックサムファイルから追加…", "-", "actionJoinMoveUp 上へ", "actionJoinMoveDown 下へ",
-                                            "actionJoinSortByName 名前順に並べ替え", "-", "actionJoinDelete 削除"}));
+                                            "actionJoinSortByName 名前順に並べ替え", "-", "actionJoinCheck 検査",
+                                            "actionJoinRepair 修復", "-", "actionJoinDelete 削除"}));
     EXPECT_EQ(texts(splitMenu), QStringList({"actionSplitCopy コピー", "actionSplitPaste 貼り付け", "-",
                                              "actionSplitSavePlan プランを保存…", "actionSplitOpenPlan プランを開く…",
                                              "-", "actionSplitDelete 削除", "-",

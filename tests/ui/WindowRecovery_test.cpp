@@ -240,7 +240,7 @@ TEST_F(WindowRecoveryTest, AFailedJoinCheckPointsToTheSetBesideTheInputs)
     join();
     const std::string mismatch = "終了 (チェックサムが一致しません : " + part + ")";
     EXPECT_EQ(StatusText(dialog).toStdString(),
-              mismatch + " リカバリセット " + source + ".par2 があります : tessera-cli repair で入力の復元を試せます");
+              mismatch + " リカバリセット " + source + ".par2 があります : 結合リストのメニューの 修復 で入力の復元を試せます");
 
     std::filesystem::remove(source + ".par2");
     join();

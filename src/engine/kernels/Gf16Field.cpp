@@ -1,5 +1,6 @@
 #include "engine/kernels/Gf16Field.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tessera::gf16 {
@@ -40,6 +41,25 @@ std::uint32_t NextConstantLog(std::uint32_t n)
 }
 
 }  // namespace
+
+void Powers(std::uint16_t constant, std::size_t count, std::uint16_t* powers)
+{
+    if (count == 0)
+        return;
+    powers[0] = 1;
+    if (constant == 0) {
+        std::fill(powers + 1, powers + count, std::uint16_t{0});
+        return;
+    }
+    const Tables& t = T();
+    const std::uint32_t step = t.log[constant];
+    for (std::uint32_t j = 1, at = step; j < count; ++j) {
+        powers[j] = t.exp[at];
+        at += step;
+        if (at >= 65535)
+            at -= 65535;
+    }
+}
 
 std::uint16_t Mul(std::uint16_t a, std::uint16_t b)
 {

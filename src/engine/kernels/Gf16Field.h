@@ -20,6 +20,10 @@ std::uint16_t Inverse(std::uint16_t a);
 // coprime to 65535.
 std::uint16_t InputConstant(std::uint32_t index);
 
+// constant^0 .. constant^(count - 1) into powers: a table lookup each, not a
+// multiplication.
+void Powers(std::uint16_t constant, std::size_t count, std::uint16_t* powers);
+
 // The constants of input slices 0 .. count - 1.
 std::vector<std::uint16_t> InputConstants(std::uint64_t count);
 

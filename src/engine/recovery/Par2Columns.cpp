@@ -104,10 +104,7 @@ Par2StageEnd ComputeRecoveryColumns(const std::vector<Par2Part>& parts, const Pa
                 std::memset(in + gf16::PreparedSize(even), 0, prepared - gf16::PreparedSize(even));
                 group.ins[group.size] = in;
                 const std::uint16_t constant = constants[part.firstSlice + s];
-                std::uint16_t* row = group.factors.data() + group.size * count;
-                row[0] = 1;
-                for (std::size_t j = 1; j < count; ++j)
-                    row[j] = gf16::Mul(row[j - 1], constant);
+                gf16::Powers(constant, count, group.factors.data() + group.size * count);
                 if (++group.size == groupSize)
                     multiply();
             }

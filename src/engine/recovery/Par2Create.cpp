@@ -120,6 +120,15 @@ bool Par2Creation::Start(const std::string& source, std::vector<Par2Piece> piece
 
 void Par2Creation::Stop() { stop_ = true; }
 
+// Several threads read the same bytes of the source, beside the copy: none
+// lets its pages go, or the others would read them from the disk again.
+std::unique_ptr<NFile> Par2Creation::OpenSource() const
+{
+    std::unique_ptr<NFile> reader = files_->Open(source_, NFilePSDK::Form::Reading);
+    reader->SetCacheUse(NFile::CacheUse::Cached);
+    return reader;
+}
+
 bool Par2Creation::Wait()
 {
     for (std::thread& hasher : hashers_)
@@ -136,7 +145,7 @@ bool Par2Creation::Wait()
 // the lanes' 64-byte blocks, the parts one by one.
 void Par2Creation::Hasher()
 {
-    const std::unique_ptr<NFile> reader = files_->Open(source_, NFilePSDK::Form::Reading);
+    const std::unique_ptr<NFile> reader = OpenSource();
     if (!reader->IsOpen())
         return Fault(source_, reader->LastError());
     const auto stopping = [this] { return Stopping(); };
@@ -162,7 +171,7 @@ void Par2Creation::Hasher()
 
 void Par2Creation::Multiplier()
 {
-    const std::unique_ptr<NFile> reader = files_->Open(source_, NFilePSDK::Form::Reading);
+    const std::unique_ptr<NFile> reader = OpenSource();
     if (!reader->IsOpen())
         return Fault(source_, reader->LastError());
     std::uint32_t faulty = 0;

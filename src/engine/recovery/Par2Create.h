@@ -77,6 +77,7 @@ public:
 private:
     void Hasher();
     void Multiplier();
+    [[nodiscard]] std::unique_ptr<NFile> OpenSource() const;
     // Writes column bytes of recovery slice j into its volume; 0 or the errno.
     int WriteColumn(std::uint32_t j, std::uint64_t at, const std::uint8_t* bytes, std::size_t size);
     // The packets every file of the set holds: the main packet, each part's

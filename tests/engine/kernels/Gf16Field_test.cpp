@@ -39,6 +39,14 @@ TEST(Gf16Field, ArithmeticAgreesWithShiftsAndThePolynomial)
     std::uint16_t power = 1;
     for (std::uint32_t n = 0; n < 40; ++n, power = SlowMul(power, 7))
         EXPECT_EQ(Pow(7, n), power) << n;
+    // Powers in a row, past the logarithms' wrap at 65535, and of 0 and 1.
+    std::vector<std::uint16_t> powers(70000);
+    for (const std::uint16_t constant : {0, 1, 2, 7, 0x8000, 0xFFFF}) {
+        Powers(constant, powers.size(), powers.data());
+        std::uint16_t expected = 1;
+        for (std::size_t n = 0; n < powers.size(); ++n, expected = SlowMul(expected, constant))
+            ASSERT_EQ(powers[n], expected) << constant << "^" << n;
+    }
     // The input constants: 2 to the powers 1, 2, 4, 7, 8, 11 (none a multiple
     // of 3, 5, 17 or 257).
     EXPECT_EQ(InputConstant(0), 2);
