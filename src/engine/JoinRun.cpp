@@ -159,6 +159,7 @@ JobResult RunJoin(const JoinRequest& request, JobReporter& reporter, std::atomic
         tessera::FileStatus Status() const override { return file_.Status(); }
         std::int64_t ReadAt(void* b, std::size_t n, std::uint64_t at) const override { return file_.ReadAt(b, n, at); }
         void WatchAbort(const std::atomic<bool>* abort) override { file_.WatchAbort(abort); }
+        NFile& Backing() override { return file_.Backing(); }
 
     private:
         NFile& file_;

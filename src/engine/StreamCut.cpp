@@ -118,6 +118,15 @@ public:
         return parts_.Write(bytes, size);
     }
 
+    // More of the part begun, moved inside the kernel (StreamParts::Take).
+    std::int64_t Take(NFile& input, std::size_t size)
+    {
+        const std::int64_t moved = parts_.Take(input, size);
+        if (moved > 0)
+            length_ += moved;
+        return moved;
+    }
+
     int End()
     {
         if (!open_)
@@ -189,9 +198,40 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
         return failed(partFault ? StreamCutResult::End::PartFailed : StreamCutResult::End::SpillFailed, error);
     };
 
+    // The bytes of a part after its first block need not pass through here
+    // when nothing looks at them.
+    bool kernel = settings.kernelCopy && !planner && !settings.digests;
     for (;;) {
         if (abort.load())
             return failed(StreamCutResult::End::Aborted, 0);
+        if (kernel && inPart > 0) {
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(block.size(), piece - inPart));
+            const std::int64_t moved = writer.Take(input, want);
+            if (moved < 0) {
+                kernel = false;
+                continue;
+            }
+            result.read += moved;
+            inPart += moved;
+            if (settings.progress)
+                settings.progress(result.read);
+            if (static_cast<std::size_t>(moved) < want) {
+                if (const int error = parts.Fault(); error != 0)
+                    return failed(StreamCutResult::End::PartFailed, error);
+                const int readError = input.LastError();
+                if (readError == ECANCELED && abort.load())
+                    return failed(StreamCutResult::End::Aborted, 0);
+                if (readError != 0)
+                    return failed(StreamCutResult::End::ReadFailed, readError);
+                break;  // the stream ended
+            }
+            if (inPart == piece) {
+                if (const int error = writer.End(); error != 0)
+                    return failed(StreamCutResult::End::PartFailed, error);
+                inPart = 0;
+            }
+            continue;
+        }
         const std::uint32_t got = input.Read(block.data(), static_cast<std::uint32_t>(block.size()));
         const int readError = got < block.size() ? input.LastError() : 0;
         // Stopped while waiting for the rest of a block: what came is still

@@ -27,6 +27,14 @@ public:
     // Part index (from 0) begins; its first bytes follow.
     [[nodiscard]] virtual int Begin(std::size_t index) = 0;
     [[nodiscard]] virtual int Write(const std::uint8_t* bytes, std::size_t size) = 0;
+    // Moves up to count bytes of input straight into the part begun, inside
+    // the kernel: the bytes moved, fewer when the input ended or failed or
+    // was stopped (its LastError() says which) or the part failed (0 from
+    // Fault() otherwise). -1 when the part cannot take bytes that way; they
+    // then come through Write.
+    [[nodiscard]] virtual std::int64_t Take(NFile& /*input*/, std::size_t /*count*/) { return -1; }
+    // The errno of what failed in the part during the last Take, or 0.
+    [[nodiscard]] virtual int Fault() const { return 0; }
     // The part begun last is whole.
     [[nodiscard]] virtual int End() = 0;
     // The stream stopped: whatever the part begun last left is taken away.
@@ -94,6 +102,9 @@ struct StreamCutSettings {
     std::size_t pendingBound = 32 << 20;
     // Makes the file pending bytes past the bound go to.
     std::function<std::unique_ptr<NFile>()> spill;
+    // Without digests or a snap, a part's bytes after its first block may go
+    // from the input to the part inside the kernel (StreamParts::Take).
+    bool kernelCopy = false;
     // Called after every block with the bytes read so far.
     std::function<void(std::int64_t)> progress;
 };

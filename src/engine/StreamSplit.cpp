@@ -37,8 +37,14 @@ constexpr std::size_t kPendingBound = 32 << 20;
 class PartSink final : public StreamParts {
 public:
     PartSink(std::string stem, int first, const std::string& filter, const FileSystem& files, bool flush,
-             std::atomic<bool>& abort)
-        : stem_(std::move(stem)), first_(first), filter_(filter), files_(files), flush_(flush), abort_(abort)
+             bool streamingCache, std::atomic<bool>& abort)
+        : stem_(std::move(stem)),
+          first_(first),
+          filter_(filter),
+          files_(files),
+          flush_(flush),
+          cacheUse_(streamingCache ? NFile::CacheUse::Streaming : NFile::CacheUse::Cached),
+          abort_(abort)
     {
     }
 
@@ -63,8 +69,22 @@ public:
         if (!part_->IsOpen())
             return part_->LastError() != 0 ? part_->LastError() : EIO;
         part_->WatchAbort(&abort_);
+        part_->SetCacheUse(cacheUse_);
         return 0;
     }
+
+    std::int64_t Take(NFile& input, std::size_t size) override
+    {
+        fault_ = 0;
+        if (command_ || !part_)
+            return -1;
+        const std::int64_t moved = input.CopyTo(*part_, static_cast<std::uint32_t>(size));
+        if (moved >= 0 && static_cast<std::size_t>(moved) < size)
+            fault_ = part_->LastError();
+        return moved;
+    }
+
+    int Fault() const override { return fault_; }
 
     int Write(const std::uint8_t* bytes, std::size_t size) override
     {
@@ -142,7 +162,9 @@ private:
     const std::string& filter_;
     const FileSystem& files_;
     bool flush_;
+    NFile::CacheUse cacheUse_;
     std::atomic<bool>& abort_;
+    int fault_ = 0;
     StagedFile stage_;
     std::unique_ptr<NFile> part_;
     std::unique_ptr<PartFilter> command_;
@@ -286,10 +308,11 @@ JobResult RunStreamSplit(const SplitRequest& request, JobReporter& reporter, std
         standardInput.emplace(NFilePSDK::StandardInput());
         input = &*standardInput;
     }
-    PartSink sink(stem, first, request.filter, files, settings.flushEveryPart, abort);
+    PartSink sink(stem, first, request.filter, files, settings.flushEveryPart, settings.streamingCache, abort);
     StreamCutSettings cutting;
     cutting.digests = manifestSide.state == SideState::NotWritten;
     cutting.pendingBound = kPendingBound;
+    cutting.kernelCopy = settings.kernelCopy;
     const std::string folder = FolderOf(stem);
     cutting.spill = [folder] { return std::make_unique<NFilePSDK>(NFilePSDK::Scratch(folder)); };
     cutting.progress = [&](std::int64_t bytes) {

@@ -60,6 +60,10 @@ public:
     // the copy (LastError()). -1 when the files cannot be copied between this
     // way at all; nothing was copied then, and the caller reads and writes.
     virtual std::int64_t CopyTo(NFile& /*to*/, std::uint32_t /*count*/) { return -1; }
+    // The file whose descriptor this one reads and writes through: itself,
+    // or, for a file that lends another, that one. A copy inside the kernel
+    // goes to it.
+    virtual NFile& Backing() { return *this; }
 
     // How the file uses the page cache. Streaming: a reader lets go of the
     // pages it has read and asks for the next block ahead; a writer starts

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,30 @@ NFilePSDK NFilePSDK::Scratch(const std::string& folder)
     return file;
 }
 
+namespace {
+
+// A pipe's room grows to size where it is smaller and the system allows it;
+// anything else is left as it is.
+void WidenPipe(int fd, int size)
+{
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    const int now = ::fcntl(fd, F_GETPIPE_SZ);
+    if (now >= 0 && now < size)
+        (void)::fcntl(fd, F_SETPIPE_SZ, size);
+}
+
+// The errors with which the kernel says it does not copy between two kinds
+// of files at all.
+bool KernelRefuses(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF ||
+           error == ETXTBSY || error == ESPIPE;
+}
+
+}  // namespace
+
 NFilePSDK NFilePSDK::StandardInput()
 {
     const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -113,6 +138,7 @@ NFilePSDK NFilePSDK::StandardInput()
     NFilePSDK file = Adopt(fd, false);
     if (fd < 0)
         file.error_ = error;
+    WidenPipe(fd, kStandardPipeSize);
     return file;
 }
 
@@ -196,7 +222,7 @@ std::uint32_t NFilePSDK::Read(void* buffer, std::uint32_t count)
             break;
         done += static_cast<std::uint32_t>(n);
     }
-    if (!writing_ && done > 0 && cacheUse_ == CacheUse::Streaming) {
+    if (!writing_ && regular_ && done > 0 && cacheUse_ == CacheUse::Streaming) {
         // Readers go through a file once, block by block. The pages just
         // copied out are let go, so that the next allocations reuse them
         // rather than fresh memory, and the next block is asked for now, so
@@ -378,10 +404,18 @@ std::uint32_t NFilePSDK::FileType()
 
 std::int64_t NFilePSDK::CopyTo(NFile& other, std::uint32_t count)
 {
-    auto* target = dynamic_cast<NFilePSDK*>(&other);
+    auto* target = dynamic_cast<NFilePSDK*>(&other.Backing());
     if (target == nullptr || fd_ < 0 || target->fd_ < 0)
         return -1;
     NFilePSDK& to = *target;
+    if (!regular_)
+        return SpliceTo(to, count);
+    if (!to.regular_) {
+        struct stat st {};
+        if (::fstat(to.fd_, &st) != 0)
+            return -1;
+        return SendTo(to, count, S_ISFIFO(st.st_mode));
+    }
     std::uint32_t done = 0;
     while (done < count) {
         const ssize_t n = ::copy_file_range(fd_, nullptr, to.fd_, nullptr, count - done, 0);
@@ -400,6 +434,82 @@ std::int64_t NFilePSDK::CopyTo(NFile& other, std::uint32_t count)
         if (n == 0)
             break;
         done += static_cast<std::uint32_t>(n);
+    }
+    return done;
+}
+
+std::int64_t NFilePSDK::SpliceTo(NFilePSDK& to, std::uint32_t count)
+{
+    // Neither end blocks: an empty pipe, or a full one written to, is waited
+    // for in slices that see the abort flag.
+    const tessera::detail::SigpipeBlock quiet(!to.regular_);
+    std::uint32_t done = 0;
+    bool waited = false;
+    while (done < count) {
+        const ssize_t n = tessera::RetryOnEintr(
+            [&] { return ::splice(fd_, nullptr, to.fd_, nullptr, count - done, SPLICE_F_MOVE | SPLICE_F_NONBLOCK); });
+        if (n > 0) {
+            done += static_cast<std::uint32_t>(n);
+            waited = false;
+            continue;
+        }
+        if (n == 0) {
+            // Ended; or a named pipe whose writer has not come yet, which is
+            // waited for as Read waits for it.
+            if (waitForData_ && !waited) {
+                if (!WaitReady(POLLIN))
+                    break;
+                waited = true;
+                continue;
+            }
+            break;
+        }
+        if (errno == EAGAIN) {
+            if (!WaitReady(POLLIN))
+                break;
+            if (!to.regular_ && !to.WaitReady(POLLOUT)) {
+                error_ = to.error_;
+                break;
+            }
+            continue;
+        }
+        if (done == 0 && KernelRefuses(errno))
+            return -1;
+        to.error_ = errno;
+        break;
+    }
+    return done;
+}
+
+std::int64_t NFilePSDK::SendTo(NFilePSDK& to, std::uint32_t count, bool toPipe)
+{
+    const tessera::detail::SigpipeBlock quiet(true);
+    std::uint32_t done = 0;
+    while (done < count) {
+        // Into a pipe without blocking, so that a full one is waited for in
+        // slices that see the abort flag; into a device as it takes them.
+        const ssize_t n = tessera::RetryOnEintr([&] {
+            return toPipe ? ::splice(fd_, nullptr, to.fd_, nullptr, count - done, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
+                          : ::sendfile(to.fd_, fd_, nullptr, count - done);
+        });
+        if (n > 0) {
+            done += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EAGAIN) {
+            if (!to.WaitReady(POLLOUT)) {
+                error_ = to.error_;
+                break;
+            }
+            continue;
+        }
+        if (done == 0 && KernelRefuses(errno))
+            return -1;
+        error_ = errno;
+        to.error_ = errno;
+        break;
     }
     return done;
 }

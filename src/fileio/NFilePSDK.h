@@ -43,7 +43,10 @@ public:
     // The process's standard input in the Stream form, and its standard
     // output for writing, each over a descriptor of its own (closing it
     // leaves the standard one open). Closed, with the cause in LastError(),
-    // when there is none.
+    // when there is none. A pipe on standard input is widened to
+    // kStandardPipeSize where the system allows it, so that each wakeup of
+    // its writer and of this reader moves more bytes. (Standard output's is
+    // left as it is: its reader decides how much it holds back.)
     [[nodiscard]] static NFilePSDK StandardInput();
     [[nodiscard]] static NFilePSDK StandardOutput();
     // A file over a descriptor the caller opened (a pipe's end), which it
@@ -65,8 +68,13 @@ public:
     std::int64_t GetSize() override;
     bool Flush() override;
 
-    // Copies inside the kernel (copy_file_range) to another NFilePSDK; -1 for
-    // any other kind of file, or when the kernel cannot copy between the two.
+    // Copies inside the kernel to another NFilePSDK (or the file it lends):
+    // between files with copy_file_range, out of a pipe with splice, from a
+    // file into a pipe or device with splice or sendfile. -1 for any other
+    // kind of file, or when the kernel cannot copy between the two. Out of a
+    // pipe, a copy waits for the writer as Read does, and ends short at the
+    // pipe's end; LastError() is ECANCELED when the watched flag stopped the
+    // wait, and a failure to write is the target's LastError().
     std::int64_t CopyTo(NFile& to, std::uint32_t count) override;
 
     // Streaming use (see NFile::CacheUse) lets a long job at a slow pace
@@ -85,7 +93,13 @@ public:
 
     void WatchAbort(const std::atomic<bool>* abort) override { abort_ = abort; }
 
+    // What a pipe on standard input is widened to.
+    static constexpr int kStandardPipeSize = 1024 * 1024;
+
 private:
+    // CopyTo out of a pipe, and from a file into a pipe or device.
+    std::int64_t SpliceTo(NFilePSDK& to, std::uint32_t count);
+    std::int64_t SendTo(NFilePSDK& to, std::uint32_t count, bool toPipe);
     // Waits until the descriptor is ready for events, in slices that let the
     // abort flag be seen. False, with the cause in error_, when it gave up.
     bool WaitReady(short events);

@@ -18,6 +18,8 @@ namespace {
 // A longer pattern is looked for from the end of a portion backwards, this
 // many bytes at a time, so that the search stops near the last occurrence.
 constexpr std::size_t kBackwardChunk = 64 * 1024;
+// The first window a file's part end is looked for in.
+constexpr std::size_t kFileCutFirstWindow = 64 * 1024;
 
 }  // namespace
 
@@ -146,6 +148,55 @@ void SnapPlanner::Finish(std::vector<std::int64_t>& ends)
     lastEnd_ = fed_;
 }
 
+namespace {
+
+// Where the part that starts at `start` ends in the file: just after the last
+// occurrence that lies whole within [start, limit), or at limit. The bytes
+// are read backwards from the limit, a window at a time, so that a part's
+// end costs a read near it rather than a pass over the part. False when a
+// read fails.
+bool FileCut(NFile& file, std::int64_t start, std::int64_t limit, std::span<const std::uint8_t> pattern,
+             std::vector<std::uint8_t>& window, std::int64_t& end)
+{
+    const std::size_t m = pattern.size();
+    end = limit;
+    if (limit - start < static_cast<std::int64_t>(m))
+        return true;
+    // Small first (records are short as a rule), larger while none turns up.
+    std::size_t chunk = std::max(kFileCutFirstWindow, 2 * m);
+    std::int64_t hi = limit;
+    for (;;) {
+        const std::int64_t lo = std::max(start, hi - static_cast<std::int64_t>(chunk));
+        const auto length = static_cast<std::size_t>(hi - lo);
+        if (window.size() < length)
+            window.resize(length);
+        if (!file.Seek(lo, SEEK_SET) || file.Read(window.data(), static_cast<std::uint32_t>(length)) != length)
+            return false;
+        std::size_t last = SIZE_MAX;
+        if (m == 1) {
+            if (const void* found = ::memrchr(window.data(), pattern[0], length))
+                last = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - window.data());
+        } else {
+            FindAll({window.data(), length}, pattern, [&](std::size_t p) {
+                last = p;
+                return true;
+            });
+        }
+        if (last != SIZE_MAX) {
+            end = lo + static_cast<std::int64_t>(last + m);
+            return true;
+        }
+        if (lo == start)
+            return true;
+        // The next window reaches into this one by what an occurrence across
+        // the seam needs.
+        hi = lo + static_cast<std::int64_t>(m) - 1;
+        chunk = std::max(std::min(chunk * 4, kSnapReadBlock), 2 * m);
+    }
+}
+
+}  // namespace
+
 Planned<std::vector<SplitEntry>> PlanSnapped(const std::string& path, std::int64_t size, std::int64_t piece,
                                              std::span<const std::uint8_t> pattern, std::size_t room)
 {
@@ -155,37 +206,26 @@ Planned<std::vector<SplitEntry>> PlanSnapped(const std::string& path, std::int64
         return Refuse(Reason::Zero);
     if (pattern.empty())
         return Refuse(Reason::Empty);
-    NFileStdio file(path, "rbS");
+    NFileStdio file(path, "rb");
     if (!file.IsOpen())
         return Refuse(Reason::OpenFailed);
-    const std::size_t bufferSize =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kSnapReadBlock, static_cast<std::uint64_t>(size)));
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[std::max<std::size_t>(bufferSize, 1)]);
-    if (!buffer)
-        return Refuse(Reason::NoMemory);
+    // The parts are planned from the size taken at the start; a file that no
+    // longer holds that much cannot be planned.
+    if (file.GetSize() < size)
+        return Refuse(Reason::ReadFailed);
     try {
-        SnapPlanner planner(piece, pattern);
-        std::vector<std::int64_t> ends;
-        std::int64_t pos = 0;
-        while (pos < size) {
-            // Only what the size taken at the start promises, even if the
-            // file has grown since.
-            const auto want =
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(bufferSize, static_cast<std::uint64_t>(size - pos)));
-            if (file.Read(buffer.get(), want) != want)
-                return Refuse(Reason::ReadFailed);
-            planner.Feed({buffer.get(), want}, ends);
-            if (ends.size() > room)
-                return Refuse(Reason::TooManyLines);
-            pos += want;
-        }
-        planner.Finish(ends);
-        if (ends.size() > room)
-            return Refuse(Reason::TooManyLines);
+        // The same parts as SnapPlanner fed the whole file, found from each
+        // part's end: while at least piece bytes are left, the part ends
+        // after the last occurrence within them.
         std::vector<SplitEntry> entries;
-        entries.reserve(ends.size());
+        std::vector<std::uint8_t> window;
         std::int64_t start = 0;
-        for (const std::int64_t end : ends) {
+        while (start < size) {
+            if (entries.size() == room)
+                return Refuse(Reason::TooManyLines);
+            std::int64_t end = size;
+            if (size - start >= piece && !FileCut(file, start, start + piece, pattern, window, end))
+                return Refuse(Reason::ReadFailed);
             entries.push_back({start, end});
             start = end;
         }

@@ -69,14 +69,16 @@ private:
 
 // The snap tool on a file: the entries of SnapPlanner over the first size
 // bytes of the file at path, in order and without gaps (none for an empty
-// file). Refusals: NoSource (size < 0), Zero (piece < 1), Empty (no
+// file). Each part's end is found by reading backwards from where it could
+// end at the latest, so a file of short records is planned from a window per
+// part, not read whole. Refusals: NoSource (size < 0), Zero (piece < 1), Empty (no
 // pattern), OpenFailed, ReadFailed (the file ends before size), NoMemory,
 // TooManyLines (more entries than room).
 [[nodiscard]] Planned<std::vector<SplitEntry>> PlanSnapped(const std::string& path, std::int64_t size,
                                                            std::int64_t piece, std::span<const std::uint8_t> pattern,
                                                            std::size_t room);
 
-// The block in which PlanSnapped reads its file.
+// The largest window PlanSnapped reads at once.
 inline constexpr std::size_t kSnapReadBlock = 1024 * 1024;
 
 }  // namespace tessera

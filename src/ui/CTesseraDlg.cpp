@@ -336,7 +336,11 @@ bool CTesseraDlg::RefuseUnreadNumber(int edit)
 
 void CTesseraDlg::SetStatus(const std::string& text)
 {
-    status->setText(PathToText(text));
+    // The line is a fixed width and a verdict can run past it; the whole
+    // text is kept on its tooltip.
+    const QString shown = PathToText(text);
+    status->setText(shown);
+    status->setToolTip(shown);
 }
 
 void CTesseraDlg::SetProgress(int position)

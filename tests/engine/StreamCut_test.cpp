@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/kernels/Sha256.h"
@@ -15,6 +19,7 @@
 namespace tessera {
 namespace {
 
+using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
@@ -219,6 +224,119 @@ TEST(PendingBytes, MemoryStaysWithinItsBound)
     EXPECT_EQ(taken, given);
     EXPECT_TRUE(pending.Spilled());
     EXPECT_LE(pending.MemoryPeak(), 100u + 30u);
+}
+
+// Parts as files, which take a part's bytes after its first block inside
+// the kernel.
+class FileParts : public StreamParts {
+public:
+    explicit FileParts(const TempDir& dir) : dir_(dir) {}
+    std::vector<std::string> names;
+    std::int64_t taken = 0;
+
+    int Begin(std::size_t index) override
+    {
+        names.push_back(dir_.file("part" + std::to_string(index)));
+        file_ = std::make_unique<NFilePSDK>(names.back(), NFilePSDK::Form::CreateNew);
+        return file_->IsOpen() ? 0 : file_->LastError();
+    }
+    int Write(const std::uint8_t* bytes, std::size_t size) override
+    {
+        return file_->Write(bytes, static_cast<std::uint32_t>(size)) == size ? 0 : file_->LastError();
+    }
+    std::int64_t Take(NFile& input, std::size_t count) override
+    {
+        const std::int64_t moved = input.CopyTo(*file_, static_cast<std::uint32_t>(count));
+        taken += std::max<std::int64_t>(moved, 0);
+        return moved;
+    }
+    int Fault() const override { return file_->LastError(); }
+    int End() override
+    {
+        file_.reset();
+        return 0;
+    }
+    void Abandon() override { file_.reset(); }
+
+    std::vector<std::string> Contents() const
+    {
+        std::vector<std::string> all;
+        for (const std::string& name : names)
+            all.push_back(ReadFile(name));
+        return all;
+    }
+
+private:
+    const TempDir& dir_;
+    std::unique_ptr<NFilePSDK> file_;
+};
+
+// A part's bytes after its first block go from a pipe (or a file) to the part
+// inside the kernel: the same parts as through the buffer, and the same when
+// the part cannot take them that way.
+TEST_F(StreamCutTest, PartsTakenInsideTheKernelAreTheSame)
+{
+    std::mt19937 random(11);
+    std::string data(300'000, '\0');
+    for (char& c : data)
+        c = static_cast<char>(random());
+    struct Case {
+        std::size_t bytes;
+        std::int64_t piece;
+        std::size_t block;
+    };
+    // Pieces of several blocks and not, streams that end mid-part and at a
+    // part's end, and pieces longer than the pipe's room.
+    const std::vector<Case> cases{
+        {0, 1000, 100},        {999, 1000, 100},  {1000, 1000, 100},   {1001, 1000, 100},
+        {300'000, 70'001, 4096}, {300'000, 100'000, 1 << 20}, {280'002, 70'000, 333}, {10, 3, 1},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = data.substr(0, c.bytes);
+        std::vector<std::int64_t> lengths;
+        for (std::int64_t left = static_cast<std::int64_t>(c.bytes); left > 0; left -= c.piece)
+            lengths.push_back(std::min(left, c.piece));
+        StreamCutSettings settings;
+        settings.block = c.block;
+        settings.kernelCopy = true;
+        const std::string label = std::to_string(c.bytes) + " bytes by " + std::to_string(c.piece);
+        {
+            // From a pipe, its writer on a thread of its own.
+            int ends[2];
+            ASSERT_EQ(::pipe(ends), 0);
+            NFilePSDK input = NFilePSDK::Adopt(ends[0], false);
+            std::thread writer([&, out = ends[1]] {
+                NFilePSDK file = NFilePSDK::Adopt(out, true);
+                (void)file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            });
+            TempDir parts;
+            FileParts files(parts);
+            const StreamCutResult result = CutStream(input, {c.piece, {}}, files, abort, settings);
+            input.Close();
+            writer.join();
+            EXPECT_EQ(result.end, StreamCutResult::End::Finished) << label;
+            EXPECT_EQ(result.lengths, lengths) << "pipe, " << label;
+            EXPECT_EQ(Joined(files.Contents()), bytes) << "pipe, " << label;
+            EXPECT_EQ(result.read, static_cast<std::int64_t>(c.bytes));
+            if (c.piece > static_cast<std::int64_t>(c.block) && c.bytes > c.block)
+                EXPECT_GT(files.taken, 0) << "pipe, " << label << ": nothing moved inside the kernel";
+        }
+        {
+            TempDir parts;
+            FileParts files(parts);
+            WriteFile(path, bytes);
+            NFilePSDK input(path, NFilePSDK::Form::Stream);
+            const StreamCutResult result = CutStream(input, {c.piece, {}}, files, abort, settings);
+            EXPECT_EQ(result.lengths, lengths) << "file, " << label;
+            EXPECT_EQ(Joined(files.Contents()), bytes) << "file, " << label;
+        }
+        {
+            MemoryParts parts;
+            const StreamCutResult result = Cut(bytes, {c.piece, {}}, parts, settings);
+            EXPECT_EQ(result.lengths, lengths) << "refused, " << label;
+            EXPECT_EQ(Joined(parts.parts), bytes) << "refused, " << label;
+        }
+    }
 }
 
 TEST_F(StreamCutTest, FailuresAndStopsAbandonThePartBegun)

@@ -124,8 +124,20 @@ TEST(SnapPlanner, Cases)
     }
 }
 
+// PlanSnapped on the bytes written to a file: it looks for each part's end
+// backwards from the part's limit, not by feeding the planner.
+std::vector<std::int64_t> FromFile(const TempDir& dir, const Bytes& data, std::int64_t piece, const Bytes& pattern)
+{
+    const std::string file = dir.file("planned");
+    WriteFile(file, std::string(data.begin(), data.end()));
+    const auto planned = PlanSnapped(file, static_cast<std::int64_t>(data.size()), piece, pattern, kMaxSplitLines);
+    EXPECT_TRUE(planned) << ReasonName(planned.error().reason);
+    return planned ? Ends(*planned) : std::vector<std::int64_t>{};
+}
+
 TEST(SnapPlanner, FedInAnyBlocksAsTheRuleSays)
 {
+    TempDir dir;
     std::mt19937 random(7);
     for (int round = 0; round < 400; ++round) {
         // Few distinct bytes, so that patterns occur, overlap and cross blocks.
@@ -141,6 +153,7 @@ TEST(SnapPlanner, FedInAnyBlocksAsTheRuleSays)
         for (std::size_t& b : blocks)
             b = 1 + random() % 50;
         ASSERT_EQ(Fed(data, piece, pattern, blocks), Model(data, piece, pattern)) << "round " << round;
+        ASSERT_EQ(FromFile(dir, data, piece, pattern), Model(data, piece, pattern)) << "file, round " << round;
     }
 }
 
@@ -155,6 +168,19 @@ TEST(SnapPlanner, LongPatternSearchedBackwardsAcrossChunks)
     for (const std::int64_t piece : {std::int64_t{140'000}, std::int64_t{200'000}, std::int64_t{65'543}})
         EXPECT_EQ(Fed(data, piece, pattern, {1 << 20}), Model(data, piece, pattern)) << piece;
     EXPECT_EQ(Fed(data, 140'000, pattern, {4096, 7}), Model(data, 140'000, pattern));
+    // A file's part end is looked for in growing windows from the part's
+    // limit back: across their seams too, and in a part with none at all.
+    TempDir dir;
+    for (const std::int64_t piece : {std::int64_t{140'000}, std::int64_t{200'000}, std::int64_t{65'543},
+                                     std::int64_t{65'536 + 12}, std::int64_t{300'000},
+                                     // the last whole occurrence across the first window's start
+                                     std::int64_t{65'539 + 65'536}})
+        EXPECT_EQ(FromFile(dir, data, piece, pattern), Model(data, piece, pattern)) << "file, " << piece;
+    const Bytes plain(3'000'000, 'x');
+    EXPECT_EQ(FromFile(dir, plain, 2'500'000, pattern), Model(plain, 2'500'000, pattern));
+    Bytes lines = plain;
+    lines[17] = '\n';
+    EXPECT_EQ(FromFile(dir, lines, 2'500'000, Bytes{'\n'}), (std::vector<std::int64_t>{18, 2'500'018, 3'000'000}));
 }
 
 // The parts `split -C piece -t separator` makes of the file, by their ends.

@@ -121,6 +121,7 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.JobRunning(); }, kJobTimeoutMs));
         dialog.Button(kButtonAbort)->removeEventFilter(&pressing);
         EXPECT_EQ(EnableStates(dialog).buttons, ControlStatesFor(true).buttons) << "the controls are idle again";
+        EXPECT_EQ(dialog.StatusLine()->toolTip(), StatusText(dialog)) << "a verdict past the line's edge is on its tooltip";
         return StatusText(dialog).toStdString();
     }
 
