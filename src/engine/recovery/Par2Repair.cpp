@@ -36,6 +36,11 @@ constexpr std::size_t kRepairStagger = 2 * gf16::kBlock;
 // in the second-level cache.
 constexpr std::size_t kRepairMostInputs = 64;
 constexpr std::uint64_t kRepairTables = 4 << 20;
+// The column buffers are kept to about this much, though the limit would
+// allow more: memory touched for the first time costs more (the pages are
+// cleared, and a virtual machine's host may hand them over anew) than the
+// further passes over the inputs that narrower ranges take.
+constexpr std::uint64_t kRepairColumns = 16 << 20;
 
 // Reads size bytes at offset, zeros past the end of the file; false on error.
 bool ReadPadded(const ReadOnlyFile& file, std::uint8_t* buffer, std::size_t size, std::uint64_t offset)
@@ -146,8 +151,10 @@ bool PlanPar2Repair(const Par2Set& set, const Par2Check& check, std::uint64_t me
     }
     const std::uint64_t m = check.badSlices;
     const std::uint64_t sliceSize = set.sliceSize;
-    // The widest column range the limit allows, all of a slice if it can.
-    std::uint64_t range = sliceSize;
+    // The widest column range the limit allows, all of a slice if it can,
+    // within kRepairColumns.
+    std::uint64_t range = kRepairColumns / (3 * m + 4);
+    range = std::min(sliceSize, std::max(kMinimumRange, range - range % gf16::kBlock));
     if (Par2RepairMemory(m, set.inputSlices, range) > memoryLimit) {
         const std::uint64_t least = Par2RepairMemory(m, set.inputSlices, 0);
         range = least >= memoryLimit ? 0 : (memoryLimit - least) / (3 * m + 4);
