@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/kernels/Md5Lanes.h"
 #include "fileio/Folder.h"
 #include "fileio/ReadOnlyFile.h"
 
@@ -22,6 +23,10 @@ constexpr std::size_t kChunk = 1u << 20;
 // than the file: a longer one pads the only slice of a file much shorter
 // than a slice, whose verdict is the whole file's.
 constexpr std::uint64_t kPaddingHashed = 1u << 20;
+// In lanes, this many bytes of each file at a time (a multiple of 64).
+constexpr std::size_t kLaneRead = 64 << 10;
+// Fewer files than this side by side are slower in lanes than one by one.
+constexpr std::size_t kLeastInLanes = 4;
 
 // What CheckFile reads with and reports to.
 struct Reading {
@@ -120,6 +125,79 @@ bool CheckFile(const Par2File& file, std::uint64_t sliceSize, Reading& reading, 
     return true;
 }
 
+// A file whose whole MD5 is the set's is intact, whatever its slices'
+// checksums would say. That MD5 alone, of up to sixteen files at once in the
+// lanes of one core, takes a fraction of the time that both MD5s of each
+// file take one file at a time; so the files are first read that way, and
+// only those not found intact (not there, of another size, unreadable or
+// changed) are then checked slice by slice by CheckFile. False when stopped.
+bool CheckInLanes(const Par2Set& set, const std::vector<std::size_t>& which, Reading& reading,
+                  std::vector<Par2FileCheck>& checks)
+{
+    const std::size_t count = which.size();
+    std::vector<ReadOnlyFile> inputs;
+    inputs.reserve(count);
+    std::vector<std::uint8_t> buffer(count * kLaneRead);
+    detail::Md5Lane lanes[kMd5Lanes];
+    detail::Md5Lane* pointers[kMd5Lanes] = {};
+    const std::uint8_t* data[kMd5Lanes] = {};
+    std::uint64_t counted[kMd5Lanes] = {};
+    std::uint32_t going = 0;  // lanes still to read
+    std::uint32_t whole = 0;  // lanes read to the file's end
+    for (std::size_t k = 0; k < count; ++k) {
+        pointers[k] = &lanes[k];
+        data[k] = buffer.data() + k * kLaneRead;
+        inputs.emplace_back(reading.folder, set.files[which[k]].name, reading.files);
+        std::uint32_t type = 0;
+        std::uint64_t size = 0;
+        if (inputs[k].IsOpen() && inputs[k].Stat(type, size) && type == S_IFREG &&
+            size == set.files[which[k]].length)
+            going |= 1u << k;
+    }
+    for (std::uint64_t at = 0; going != 0; at += kLaneRead) {
+        if (reading.Stopping())
+            return false;
+        std::uint32_t active = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint32_t lane = 1u << k;
+            if ((going & lane) == 0)
+                continue;
+            const std::uint64_t length = set.files[which[k]].length;
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kLaneRead, length - at));
+            std::uint8_t* bytes = buffer.data() + k * kLaneRead;
+            // Unreadable, or cut short since it was looked at: CheckFile
+            // tells which slices that cost.
+            if (inputs[k].ReadAt(bytes, want, at) != static_cast<ssize_t>(want)) {
+                going &= ~lane;
+                continue;
+            }
+            counted[k] += want;
+            reading.done += want;
+            if (want == kLaneRead)
+                active |= lane;
+            else
+                lanes[k].Update(bytes, want);
+            if (at + want == length) {
+                going &= ~lane;
+                whole |= lane;
+            }
+        }
+        Md5LanesBlocks(pointers, data, kLaneRead / 64, active);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        Par2FileCheck& check = checks[which[k]];
+        if ((whole & 1u << k) != 0 && lanes[k].Finish() == set.files[which[k]].md5) {
+            check.state = Par2FileState::Intact;
+            check.size = set.files[which[k]].length;
+            continue;
+        }
+        reading.done -= counted[k];
+        if (!CheckFile(set.files[which[k]], set.sliceSize, reading, check))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string Par2Folder(const std::string& named)
@@ -185,23 +263,38 @@ Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder, const Par2
     std::atomic<std::uint64_t> done{0};
     std::atomic<bool> stopped{false};
     Reading reading{held, files, settings.abort, done};
+    // Each thread takes the next batch of files: where the processor has
+    // vector lanes and there are enough files, up to sixteen (and half the
+    // files, so that both threads have some) to be read side by side;
+    // otherwise one at a time.
+    const std::size_t batch =
+        Md5LanesAvailable() && order.size() >= 2 * kLeastInLanes
+            ? std::clamp<std::size_t>((order.size() + 1) / 2, kLeastInLanes, kMd5Lanes)
+            : 1;
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-        for (std::size_t k = next++; k < order.size() && !stopped; k = next++) {
-            const Par2File& file = set.files[order[k]];
-            Par2FileCheck& fileCheck = check.files[order[k]];
-            const bool unsafe = Par2FilePath(folder, file.name).empty();
-            if (unsafe || twice[order[k]] || !held.IsOpen()) {
-                fileCheck.state = unsafe                ? Par2FileState::UnsafeName
-                                  : twice[order[k]]     ? Par2FileState::ListedTwice
-                                                        : Par2FileState::Missing;
-                fileCheck.error = held.Error();
-                const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
-                for (std::uint64_t i = 0; i < slices; ++i)
-                    fileCheck.badSlices.push_back(i);
-            } else if (!CheckFile(file, set.sliceSize, reading, fileCheck)) {
-                stopped = true;
+        for (std::size_t first = batch * next++; first < order.size() && !stopped; first = batch * next++) {
+            std::vector<std::size_t> inLanes;
+            for (std::size_t k = first; k < std::min(first + batch, order.size()) && !stopped; ++k) {
+                const Par2File& file = set.files[order[k]];
+                Par2FileCheck& fileCheck = check.files[order[k]];
+                const bool unsafe = Par2FilePath(folder, file.name).empty();
+                if (unsafe || twice[order[k]] || !held.IsOpen()) {
+                    fileCheck.state = unsafe                ? Par2FileState::UnsafeName
+                                      : twice[order[k]]     ? Par2FileState::ListedTwice
+                                                            : Par2FileState::Missing;
+                    fileCheck.error = held.Error();
+                    const std::uint64_t slices = file.length / set.sliceSize + (file.length % set.sliceSize != 0);
+                    for (std::uint64_t i = 0; i < slices; ++i)
+                        fileCheck.badSlices.push_back(i);
+                } else if (batch > 1 && file.length > 0) {
+                    inLanes.push_back(order[k]);
+                } else if (!CheckFile(file, set.sliceSize, reading, fileCheck)) {
+                    stopped = true;
+                }
             }
+            if (!stopped && !inLanes.empty() && !CheckInLanes(set, inLanes, reading, check.files))
+                stopped = true;
         }
     };
     // Both cores read; this thread tells the progress meanwhile.

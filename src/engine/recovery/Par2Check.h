@@ -69,7 +69,7 @@ struct Par2CheckSettings {
 [[nodiscard]] std::string RecoverySetBeside(const std::string& manifestPath);
 
 // Reads each file of a usable set under folder and checks it; memory stays
-// within a megabyte or so whatever the slice size. Each name is resolved
+// within a few megabytes whatever the slice size. Each name is resolved
 // beneath the folder, through no symbolic link (ThroughLink otherwise).
 [[nodiscard]] Par2Check CheckPar2Set(const Par2Set& set, const std::string& folder,
                                      const Par2CheckSettings& settings = {});
