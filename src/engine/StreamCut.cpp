@@ -198,6 +198,15 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
         return failed(partFault ? StreamCutResult::End::PartFailed : StreamCutResult::End::SpillFailed, error);
     };
 
+    // The part being filled has n more bytes: once whole, it ends.
+    const auto grew = [&](std::int64_t n) {
+        inPart += n;
+        if (inPart < piece)
+            return 0;
+        inPart = 0;
+        return writer.End();
+    };
+
     // The bytes of a part after its first block need not pass through here
     // when nothing looks at them.
     bool kernel = settings.kernelCopy && !planner && !settings.digests;
@@ -212,7 +221,6 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
                 continue;
             }
             result.read += moved;
-            inPart += moved;
             if (settings.progress)
                 settings.progress(result.read);
             if (static_cast<std::size_t>(moved) < want) {
@@ -225,11 +233,8 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
                     return failed(StreamCutResult::End::ReadFailed, readError);
                 break;  // the stream ended
             }
-            if (inPart == piece) {
-                if (const int error = writer.End(); error != 0)
-                    return failed(StreamCutResult::End::PartFailed, error);
-                inPart = 0;
-            }
+            if (const int error = grew(moved); error != 0)
+                return failed(StreamCutResult::End::PartFailed, error);
             continue;
         }
         const std::uint32_t got = input.Read(block.data(), static_cast<std::uint32_t>(block.size()));
@@ -261,12 +266,8 @@ StreamCutResult CutStream(NFile& input, const StreamCut& cut, StreamParts& parts
                 if (const int error = writer.Write(block.data() + at, take); error != 0)
                     return failed(StreamCutResult::End::PartFailed, error);
                 at += take;
-                inPart += static_cast<std::int64_t>(take);
-                if (inPart == piece) {
-                    if (const int error = writer.End(); error != 0)
-                        return failed(StreamCutResult::End::PartFailed, error);
-                    inPart = 0;
-                }
+                if (const int error = grew(static_cast<std::int64_t>(take)); error != 0)
+                    return failed(StreamCutResult::End::PartFailed, error);
             }
         }
         if (settings.progress)

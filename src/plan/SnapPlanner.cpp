@@ -15,11 +15,27 @@ namespace tessera {
 
 namespace {
 
-// A longer pattern is looked for from the end of a portion backwards, this
-// many bytes at a time, so that the search stops near the last occurrence.
+// A pattern is looked for from the end of a portion backwards, this many
+// bytes at a time, so that the search stops near the last occurrence.
 constexpr std::size_t kBackwardChunk = 64 * 1024;
 // The first window a file's part end is looked for in.
 constexpr std::size_t kFileCutFirstWindow = 64 * 1024;
+
+// Where the last occurrence of pattern that lies wholly within bytes begins;
+// SIZE_MAX when there is none.
+std::size_t LastOccurrence(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> pattern)
+{
+    if (pattern.size() == 1) {
+        const void* found = bytes.empty() ? nullptr : ::memrchr(bytes.data(), pattern[0], bytes.size());
+        return found ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes.data()) : SIZE_MAX;
+    }
+    std::size_t last = SIZE_MAX;
+    FindAll(bytes, pattern, [&](std::size_t p) {
+        last = p;
+        return true;
+    });
+    return last;
+}
 
 }  // namespace
 
@@ -44,33 +60,19 @@ void SnapPlanner::ScanPortion(std::span<const std::uint8_t> block, std::size_t f
 
     // The last occurrence wholly inside the portion ends after any that
     // begins before it.
-    if (m == 1) {
-        const void* found = count == 0 ? nullptr : ::memrchr(block.data() + from, pattern_[0], count);
-        if (found) {
-            const auto at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - block.data());
-            lastEnd_ = fed_ + static_cast<std::int64_t>(at) + 1;
+    const std::size_t chunk = std::max(kBackwardChunk, 2 * m);
+    std::size_t end = from + count;
+    while (end - from >= m) {
+        const std::size_t lo = end - from > chunk ? end - chunk : from;
+        if (const std::size_t last = LastOccurrence(block.subspan(lo, end - lo), pattern_); last != SIZE_MAX) {
+            lastEnd_ = fed_ + static_cast<std::int64_t>(lo + last + m);
             return;
         }
-    } else {
-        const std::size_t chunk = std::max(kBackwardChunk, 2 * m);
-        std::size_t end = from + count;
-        while (end - from >= m) {
-            const std::size_t lo = end - from > chunk ? end - chunk : from;
-            std::size_t last = SIZE_MAX;
-            FindAll(block.subspan(lo, end - lo), pattern_, [&](std::size_t p) {
-                last = p;
-                return true;
-            });
-            if (last != SIZE_MAX) {
-                lastEnd_ = fed_ + static_cast<std::int64_t>(lo + last + m);
-                return;
-            }
-            if (lo == from)
-                break;
-            // The next chunk reaches into this one by what an occurrence
-            // across the seam needs.
-            end = lo + m - 1;
-        }
+        if (lo == from)
+            break;
+        // The next chunk reaches into this one by what an occurrence across
+        // the seam needs.
+        end = lo + m - 1;
     }
 
     // One that begins before the portion (in an earlier block, or before a
@@ -92,12 +94,7 @@ void SnapPlanner::ScanPortion(std::span<const std::uint8_t> block, std::size_t f
     }
     for (std::size_t k = 0; k < length; ++k)
         bytes[k] = ByteAt(seamStart + static_cast<std::int64_t>(k), block);
-    std::size_t last = SIZE_MAX;
-    FindAll({bytes, length}, pattern_, [&](std::size_t p) {
-        last = p;
-        return true;
-    });
-    if (last != SIZE_MAX)
+    if (const std::size_t last = LastOccurrence({bytes, length}, pattern_); last != SIZE_MAX)
         lastEnd_ = seamStart + static_cast<std::int64_t>(last + m);
 }
 
@@ -172,17 +169,7 @@ bool FileCut(NFile& file, std::int64_t start, std::int64_t limit, std::span<cons
             window.resize(length);
         if (!file.Seek(lo, SEEK_SET) || file.Read(window.data(), static_cast<std::uint32_t>(length)) != length)
             return false;
-        std::size_t last = SIZE_MAX;
-        if (m == 1) {
-            if (const void* found = ::memrchr(window.data(), pattern[0], length))
-                last = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - window.data());
-        } else {
-            FindAll({window.data(), length}, pattern, [&](std::size_t p) {
-                last = p;
-                return true;
-            });
-        }
-        if (last != SIZE_MAX) {
+        if (const std::size_t last = LastOccurrence({window.data(), length}, pattern); last != SIZE_MAX) {
             end = lo + static_cast<std::int64_t>(last + m);
             return true;
         }

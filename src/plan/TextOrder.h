@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <iterator>
 #include <string>
@@ -14,17 +13,8 @@ namespace tessera {
 // units of the window's list, the same order for the list's ASCII lines), so
 // "10 20" goes above "9 10". On a list that is not in text order the place
 // still lies after a neighbour not greater and before a neighbour greater
-// than the line. Lines is any container of strings that compare with
-// operator<.
-template <typename Lines, typename Line>
-[[nodiscard]] std::size_t TextOrderPosition(Lines&& lines, const Line& line)
-{
-    const auto first = std::begin(lines);
-    const auto after = std::upper_bound(first, std::end(lines), line, [](const auto& a, const auto& b) { return a < b; });
-    return static_cast<std::size_t>(std::distance(first, after));
-}
-
-// The same over `count` lines given by their index: lineAt(i) is line i.
+// than the line. Here over `count` lines given by their index: lineAt(i) is
+// line i.
 template <typename LineAt, typename Line>
 [[nodiscard]] std::size_t TextOrderPositionAt(std::size_t count, const LineAt& lineAt, const Line& line)
 {
@@ -39,9 +29,18 @@ template <typename LineAt, typename Line>
     return low;
 }
 
+// The same over any container of strings that compare with operator< and
+// are reached by index.
+template <typename Lines, typename Line>
+[[nodiscard]] std::size_t TextOrderPosition(const Lines& lines, const Line& line)
+{
+    return TextOrderPositionAt(
+        static_cast<std::size_t>(std::size(lines)), [&](std::size_t i) -> decltype(auto) { return lines[i]; }, line);
+}
+
 [[nodiscard]] inline std::size_t TextOrderPosition(const std::vector<std::string>& lines, std::string_view line)
 {
-    return TextOrderPosition<const std::vector<std::string>&, std::string_view>(lines, line);
+    return TextOrderPosition<std::vector<std::string>, std::string_view>(lines, line);
 }
 
 }  // namespace tessera

@@ -669,6 +669,8 @@ void CTesseraDlg::StartJob(WindowJob job)
         file = first.empty() ? std::string() : first.front();
     }
     desktop_->StartJob(file);
+    // An Abort pressed for the last job does not stop this one.
+    abort_ = false;
     port_ = std::make_unique<CDialogPort>(*this);
     WindowSplitChoices choices;
     if (split)

@@ -49,24 +49,28 @@ inline constexpr const char* kStatusRepairCanRebuild =
     " リカバリセット %1% があります : 結合リストのメニューの 修復 で入力の復元を試せます";
 inline constexpr const char* kStatusRecoveryNoBytes = " (パートにデータがないため、リカバリセットは作成しません)";
 
-// "読込中 " or "書込中 " and the path, for a block being read or written.
-[[nodiscard]] inline std::string BlockStatusText(JobEvent::Kind kind, std::string_view path)
-{
-    std::string text = kind == JobEvent::Kind::Reading ? kStatusReading : kStatusWriting;
-    text.replace(text.find("%1%"), 3, path);
-    return text;
-}
-
 namespace detail {
 
-inline std::string WithNumber(const char* text, std::uint64_t number)
+// text with its %1% filled in.
+inline std::string WithPath(const char* text, std::string_view path)
 {
     std::string with = text;
-    with.replace(with.find("%1%"), 3, std::to_string(number));
+    with.replace(with.find("%1%"), 3, path);
     return with;
 }
 
+inline std::string WithNumber(const char* text, std::uint64_t number)
+{
+    return WithPath(text, std::to_string(number));
+}
+
 }  // namespace detail
+
+// "読込中 " or "書込中 " and the path, for a block being read or written.
+[[nodiscard]] inline std::string BlockStatusText(JobEvent::Kind kind, std::string_view path)
+{
+    return detail::WithPath(kind == JobEvent::Kind::Reading ? kStatusReading : kStatusWriting, path);
+}
 
 // What the status line shows at the end of a job: "終了" for one that ran to
 // its end, completed or aborted; for a failure, its text, with the path it
@@ -164,11 +168,8 @@ inline std::string WithNumber(const char* text, std::uint64_t number)
         if (result.path == destination)
             return kStatusFinished + std::string(kStatusJoinedMismatch) + result.path + ")";
         std::string text = kStatusFinished + std::string(kStatusPartMismatch) + result.path + ")";
-        if (!recoverySet.empty()) {
-            std::string rebuild = kStatusRepairCanRebuild;
-            rebuild.replace(rebuild.find("%1%"), 3, recoverySet);
-            text += rebuild;
-        }
+        if (!recoverySet.empty())
+            text += detail::WithPath(kStatusRepairCanRebuild, recoverySet);
         return text;
     }
     return EndStatusText(result);
@@ -194,13 +195,6 @@ struct FileFound {
 };
 
 namespace detail {
-
-inline std::string WithPath(const char* text, std::string_view path)
-{
-    std::string with = text;
-    with.replace(with.find("%1%"), 3, path);
-    return with;
-}
 
 // What a check found wrong with one file; empty for a file found intact.
 inline std::string FoundText(const FileFound& found)

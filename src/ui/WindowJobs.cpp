@@ -40,7 +40,6 @@ void RunWindowVerify(CDialogPort& port, std::atomic<bool>& abort)
     port.Show(CDialogPort::Task::Verify, check.listDiffers ? check.request.manifest : std::string());
     port.Say(detail::WithPath(kStatusChecking,
                               check.request.manifest.empty() ? check.request.set : check.request.manifest));
-    abort = false;
     (void)RunVerify(check.request, port, abort);
 }
 
@@ -55,7 +54,6 @@ void RunWindowRepair(CDialogPort& port, std::atomic<bool>& abort)
     }
     port.Show(CDialogPort::Task::Repair);
     port.Say(detail::WithPath(kStatusRepairing, request.set));
-    abort = false;
     (void)RunRepair(request, port, abort);
 }
 

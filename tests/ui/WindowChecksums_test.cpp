@@ -3,44 +3,20 @@
 // worker; the files stay at one block except where an abort needs three.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QSettings>
 
 #include <filesystem>
 
-#include "DialogTestSupport.h"
+#include "WindowTest.h"
 #include "engine/Transfer.h"
 #include "engine/Progress.h"
-#include "support/TempDir.h"
 
 using namespace tessera::test;
 
 namespace {
 
-constexpr int kJobTimeoutMs = 20'000;
-
-// Runs a command in folder; its exit status (-1 when it did not run).
-int RunIn(const QString& program, const QStringList& arguments, const std::string& folder)
-{
-    QProcess process;
-    process.setWorkingDirectory(Q(folder));
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(kJobTimeoutMs) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}
-
-class WindowChecksumsTest : public ::testing::Test {
+class WindowChecksumsTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        QSettings().clear();
-        dialog.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    }
-    void TearDown() override { QSettings().clear(); }
-
     void Start(int button, bool checksums = false)
     {
         QSettings().setValue("Split/WriteChecksums", checksums);
@@ -73,8 +49,6 @@ protected:
         ASSERT_TRUE(WaitForJobEnd());
     }
 
-    TempDir dir;
-    CTesseraDlg dialog;
 };
 
 TEST_F(WindowChecksumsTest, SplitWritesAManifestThatBothToolsAccept)

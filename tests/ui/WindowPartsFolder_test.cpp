@@ -11,26 +11,20 @@
 
 #include <filesystem>
 
-#include "DialogTestSupport.h"
-#include "support/TempDir.h"
+#include "WindowTest.h"
 
 using namespace tessera::test;
 
 namespace {
 
-constexpr int kJobTimeoutMs = 20'000;
-
-class WindowPartsFolderTest : public ::testing::Test {
+class WindowPartsFolderTest : public WindowTest {
 protected:
     void SetUp() override
     {
-        QSettings().clear();
-        dialog.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        WindowTest::SetUp();
         std::filesystem::create_directory(dir.file("src"));
         WritePatternFile(source, 500);
     }
-    void TearDown() override { QSettings().clear(); }
 
     QAction* FolderItem(CTesseraDlg& window)
     {
@@ -53,9 +47,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.JobRunning(); }, kJobTimeoutMs));
     }
 
-    TempDir dir;
     const std::string source = dir.file("src/s");
-    CTesseraDlg dialog;
 };
 
 TEST_F(WindowPartsFolderTest, PartsAndChecksumFileGoIntoTheChosenFolderUntilItIsChosenAgain)

@@ -5,35 +5,16 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QProcess>
 #include <QSettings>
 
 #include <filesystem>
 
-#include "DialogTestSupport.h"
+#include "WindowTest.h"
 #include "engine/Transfer.h"
-#include "support/TempDir.h"
 
 using namespace tessera::test;
 
 namespace {
-
-constexpr int kJobTimeoutMs = 20'000;
-
-// Runs a command in folder; its exit status (-1 when it did not run), and
-// what it printed in out.
-int RunIn(const QString& program, const QStringList& arguments, const std::string& folder, QString* out = nullptr)
-{
-    QProcess process;
-    process.setWorkingDirectory(Q(folder));
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForFinished(kJobTimeoutMs) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    if (out)
-        *out = QString::fromUtf8(process.readAll());
-    return process.exitCode();
-}
 
 bool Par2Installed()
 {
@@ -53,16 +34,8 @@ std::vector<std::string> SetFiles(const std::string& folder)
     return names;
 }
 
-class WindowRecoveryTest : public ::testing::Test {
+class WindowRecoveryTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        QSettings().clear();
-        dialog.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    }
-    void TearDown() override { QSettings().clear(); }
-
     static QAction* Choice(CTesseraDlg& window, const char* name)
     {
         return window.findChild<QAction*>(QLatin1String(name));
@@ -93,9 +66,7 @@ protected:
             std::filesystem::remove_all(entry.path());
     }
 
-    TempDir dir;
     const std::string source = dir.file("s");
-    CTesseraDlg dialog;
 };
 
 TEST_F(WindowRecoveryTest, EachChoiceWritesASetThatBothToolsAcceptAndThatIsRemembered)
